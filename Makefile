@@ -1,0 +1,29 @@
+# make test: build everything and run the tests; make demo: the main job; make bench: benchmarks.
+BUILD ?= build
+CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+
+.PHONY: all deps build test demo bench clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)
+
+test: build
+	@rm -rf $(BUILD)/prefix-test
+	@tools/wine-session.sh $(BUILD)/prefix-test tools/run-tests.sh $(BUILD)
+
+demo: build
+	@rm -rf $(BUILD)/prefix-demo
+	@tools/wine-session.sh $(BUILD)/prefix-demo tools/demo.sh $(BUILD)
+
+bench: build
+	@rm -rf $(BUILD)/prefix-bench
+	@tools/wine-session.sh $(BUILD)/prefix-bench tools/bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

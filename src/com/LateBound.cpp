@@ -1,0 +1,46 @@
+#include "com/LateBound.h"
+
+#include <vector>
+
+namespace LateBound {
+namespace {
+
+HRESULT Invoke(IDispatch* pDisp, const wchar_t* wszName, WORD wFlags, std::initializer_list<VARIANT> args,
+               VARIANT* pResult) {
+  if (!pDisp || !wszName) return E_POINTER;
+  DISPID dispid = DISPID_UNKNOWN;
+  LPOLESTR wszMember = const_cast<LPOLESTR>(wszName);
+  HRESULT hr = pDisp->GetIDsOfNames(IID_NULL, &wszMember, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (FAILED(hr)) return hr;
+
+  // IDispatch takes its arguments last to first.
+  std::vector<VARIANT> reversed(args.begin(), args.end());
+  std::vector<VARIANT>(reversed.rbegin(), reversed.rend()).swap(reversed);
+  DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  DISPID dispidNamed = DISPID_PROPERTYPUT;
+  if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &dispidNamed;
+    params.cNamedArgs = 1;
+  }
+  if (pResult) VariantInit(pResult);
+  return pDisp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, nullptr, nullptr);
+}
+
+}  // namespace
+
+HRESULT GetProperty(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pResult,
+                    std::initializer_list<VARIANT> args) {
+  if (!pResult) return E_POINTER;
+  return Invoke(pDisp, wszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args, pResult);
+}
+
+HRESULT PutProperty(IDispatch* pDisp, const wchar_t* wszName, const VARIANT& value) {
+  const bool bObject = value.vt == VT_DISPATCH || value.vt == VT_UNKNOWN;
+  return Invoke(pDisp, wszName, bObject ? DISPATCH_PROPERTYPUTREF : DISPATCH_PROPERTYPUT, {value}, nullptr);
+}
+
+HRESULT Call(IDispatch* pDisp, const wchar_t* wszName, std::initializer_list<VARIANT> args, VARIANT* pResult) {
+  return Invoke(pDisp, wszName, DISPATCH_METHOD, args, pResult);
+}
+
+}  // namespace LateBound

@@ -1,0 +1,64 @@
+// Entry points of VmOfcX.dll.
+#include <windows.h>
+
+#include "dll/ClassMap.h"
+#include "module/Trace.h"
+
+namespace {
+CAddInModule g_module(GetClassMap());
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
+  if (dwReason == DLL_PROCESS_ATTACH) {
+    VmTraceNS::SetModuleHandle(hInstance);
+    g_module.SetModuleInstance(hInstance);
+    return g_module.IsInitialized() ? TRUE : FALSE;
+  }
+  if (dwReason == DLL_PROCESS_DETACH) VmTraceNS::Shutdown();
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  CTraceScope trace("::DllGetClassObject");
+  try {
+    return g_module.GetClassObject(rclsid, riid, ppv);
+  } catch (...) {
+    trace.Error("", E_UNEXPECTED);
+    return E_UNEXPECTED;
+  }
+}
+
+STDAPI DllRegisterServer() {
+  CTraceScope trace("::DllRegisterServer");
+  try {
+    const HRESULT hr = g_module.RegisterServer();
+    if (FAILED(hr)) trace.Error("RegisterServer()", hr);
+    return hr;
+  } catch (...) {
+    trace.Error("", E_UNEXPECTED);
+    return E_UNEXPECTED;
+  }
+}
+
+STDAPI DllUnregisterServer() {
+  CTraceScope trace("::DllUnregisterServer");
+  try {
+    const HRESULT hr = g_module.UnregisterServer();
+    if (FAILED(hr)) trace.Error("UnregisterServer()", hr);
+    return hr;
+  } catch (...) {
+    trace.Error("", E_UNEXPECTED);
+    return E_UNEXPECTED;
+  }
+}
+
+// Registration is always machine-wide, so the command line is not read.
+STDAPI DllInstall(BOOL bInstall, LPCWSTR) {
+  CTraceScope trace("::DllInstall");
+  if (!bInstall) return DllUnregisterServer();
+  const HRESULT hr = DllRegisterServer();
+  if (FAILED(hr)) DllUnregisterServer();
+  return hr;
+}

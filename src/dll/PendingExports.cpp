@@ -1,0 +1,28 @@
+// Exported entry points whose features are not part of this build: each is
+// traced and fails with E_NOTIMPL.
+#include <windows.h>
+
+#include "module/Trace.h"
+
+STDAPI GetSMimePolicy(DWORD, LPCSTR, DWORD, REFIID, IUnknown** ppUnknown) {
+  CTraceScope trace("::GetSMimePolicy");
+  if (ppUnknown) *ppUnknown = nullptr;
+  trace.Error("GetSMimePolicy not available", E_NOTIMPL);
+  return E_NOTIMPL;
+}
+
+extern "C" void CALLBACK OX_Restart(HWND, HINSTANCE, LPSTR, int) {
+  CTraceScope trace("::OX_Restart");
+  trace.Error("OX_Restart not available", E_NOTIMPL);
+}
+
+extern "C" void CALLBACK OX_ShowProperties(HWND, HINSTANCE, LPSTR, int) {
+  CTraceScope trace("::OX_ShowProperties");
+  trace.Error("OX_ShowProperties not available", E_NOTIMPL);
+}
+
+extern "C" HRESULT CALLBACK OX_CreateInvitation(HWND, HINSTANCE, LPSTR, int) {
+  CTraceScope trace("::OX_CreateInvitation");
+  trace.Error("OX_CreateInvitation not available", E_NOTIMPL);
+  return E_NOTIMPL;
+}

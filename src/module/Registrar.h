@@ -1,0 +1,19 @@
+#pragma once
+// Registry scripts (the .rgs format) and type library registration.
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using CReplacements = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Applies (bRegister) or removes a registry script; "%NAME%" tokens are replaced first.
+HRESULT RunRegistryScript(const std::wstring& wsScript, const CReplacements& replacements, bool bRegister);
+
+// Runs the module's resource of type "REGISTRY" with %MODULE% set to the module's full path.
+HRESULT UpdateRegistryFromResource(HMODULE hModule, UINT nResourceId, bool bRegister);
+
+// Registers the module's embedded type library (TYPELIB 1) for all users, and removes it.
+HRESULT RegisterTypeLibrary(HMODULE hModule);
+HRESULT UnregisterTypeLibrary(HMODULE hModule);

@@ -1,0 +1,33 @@
+#pragma once
+// The diagnostic trace: entry, exit, message and error records written to a
+// "trace3" file when an administrator switches tracing on in the registry.
+#include <windows.h>
+
+namespace VmTraceNS {
+
+// Called once at process attach with this module's handle.
+void SetModuleHandle(HMODULE hModule);
+// Called at process detach: closes the trace file and releases the facility.
+void Shutdown();
+
+// Kept on the stack of every traced function.
+class CTraceScope {
+ public:
+  explicit CTraceScope(const char* szName, int iLevel = 0);
+  ~CTraceScope();
+  CTraceScope(const CTraceScope&) = delete;
+  CTraceScope& operator=(const CTraceScope&) = delete;
+
+  // printf-style; "%s" and "%c" take narrow arguments, "%ls" wide ones.
+  void Message(const char* szFormat, ...);
+  // Records a failed call (a negative code, or any code of facility 9).
+  void Error(const char* szText, HRESULT hr);
+
+ private:
+  char m_szName[100];
+  int m_iLevel;
+};
+
+}  // namespace VmTraceNS
+
+using VmTraceNS::CTraceScope;

@@ -1,0 +1,13 @@
+#pragma once
+// Resource ids of the module.
+
+// Registration scripts (type "REGISTRY").
+#define IDR_FORMREGIONADDIN 601
+#define IDR_COMPOSERIBBON 604
+#define IDR_LAUNCHER 616
+#define IDR_SIGNATUREPROVIDER 617
+#define IDR_ENCRYPTIONPROVIDER 618
+#define IDR_DOCUMENTRIBBON 619
+#define IDR_SMIMEPOLICY 684
+
+#define IDR_ISOLATION_MANIFEST 2

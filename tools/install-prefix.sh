@@ -1,0 +1,18 @@
+#!/bin/bash
+# Usage: install-prefix.sh BUILD_DIR
+# Run inside wine-session.sh: installs the module into the suite's folder of the
+# current prefix, writes the machine values it reads and registers it.
+set -eu
+build=$(cd "$1" && pwd)
+suite_win='C:\Program Files\Velmora\Tessaly'
+suite_unix="$WINEPREFIX/drive_c/Program Files/Velmora/Tessaly"
+
+mkdir -p "$suite_unix"
+cp "$build/VmOfcX.dll" "$suite_unix/"
+
+wine reg add 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /t REG_SZ /d "$suite_win" /f /reg:64 >/dev/null
+# The machine has no Windows fonts; dialogs and images ask for these faces.
+for face in Arial Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "DejaVu Sans" /f >/dev/null
+done
+wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }
