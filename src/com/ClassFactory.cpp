@@ -34,7 +34,12 @@ HRESULT CClassFactory::CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv)
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (pOuter && !m_bAggregatable) return CLASS_E_NOAGGREGATION;
-  return m_pfnCreate(pOuter, riid, ppv);
+  // A COM boundary: nothing may propagate into the caller.
+  try {
+    return m_pfnCreate(pOuter, riid, ppv);
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 HRESULT CClassFactory::LockServer(BOOL bLock) {
