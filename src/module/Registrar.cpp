@@ -1,6 +1,114 @@
-// Temporary until the script runner lands.
 #include "module/Registrar.h"
-HRESULT RunRegistryScript(const std::wstring&, const CReplacements&, bool) { return E_NOTIMPL; }
-HRESULT UpdateRegistryFromResource(HMODULE, UINT, bool) { return E_NOTIMPL; }
-HRESULT RegisterTypeLibrary(HMODULE) { return E_NOTIMPL; }
-HRESULT UnregisterTypeLibrary(HMODULE) { return E_NOTIMPL; }
+
+#include <oleauto.h>
+
+#include "com/ComPtr.h"
+#include "module/RegistryScript.h"
+#include "module/Trace.h"
+
+namespace {
+
+HRESULT GetModulePath(HMODULE hModule, std::wstring* pwsPath) {
+  std::wstring wsPath(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD cch = GetModuleFileNameW(hModule, wsPath.data(), static_cast<DWORD>(wsPath.size()));
+    if (cch == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (cch < wsPath.size()) {
+      wsPath.resize(cch);
+      *pwsPath = std::move(wsPath);
+      return S_OK;
+    }
+    wsPath.resize(wsPath.size() * 2);  // truncated
+  }
+}
+
+// The scripts are stored as UTF-8 text.
+HRESULT LoadScript(HMODULE hModule, UINT nResourceId, std::wstring* pwsScript) {
+  HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(nResourceId), L"REGISTRY");
+  HGLOBAL hData = hResource ? LoadResource(hModule, hResource) : nullptr;
+  const char* pchText = hData ? static_cast<const char*>(LockResource(hData)) : nullptr;
+  if (!pchText) return HRESULT_FROM_WIN32(GetLastError());
+  const int cbText = static_cast<int>(SizeofResource(hModule, hResource));
+  if (cbText == 0) return S_OK;
+  const int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pchText, cbText, nullptr, 0);
+  if (cch == 0) return HRESULT_FROM_WIN32(GetLastError());
+  pwsScript->resize(cch);
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pchText, cbText, pwsScript->data(), cch);
+  return S_OK;
+}
+
+HRESULT LoadModuleTypeLib(HMODULE hModule, std::wstring* pwsPath, ITypeLib** ppTypeLib) {
+  HRESULT hr = GetModulePath(hModule, pwsPath);
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(pwsPath->c_str(), REGKIND_NONE, ppTypeLib);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT RunRegistryScript(const std::wstring& wsScript, const CReplacements& replacements, bool bRegister) {
+  CTraceScope trace("RunRegistryScript");
+  std::vector<CScriptRoot> roots;
+  std::wstring wsError;
+  HRESULT hr = ParseRegistryScript(wsScript, replacements, &roots, &wsError);
+  if (FAILED(hr)) {
+    trace.Message("%ls", wsError.c_str());
+    trace.Error("ParseRegistryScript()", hr);
+    return hr;
+  }
+  hr = ApplyRegistryScript(roots, bRegister);
+  if (FAILED(hr)) trace.Error(bRegister ? "register" : "unregister", hr);
+  return hr;
+}
+
+HRESULT UpdateRegistryFromResource(HMODULE hModule, UINT nResourceId, bool bRegister) {
+  CTraceScope trace("UpdateRegistryFromResource");
+  trace.Message("resource %u, %s", nResourceId, bRegister ? "register" : "unregister");
+  std::wstring wsScript;
+  HRESULT hr = LoadScript(hModule, nResourceId, &wsScript);
+  if (FAILED(hr)) {
+    trace.Error("LoadScript()", hr);
+    return hr;
+  }
+  std::wstring wsModule;
+  hr = GetModulePath(hModule, &wsModule);
+  if (FAILED(hr)) {
+    trace.Error("GetModulePath()", hr);
+    return hr;
+  }
+  return RunRegistryScript(wsScript, {{L"MODULE", wsModule}}, bRegister);
+}
+
+HRESULT RegisterTypeLibrary(HMODULE hModule) {
+  CTraceScope trace("RegisterTypeLibrary");
+  std::wstring wsPath;
+  CComPtr<ITypeLib> cpTypeLib;
+  HRESULT hr = LoadModuleTypeLib(hModule, &wsPath, &cpTypeLib);
+  if (FAILED(hr)) {
+    trace.Error("LoadTypeLibEx()", hr);
+    return hr;
+  }
+  hr = RegisterTypeLib(cpTypeLib, wsPath.data(), nullptr);
+  if (FAILED(hr)) trace.Error("RegisterTypeLib()", hr);
+  return hr;
+}
+
+HRESULT UnregisterTypeLibrary(HMODULE hModule) {
+  CTraceScope trace("UnregisterTypeLibrary");
+  std::wstring wsPath;
+  CComPtr<ITypeLib> cpTypeLib;
+  HRESULT hr = LoadModuleTypeLib(hModule, &wsPath, &cpTypeLib);
+  if (FAILED(hr)) {
+    trace.Error("LoadTypeLibEx()", hr);
+    return hr;
+  }
+  TLIBATTR* pAttr = nullptr;
+  hr = cpTypeLib->GetLibAttr(&pAttr);
+  if (FAILED(hr)) {
+    trace.Error("GetLibAttr()", hr);
+    return hr;
+  }
+  hr = UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, SYS_WIN64);
+  cpTypeLib->ReleaseTLibAttr(pAttr);
+  if (FAILED(hr)) trace.Error("UnRegisterTypeLib()", hr);
+  return hr;
+}

@@ -8,6 +8,9 @@
 
 using CReplacements = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// A script that does not follow the format (or names a replacement it was not given); nothing was written.
+constexpr HRESULT E_REGISTRY_SCRIPT_SYNTAX = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0300);
+
 // Applies (bRegister) or removes a registry script; "%NAME%" tokens are replaced first.
 HRESULT RunRegistryScript(const std::wstring& wsScript, const CReplacements& replacements, bool bRegister);
 
