@@ -29,6 +29,8 @@ trap cleanup EXIT
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
+  # wineboot leaves a server behind that would refuse "-p"; let it save the new prefix and exit.
+  wineserver -w
 fi
 wineserver -p
 # Warm the server so that each later process starts in a few tens of milliseconds.
