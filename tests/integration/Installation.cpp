@@ -1,0 +1,42 @@
+#include "Installation.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+std::wstring InstallFolder() {
+  wchar_t wszFolder[MAX_PATH] = {};
+  DWORD cbFolder = sizeof(wszFolder);
+  HKEY hKey = nullptr;
+  LONG lResult = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora", 0, KEY_READ | KEY_WOW64_64KEY, &hKey);
+  if (lResult == ERROR_SUCCESS) {
+    lResult = RegGetValueW(hKey, nullptr, L"VelmoraPath", RRF_RT_REG_SZ, nullptr, wszFolder, &cbFolder);
+    RegCloseKey(hKey);
+  }
+  EXPECT_EQ(ERROR_SUCCESS, lResult) << "VelmoraPath";
+  return wszFolder;
+}
+
+std::wstring ModulePath() { return InstallFolder() + L"\\VmOfcX.dll"; }
+
+DWORD RunRegsvr32(const wchar_t* wszOptions) {
+  std::wstring wsCommand = L"regsvr32.exe " + std::wstring(wszOptions) + L" \"" + ModulePath() + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "CreateProcess(regsvr32) failed: " << GetLastError();
+    return MAXDWORD;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD dwExitCode = MAXDWORD;
+  GetExitCodeProcess(process.hProcess, &dwExitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return dwExitCode;
+}
+
+GUID ToGuid(const wchar_t* wszGuid) {
+  GUID guid = GUID_NULL;
+  EXPECT_EQ(S_OK, CLSIDFromString(wszGuid, &guid)) << "not a GUID";
+  return guid;
+}
