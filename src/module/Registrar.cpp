@@ -2,17 +2,24 @@
 
 #include <oleauto.h>
 
+#include "com/Bstr.h"
 #include "com/ComPtr.h"
 #include "module/RegistryScript.h"
 #include "module/Trace.h"
 
 namespace {
 
+// Some calls fail without setting an error code; they must not pass for success.
+HRESULT LastError() {
+  const DWORD dwError = GetLastError();
+  return dwError != ERROR_SUCCESS ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+}
+
 HRESULT GetModulePath(HMODULE hModule, std::wstring* pwsPath) {
   std::wstring wsPath(MAX_PATH, L'\0');
   for (;;) {
     const DWORD cch = GetModuleFileNameW(hModule, wsPath.data(), static_cast<DWORD>(wsPath.size()));
-    if (cch == 0) return HRESULT_FROM_WIN32(GetLastError());
+    if (cch == 0) return LastError();
     if (cch < wsPath.size()) {
       wsPath.resize(cch);
       *pwsPath = std::move(wsPath);
@@ -27,19 +34,21 @@ HRESULT LoadScript(HMODULE hModule, UINT nResourceId, std::wstring* pwsScript) {
   HRSRC hResource = FindResourceW(hModule, MAKEINTRESOURCEW(nResourceId), L"REGISTRY");
   HGLOBAL hData = hResource ? LoadResource(hModule, hResource) : nullptr;
   const char* pchText = hData ? static_cast<const char*>(LockResource(hData)) : nullptr;
-  if (!pchText) return HRESULT_FROM_WIN32(GetLastError());
+  if (!pchText) return LastError();
   const int cbText = static_cast<int>(SizeofResource(hModule, hResource));
   if (cbText == 0) return S_OK;
   const int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pchText, cbText, nullptr, 0);
-  if (cch == 0) return HRESULT_FROM_WIN32(GetLastError());
+  if (cch == 0) return LastError();
   pwsScript->resize(cch);
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, pchText, cbText, pwsScript->data(), cch);
   return S_OK;
 }
 
-HRESULT LoadModuleTypeLib(HMODULE hModule, std::wstring* pwsPath, ITypeLib** ppTypeLib) {
+// The library is the module's TYPELIB 1 resource, so its path is the module's.
+HRESULT LoadModuleTypeLib(HMODULE hModule, CTraceScope& trace, std::wstring* pwsPath, ITypeLib** ppTypeLib) {
   HRESULT hr = GetModulePath(hModule, pwsPath);
   if (SUCCEEDED(hr)) hr = LoadTypeLibEx(pwsPath->c_str(), REGKIND_NONE, ppTypeLib);
+  if (FAILED(hr)) trace.Error("LoadTypeLibEx()", hr);
   return hr;
 }
 
@@ -82,11 +91,8 @@ HRESULT RegisterTypeLibrary(HMODULE hModule) {
   CTraceScope trace("RegisterTypeLibrary");
   std::wstring wsPath;
   CComPtr<ITypeLib> cpTypeLib;
-  HRESULT hr = LoadModuleTypeLib(hModule, &wsPath, &cpTypeLib);
-  if (FAILED(hr)) {
-    trace.Error("LoadTypeLibEx()", hr);
-    return hr;
-  }
+  HRESULT hr = LoadModuleTypeLib(hModule, trace, &wsPath, &cpTypeLib);
+  if (FAILED(hr)) return hr;
   hr = RegisterTypeLib(cpTypeLib, wsPath.data(), nullptr);
   if (FAILED(hr)) trace.Error("RegisterTypeLib()", hr);
   return hr;
@@ -96,18 +102,21 @@ HRESULT UnregisterTypeLibrary(HMODULE hModule) {
   CTraceScope trace("UnregisterTypeLibrary");
   std::wstring wsPath;
   CComPtr<ITypeLib> cpTypeLib;
-  HRESULT hr = LoadModuleTypeLib(hModule, &wsPath, &cpTypeLib);
-  if (FAILED(hr)) {
-    trace.Error("LoadTypeLibEx()", hr);
-    return hr;
-  }
+  HRESULT hr = LoadModuleTypeLib(hModule, trace, &wsPath, &cpTypeLib);
+  if (FAILED(hr)) return hr;
   TLIBATTR* pAttr = nullptr;
   hr = cpTypeLib->GetLibAttr(&pAttr);
   if (FAILED(hr)) {
     trace.Error("GetLibAttr()", hr);
     return hr;
   }
-  hr = UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, SYS_WIN64);
+  // A library that is not registered has nothing to remove, so unregistering twice succeeds.
+  CComBSTR bsRegisteredPath;
+  hr = QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, &bsRegisteredPath);
+  if (hr == TYPE_E_LIBNOTREGISTERED)
+    hr = S_OK;
+  else
+    hr = UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, SYS_WIN64);
   cpTypeLib->ReleaseTLibAttr(pAttr);
   if (FAILED(hr)) trace.Error("UnRegisterTypeLib()", hr);
   return hr;

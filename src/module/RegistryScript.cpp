@@ -1,6 +1,8 @@
 #include "module/RegistryScript.h"
 
 #include <cstdint>
+#include <cwctype>
+#include <utility>
 
 namespace {
 
