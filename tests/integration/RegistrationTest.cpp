@@ -216,14 +216,16 @@ TEST_F(RegistrationTest, UnregistrationRemovesTheEntriesAndListsThePerUserSettin
   EXPECT_EQ(sExpected, ReadFileBytes(CleanupListPath()));
 }
 
-TEST_F(RegistrationTest, AHeldOpenCleanupListDoesNotStopUnregistration) {
+TEST_F(RegistrationTest, UnregistrationSucceedsWithTheCleanupListHeldOpenAndWhenRepeated) {
   const std::string sBefore = ReadFileBytes(CleanupListPath());
   HANDLE hFile = CreateFileW(CleanupListPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
   const DWORD dwExitCode = RunRegsvr32(L"/u /s");
+  const DWORD dwRepeatedExitCode = RunRegsvr32(L"/u /s");
   CloseHandle(hFile);
   EXPECT_EQ(0u, dwExitCode);
+  EXPECT_EQ(0u, dwRepeatedExitCode);
   ExpectUnregistered();
   EXPECT_EQ(sBefore, ReadFileBytes(CleanupListPath()));
 }
