@@ -5,9 +5,11 @@
 
 namespace VmTraceNS {
 
-// Called once at process attach with this module's handle.
+class CTraceFacility;
+
+// Starts the facility for a module, at process attach; a second call starts it afresh, as a new process would.
 void SetModuleHandle(HMODULE hModule);
-// Called at process detach: closes the trace file and releases the facility.
+// Called at process detach: closes the trace file and releases the facility. Later scopes trace nothing.
 void Shutdown();
 
 // Kept on the stack of every traced function.
@@ -24,6 +26,7 @@ class CTraceScope {
   void Error(const char* szText, HRESULT hr);
 
  private:
+  friend class CTraceFacility;
   char m_szName[100];
   int m_iLevel;
 };
