@@ -1,0 +1,151 @@
+#pragma once
+// The simulator's automation objects: members are registered by name and dispatch id,
+// and Invoke calls them with the arguments in their natural order.
+#include <oaidl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "com/ComPtr.h"
+
+namespace Sim {
+
+struct SCall {
+  WORD wFlags;
+  std::vector<VARIANT*> args;  // natural order; a property put's value is last
+  VARIANT* pResult;
+};
+using MemberFn = std::function<HRESULT(SCall&)>;
+
+// Result and argument helpers.
+HRESULT SetBstr(VARIANT* pResult, const std::wstring& ws);
+HRESULT SetLong(VARIANT* pResult, LONG l);
+HRESULT SetBool(VARIANT* pResult, bool b);
+HRESULT SetObject(VARIANT* pResult, IUnknown* pUnk);
+// The i-th argument, dereferenced when passed by reference; null when missing.
+VARIANT* Arg(SCall& call, size_t i);
+HRESULT ArgLong(SCall& call, size_t i, LONG* pl);
+HRESULT ArgString(SCall& call, size_t i, std::wstring* pws);
+
+template <class TBase = IDispatch>
+class CDispatchImpl : public TBase {
+ public:
+  explicit CDispatchImpl(std::vector<IID> iids = {}) : m_iids(std::move(iids)) {}
+  virtual ~CDispatchImpl() = default;
+  CDispatchImpl(const CDispatchImpl&) = delete;
+  CDispatchImpl& operator=(const CDispatchImpl&) = delete;
+
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = FindInterface(riid);
+    if (!*ppv) return E_NOINTERFACE;
+    static_cast<IUnknown*>(*ppv)->AddRef();
+    return S_OK;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
+  STDMETHOD_(ULONG, Release)() override {
+    const LONG lRef = InterlockedDecrement(&m_lRef);
+    if (!lRef) delete this;
+    return lRef;
+  }
+  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+  }
+  STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo** ppTInfo) override {
+    if (ppTInfo) *ppTInfo = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
+    if (!rgszNames || !rgDispId || !cNames) return E_POINTER;
+    for (UINT i = 0; i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
+    for (const SMember& member : m_members) {
+      if (!lstrcmpiW(member.wsName.c_str(), rgszNames[0])) {
+        rgDispId[0] = member.dispid;
+        return cNames > 1 ? DISP_E_UNKNOWNNAME : S_OK;
+      }
+    }
+    return DISP_E_UNKNOWNNAME;
+  }
+  STDMETHOD(Invoke)
+  (DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*, UINT*) override {
+    for (const SMember& member : m_members) {
+      if (member.dispid != dispid) continue;
+      SCall call{wFlags, {}, pResult};
+      for (UINT i = pParams ? pParams->cArgs : 0; i > 0; --i) call.args.push_back(&pParams->rgvarg[i - 1]);
+      if (pResult) VariantInit(pResult);
+      return member.fn(call);
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  // A member of an id already present replaces it.
+  void AddMember(const wchar_t* wszName, DISPID dispid, MemberFn fn) {
+    for (SMember& member : m_members) {
+      if (member.dispid == dispid) {
+        member = {wszName, dispid, std::move(fn)};
+        return;
+      }
+    }
+    m_members.push_back({wszName, dispid, std::move(fn)});
+  }
+
+ protected:
+  virtual void* FindInterface(REFIID riid) {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) return static_cast<IDispatch*>(this);
+    for (const IID& iid : m_iids) {
+      if (IsEqualIID(riid, iid)) return static_cast<TBase*>(this);
+    }
+    return nullptr;
+  }
+
+ private:
+  struct SMember {
+    std::wstring wsName;
+    DISPID dispid;
+    MemberFn fn;
+  };
+  std::vector<IID> m_iids;
+  std::vector<SMember> m_members;
+  volatile LONG m_lRef = 1;
+};
+
+using CDispatch = CDispatchImpl<IDispatch>;
+
+// Count and Item(1-based index) over a list of objects.
+class CCollection : public CDispatch {
+ public:
+  explicit CCollection(std::vector<IID> iids);
+  std::vector<CComPtr<IDispatch>> m_items;
+};
+
+// A VARIANT cleared at scope exit.
+class CVariant : public VARIANT {
+ public:
+  CVariant() { VariantInit(this); }
+  explicit CVariant(IDispatch* pDisp) {
+    vt = VT_DISPATCH;
+    pdispVal = pDisp;
+    if (pDisp) pDisp->AddRef();
+  }
+  explicit CVariant(bool b) {
+    vt = VT_BOOL;
+    boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+  ~CVariant() { VariantClear(this); }
+  CVariant(const CVariant&) = delete;
+  CVariant& operator=(const CVariant&) = delete;
+  HRESULT ChangeType(VARTYPE vtNew) { return VariantChangeType(this, this, 0, vtNew); }
+};
+
+// A new object as a counted pointer (objects start with one reference).
+template <class T, class... A>
+CComPtr<T> MakeObject(A&&... args) {
+  CComPtr<T> cp;
+  cp.Attach(new T(std::forward<A>(args)...));
+  return cp;
+}
+
+}  // namespace Sim

@@ -1,0 +1,691 @@
+#include "SimOutlook.h"
+
+#include <mapiutil.h>
+#include <shlobj.h>
+
+#include "SimRibbon.h"
+#include "com/Bstr.h"
+#include "hosts/OfficeAddIn.h"
+#include "hosts/Outlook.h"
+
+namespace Sim {
+namespace {
+
+constexpr wchar_t kAddInsKey[] = L"Software\\Microsoft\\Office\\Outlook\\Addins";
+constexpr wchar_t kExplorerClass[] = L"SimOutlookExplorer";
+constexpr wchar_t kInspectorClass[] = L"SimOutlookInspector";
+constexpr wchar_t kWordClass[] = L"OpusApp";  // Word's top-level window class
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t wsz[40] = {};
+  StringFromGUID2(guid, wsz, 40);
+  return wsz;
+}
+
+std::wstring TextProp(IMessage* pMessage, ULONG ulTag) {
+  const PropMap& props = MessageStore(pMessage).m_props;
+  auto it = props.find(PROP_ID(ulTag));
+  return it == props.end() ? std::wstring() : PropText(it->second);
+}
+
+void SetTextProp(IMessage* pMessage, ULONG ulTag, const std::wstring& ws) {
+  MessageStore(pMessage).m_props[PROP_ID(ulTag)] = MakeUnicodeProp(ulTag, ws);
+}
+
+LONG LongProp(IMessage* pMessage, ULONG ulTag) {
+  const PropMap& props = MessageStore(pMessage).m_props;
+  auto it = props.find(PROP_ID(ulTag));
+  LONG l = 0;
+  if (it != props.end() && it->second.data.size() >= sizeof l) CopyMemory(&l, it->second.data.data(), sizeof l);
+  return l;
+}
+
+// A string property of the member table: get, and put when pws is writable.
+MemberFn TextMember(std::wstring* pws) {
+  return [pws](SCall& call) {
+    if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgString(call, call.args.size() - 1, pws);
+    return SetBstr(call.pResult, *pws);
+  };
+}
+
+void RegisterClasses() {
+  static const bool s_bRegistered = [] {
+    for (const wchar_t* wszClass : {kExplorerClass, kInspectorClass, kWordClass}) {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = DefWindowProcW;
+      wc.hInstance = GetModuleHandleW(nullptr);
+      wc.lpszClassName = wszClass;
+      wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+      RegisterClassW(&wc);
+    }
+    return true;
+  }();
+  (void)s_bRegistered;
+}
+
+// Word's window of one document: its caption is the top-level window's title.
+class CWordWindow final : public CDispatch {
+ public:
+  explicit CWordWindow(HWND hwnd) : m_hwnd(hwnd) {
+    AddMember(L"Caption", DISPID_VALUE, [this](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, Caption());
+      std::wstring wsCaption;
+      HRESULT hr = ArgString(call, call.args.size() - 1, &wsCaption);
+      if (SUCCEEDED(hr) && !SetWindowTextW(m_hwnd, wsCaption.c_str())) hr = HRESULT_FROM_WIN32(GetLastError());
+      return hr;
+    });
+  }
+
+ private:
+  std::wstring Caption() const {
+    wchar_t wsz[512] = {};
+    GetWindowTextW(m_hwnd, wsz, 512);
+    return wsz;
+  }
+  HWND m_hwnd;
+};
+
+class CWordDocument final : public CDispatch {
+ public:
+  explicit CWordDocument(HWND hwnd) : CDispatch({Word::IID__Document}), m_cpWindow(MakeObject<CWordWindow>(hwnd)) {
+    AddMember(L"ActiveWindow", 42, [this](SCall& call) { return SetObject(call.pResult, m_cpWindow); });
+  }
+
+ private:
+  CComPtr<CWordWindow> m_cpWindow;
+};
+
+class CMailItem final : public CDispatch {
+ public:
+  CMailItem(COutlook* pOutlook, IMessage* pMessage) : CDispatch({Outlook::IID__MailItem}), m_cpMessage(pMessage) {
+    AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpMessage); });
+    AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, 43); });
+    AddMember(L"MessageClass", 0x1A, [](SCall& call) { return SetBstr(call.pResult, L"IPM.Note"); });
+    AddTextMember(L"Subject", 0x37, PR_SUBJECT_W);
+    AddTextMember(L"Body", 0x9100, PR_BODY_W);
+    AddTextMember(L"To", 0xE04, PR_DISPLAY_TO_W);
+    AddMember(L"Sent", 0xF402, [this](SCall& call) {
+      return SetBool(call.pResult, !(LongProp(m_cpMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT));
+    });
+    AddMember(L"GetInspector", 0xF03E, [this, pOutlook](SCall& call) {
+      CInspector* pInspector = nullptr;
+      HRESULT hr = pOutlook->Open(m_cpMessage, &pInspector);
+      return SUCCEEDED(hr) ? SetObject(call.pResult, static_cast<IDispatch*>(pInspector)) : hr;
+    });
+    AddMember(L"Display", 0xF0A6, [this, pOutlook](SCall&) {
+      CInspector* pInspector = nullptr;
+      HRESULT hr = pOutlook->Open(m_cpMessage, &pInspector);
+      if (SUCCEEDED(hr)) pInspector->Activate();
+      return hr;
+    });
+    AddMember(L"Send", 0xF075, [this, pOutlook](SCall&) { return pOutlook->SendItem(m_cpMessage); });
+    AddMember(L"Close", 0xF023, [this, pOutlook](SCall& call) {
+      LONG lMode = Outlook::olDiscard;
+      ArgLong(call, 0, &lMode);
+      if (CInspector* pInspector = pOutlook->InspectorOf(m_cpMessage))
+        return pOutlook->CloseInspector(pInspector, lMode);
+      return lMode == Outlook::olSave ? m_cpMessage->SaveChanges(KEEP_OPEN_READWRITE) : S_OK;
+    });
+  }
+
+ private:
+  void AddTextMember(const wchar_t* wszName, DISPID dispid, ULONG ulTag) {
+    AddMember(wszName, dispid, [this, ulTag](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, TextProp(m_cpMessage, ulTag));
+      std::wstring ws;
+      HRESULT hr = ArgString(call, call.args.size() - 1, &ws);
+      if (SUCCEEDED(hr)) SetTextProp(m_cpMessage, ulTag, ws);
+      return hr;
+    });
+  }
+  CComPtr<IMessage> m_cpMessage;
+};
+
+}  // namespace
+
+class CWindowObject::COleWindow final : public IOleWindow {
+ public:
+  explicit COleWindow(CWindowObject* pOwner) : m_pOwner(pOwner) {}
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return m_pOwner->QueryInterface(riid, ppv); }
+  STDMETHOD_(ULONG, AddRef)() override { return m_pOwner->AddRef(); }
+  STDMETHOD_(ULONG, Release)() override { return m_pOwner->Release(); }
+  STDMETHOD(GetWindow)(HWND* phwnd) override {
+    if (!phwnd) return E_POINTER;
+    *phwnd = m_pOwner->ReportsWindow() ? m_pOwner->m_hwnd : nullptr;
+    return *phwnd ? S_OK : E_FAIL;
+  }
+  STDMETHOD(ContextSensitiveHelp)(BOOL) override { return E_NOTIMPL; }
+
+ private:
+  CWindowObject* m_pOwner;
+};
+
+CWindowObject::CWindowObject(COutlook* pOutlook, std::vector<IID> iids, const wchar_t* wszClass,
+                             const std::wstring& wsTitle)
+    : CDispatch(std::move(iids)), m_pOutlook(pOutlook), m_pOleWindow(std::make_unique<COleWindow>(this)) {
+  RegisterClasses();
+  m_hwnd = CreateWindowExW(0, wszClass, wsTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 600,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  AddMember(L"Activate", 0x2113, [this](SCall&) {
+    Activate();
+    return S_OK;
+  });
+  AddMember(L"Caption", 0x2111, [this](SCall& call) {
+    wchar_t wsz[512] = {};
+    GetWindowTextW(m_hwnd, wsz, 512);
+    return SetBstr(call.pResult, wsz);
+  });
+}
+
+CWindowObject::~CWindowObject() {
+  if (m_hwnd) DestroyWindow(m_hwnd);
+}
+
+void CWindowObject::Activate() {
+  SetWindowPos(m_hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(m_hwnd);
+  m_pOutlook->Log(L"Activate window " + std::to_wstring(reinterpret_cast<UINT_PTR>(m_hwnd)));
+}
+
+void* CWindowObject::FindInterface(REFIID riid) {
+  if (IsEqualIID(riid, IID_IOleWindow)) return m_pOleWindow.get();
+  return CDispatch::FindInterface(riid);
+}
+
+CExplorer::CExplorer(COutlook* pOutlook)
+    : CWindowObject(pOutlook, {Outlook::IID__Explorer}, kExplorerClass, L"Inbox - Outlook") {
+  AddMember(L"IsPaneVisible", 0x2203, [this](SCall& call) {
+    LONG lPane = 0;
+    HRESULT hr = ArgLong(call, 0, &lPane);
+    return SUCCEEDED(hr) ? SetBool(call.pResult, lPane == Outlook::olPreview && m_bPreviewPane) : hr;
+  });
+  AddMember(L"ShowPane", 0x2204, [this](SCall& call) {
+    LONG lPane = 0, lVisible = 0;
+    HRESULT hr = ArgLong(call, 0, &lPane);
+    if (SUCCEEDED(hr)) hr = ArgLong(call, 1, &lVisible);
+    if (SUCCEEDED(hr) && lPane == Outlook::olPreview) m_bPreviewPane = lVisible != 0;
+    return hr;
+  });
+  AddMember(L"Selection", 0x2202, [this](SCall& call) {
+    auto cpSelection = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Selection});
+    for (size_t pos : m_pOutlook->Selection()) {
+      cpSelection->m_items.push_back(m_pOutlook->MailItem(m_pOutlook->Folder()[pos - 1]));
+    }
+    return SetObject(call.pResult, static_cast<IDispatch*>(cpSelection));
+  });
+}
+
+CInspector::CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor)
+    : CWindowObject(pOutlook, {Outlook::IID__Inspector}, bWordEditor ? kWordClass : kInspectorClass,
+                    TextProp(pMessage, PR_SUBJECT_W).empty() ? L"Untitled - Message"
+                                                             : TextProp(pMessage, PR_SUBJECT_W) + L" - Message"),
+      m_cpMessage(pMessage),
+      m_bWordEditor(bWordEditor) {
+  if (bWordEditor) m_cpDocument.Attach(new CWordDocument(m_hwnd));
+  AddMember(L"CurrentItem", 0x2102,
+            [this](SCall& call) { return SetObject(call.pResult, m_pOutlook->MailItem(m_cpMessage)); });
+  AddMember(L"WordEditor", 0x210F, [this](SCall& call) { return SetObject(call.pResult, m_cpDocument); });
+  AddMember(L"IsWordMail", 0x2105, [this](SCall& call) { return SetBool(call.pResult, m_bWordEditor); });
+  AddMember(L"EditorType", 0x2110, [this](SCall& call) {
+    return SetLong(call.pResult, m_bWordEditor ? Outlook::olEditorWord : Outlook::olEditorHTML);
+  });
+  AddMember(L"Close", 0x2103, [this](SCall& call) {
+    LONG lMode = Outlook::olDiscard;
+    ArgLong(call, 0, &lMode);
+    return m_pOutlook->CloseInspector(this, lMode);
+  });
+  AddMember(L"Display", 0x2104, [this](SCall&) {
+    Activate();
+    return S_OK;
+  });
+}
+
+CComAddIn::CComAddIn(const std::wstring& wsProgId, const CLSID& clsid, const std::wstring& wsDescription)
+    : CDispatch({Office::IID_COMAddIn}),
+      m_wsProgId(wsProgId),
+      m_wsGuid(GuidText(clsid)),
+      m_wsDescription(wsDescription) {
+  AddMember(L"Description", DISPID_VALUE, TextMember(&m_wsDescription));
+  AddMember(L"ProgId", 3, [this](SCall& call) { return SetBstr(call.pResult, m_wsProgId); });
+  AddMember(L"Guid", 4, [this](SCall& call) { return SetBstr(call.pResult, m_wsGuid); });
+  AddMember(L"Connect", 6, [this](SCall& call) { return SetBool(call.pResult, m_bConnect); });
+  AddMember(L"Object", 7, [this](SCall& call) {
+    if (!(call.wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF))) return SetObject(call.pResult, m_cpObject);
+    VARIANT* pValue = Arg(call, call.args.size() - 1);
+    if (!pValue || (pValue->vt != VT_DISPATCH && pValue->vt != VT_UNKNOWN)) return DISP_E_TYPEMISMATCH;
+    m_cpObject.Release();
+    return pValue->punkVal ? pValue->punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&m_cpObject))
+                           : S_OK;
+  });
+}
+
+COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Application}), m_options(std::move(options)) {
+  if (m_options.wsProfilePath.empty()) {
+    wchar_t wszFolder[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, wszFolder);
+    m_options.wsProfilePath = std::wstring(wszFolder) + L"\\OfficeSim";
+    CreateDirectoryW(m_options.wsProfilePath.c_str(), nullptr);
+    m_options.wsProfilePath += L"\\Outlook.profile";
+  }
+  m_spProfile = std::make_shared<CProfile>(m_options.wsProfilePath);
+  CreateSession(
+      m_spProfile,
+      [this](const std::vector<BYTE>& entryId) -> IMessage* {
+        for (IMessage* pMessage : m_folder) {
+          const PropMap& props = MessageStore(pMessage).m_props;
+          auto it = props.find(PROP_ID(PR_ENTRYID));
+          if (it != props.end() && it->second.data == entryId) {
+            pMessage->AddRef();
+            return pMessage;
+          }
+        }
+        return nullptr;
+      },
+      &m_cpSession);
+
+  auto cpAccount = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__Account});
+  auto cpAccounts = MakeObject<CCollection>(std::vector<IID>{Outlook::IID__Accounts});
+  cpAccounts->m_items.push_back(cpAccount.Get());
+  m_cpNameSpace.Attach(new CDispatch({Outlook::IID__NameSpace}));
+  m_cpExplorers.Attach(new CCollection({Outlook::IID__Explorers}));
+  m_cpInspectors.Attach(new CCollection({Outlook::IID__Inspectors}));
+  m_cpComAddIns.Attach(new CCollection({Office::IID_COMAddIns}));
+  cpAccount->AddMember(L"DisplayName", 0x3001, TextMember(&m_options.wsAccount));
+  cpAccount->AddMember(L"SmtpAddress", 0xFAD4, TextMember(&m_options.wsAccount));
+  cpAccount->AddMember(L"UserName", 0xFAD1, TextMember(&m_options.wsAccount));
+  m_cpNameSpace->AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpSession); });
+  m_cpNameSpace->AddMember(L"Accounts", 0xFAD0, [cpAccounts](SCall& call) {
+    return SetObject(call.pResult, static_cast<IDispatch*>(cpAccounts));
+  });
+  m_cpNameSpace->AddMember(L"CurrentProfileName", 0xFAD5,
+                           [](SCall& call) { return SetBstr(call.pResult, L"Outlook"); });
+
+  AddMember(L"Version", 0x116, TextMember(&m_options.wsVersion));
+  AddMember(L"Name", 0x3001, [](SCall& call) { return SetBstr(call.pResult, L"Outlook"); });
+  AddMember(L"Session", 0xF00B, [this](SCall& call) { return SetObject(call.pResult, m_cpNameSpace); });
+  AddMember(L"GetNamespace", 0x110, [this](SCall& call) { return SetObject(call.pResult, m_cpNameSpace); });
+  AddMember(L"Explorers", 0x119, [this](SCall& call) { return SetObject(call.pResult, m_cpExplorers); });
+  AddMember(L"Inspectors", 0x11A, [this](SCall& call) { return SetObject(call.pResult, m_cpInspectors); });
+  AddMember(L"COMAddIns", 0x118, [this](SCall& call) { return SetObject(call.pResult, m_cpComAddIns); });
+  AddMember(L"ActiveExplorer", 0x111,
+            [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(Explorer())); });
+  AddMember(L"ActiveInspector", 0x112,
+            [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(ActiveInspector())); });
+  AddMember(L"ActiveWindow", 0x11F, [this](SCall& call) { return SetObject(call.pResult, TopWindowObject()); });
+  AddMember(L"CreateItem", 0x10A, [this](SCall& call) {
+    LONG lType = -1;
+    HRESULT hr = ArgLong(call, 0, &lType);
+    if (FAILED(hr)) return hr;
+    if (lType != Outlook::olMailItem) return E_INVALIDARG;
+    CComPtr<IMessage> cpMessage;
+    hr = CreateMessage(&cpMessage);
+    return SUCCEEDED(hr) ? SetObject(call.pResult, MailItem(cpMessage)) : hr;
+  });
+  AddMember(L"Quit", 0x113, [this](SCall&) { return Quit(); });
+  m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) {
+    VARIANT* pIndex = Arg(call, 0);
+    if (pIndex && pIndex->vt == VT_BSTR) {
+      CComAddIn* pAddIn = FindAddIn(pIndex->bstrVal ? pIndex->bstrVal : L"");
+      return pAddIn ? SetObject(call.pResult, static_cast<IDispatch*>(pAddIn)) : DISP_E_BADINDEX;
+    }
+    LONG lIndex = 0;
+    HRESULT hr = ArgLong(call, 0, &lIndex);
+    if (FAILED(hr)) return hr;
+    if (lIndex < 1 || static_cast<size_t>(lIndex) > m_addIns.size()) return DISP_E_BADINDEX;
+    return SetObject(call.pResult, static_cast<IDispatch*>(m_addIns[lIndex - 1].cpComAddIn));
+  });
+  m_cpComAddIns->AddMember(L"Update", 2, [](SCall&) { return S_OK; });
+}
+
+COutlook::~COutlook() { Quit(); }
+
+void COutlook::Log(const std::wstring& ws) { m_log.push_back(ws); }
+
+HRESULT COutlook::Start() {
+  if (m_bStarted) return S_OK;
+  m_bStarted = true;
+  Log(L"Start Outlook " + m_options.wsVersion);
+  LoadAddIns();
+  auto cpExplorer = MakeObject<CExplorer>(this);
+  m_cpExplorers->m_items.push_back(cpExplorer.Get());
+  cpExplorer->Activate();
+  if (MajorVersion() >= 14) ShowRibbons(L"Microsoft.Outlook.Explorer", cpExplorer);
+  ForEachAddIn("OnAddInsUpdate", [](Office::IDTExtensibility2* pAddIn) {
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    HRESULT hr = pAddIn->OnAddInsUpdate(&psaCustom);
+    SafeArrayDestroy(psaCustom);
+    return hr;
+  });
+  ForEachAddIn("OnStartupComplete", [](Office::IDTExtensibility2* pAddIn) {
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    HRESULT hr = pAddIn->OnStartupComplete(&psaCustom);
+    SafeArrayDestroy(psaCustom);
+    return hr;
+  });
+  return S_OK;
+}
+
+HRESULT COutlook::Quit() {
+  if (!m_bStarted) return S_OK;
+  m_bStarted = false;
+  Log(L"Quit Outlook");
+  while (!m_cpInspectors->m_items.empty()) {
+    CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard);
+  }
+  ForEachAddIn("OnBeginShutdown", [](Office::IDTExtensibility2* pAddIn) {
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    HRESULT hr = pAddIn->OnBeginShutdown(&psaCustom);
+    SafeArrayDestroy(psaCustom);
+    return hr;
+  });
+  ForEachAddIn("OnDisconnection", [](Office::IDTExtensibility2* pAddIn) {
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    HRESULT hr = pAddIn->OnDisconnection(Office::ext_dm_HostShutdown, &psaCustom);
+    SafeArrayDestroy(psaCustom);
+    return hr;
+  });
+  for (SAddIn& addIn : m_addIns) {
+    addIn.cpComAddIn->m_bConnect = false;
+    addIn.cpComAddIn->m_cpObject.Release();
+    addIn.cpObject.Release();
+    addIn.ribbons.clear();
+  }
+  m_cpExplorers->m_items.clear();
+  return S_OK;
+}
+
+LONG COutlook::MajorVersion() const { return _wtol(m_options.wsVersion.c_str()); }
+
+// Every add-in under the machine's Addins key whose LoadBehavior is 3, created by ProgID.
+void COutlook::LoadAddIns() {
+  HKEY hKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAddInsKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
+  std::vector<std::pair<std::wstring, std::wstring>> candidates;
+  wchar_t wszName[256];
+  for (DWORD dwIndex = 0;; ++dwIndex) {
+    DWORD cchName = 256;
+    if (RegEnumKeyExW(hKey, dwIndex, wszName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    DWORD dwBehavior = 0, cbBehavior = sizeof dwBehavior;
+    wchar_t wszDescription[256] = {};
+    DWORD cbDescription = sizeof wszDescription - sizeof(wchar_t);
+    RegGetValueW(hKey, wszName, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &dwBehavior, &cbBehavior);
+    RegGetValueW(hKey, wszName, L"Description", RRF_RT_REG_SZ, nullptr, wszDescription, &cbDescription);
+    if (dwBehavior == 3) candidates.emplace_back(wszName, wszDescription);
+  }
+  RegCloseKey(hKey);
+
+  for (const auto& [wsProgId, wsDescription] : candidates) {
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(wsProgId.c_str(), &clsid);
+    CComPtr<Office::IDTExtensibility2> cpAddIn;
+    if (SUCCEEDED(hr)) {
+      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, Office::IID_IDTExtensibility2,
+                            reinterpret_cast<void**>(&cpAddIn));
+    }
+    if (FAILED(hr)) {
+      Log(L"Load failed " + wsProgId + L" " + HresultText(hr));
+      continue;
+    }
+    SAddIn addIn;
+    addIn.cpComAddIn.Attach(new CComAddIn(wsProgId, clsid, wsDescription));
+    addIn.cpObject = cpAddIn.Get();
+    m_cpComAddIns->m_items.push_back(addIn.cpComAddIn.Get());
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    hr = cpAddIn->OnConnection(this, Office::ext_cm_Startup, addIn.cpComAddIn, &psaCustom);
+    SafeArrayDestroy(psaCustom);
+    Log(L"OnConnection " + wsProgId + L" " + HresultText(hr));
+    // An add-in that fails to connect stays listed but is not connected.
+    addIn.cpComAddIn->m_bConnect = SUCCEEDED(hr);
+    if (FAILED(hr)) addIn.cpObject.Release();
+    m_addIns.push_back(std::move(addIn));
+  }
+}
+
+void COutlook::ForEachAddIn(const char* szMethod, const std::function<HRESULT(Office::IDTExtensibility2*)>& fn) {
+  for (SAddIn& addIn : m_addIns) {
+    CComPtr<Office::IDTExtensibility2> cpAddIn;
+    if (!addIn.cpObject ||
+        FAILED(addIn.cpObject->QueryInterface(Office::IID_IDTExtensibility2, reinterpret_cast<void**>(&cpAddIn)))) {
+      continue;
+    }
+    const HRESULT hr = fn(cpAddIn);
+    Log(std::wstring(szMethod, szMethod + strlen(szMethod)) + L" " + addIn.cpComAddIn->m_wsProgId + L" " +
+        HresultText(hr));
+  }
+}
+
+HRESULT COutlook::InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args,
+                                 VARIANT* pResult) {
+  DISPID dispid = DISPID_UNKNOWN;
+  LPOLESTR wszName = const_cast<LPOLESTR>(wsName.c_str());
+  HRESULT hr = addIn.cpObject->GetIDsOfNames(IID_NULL, &wszName, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (SUCCEEDED(hr)) {
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    hr = addIn.cpObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, pResult, nullptr,
+                                nullptr);
+  }
+  Log(L"Callback " + wsName + L" " + HresultText(hr));
+  return hr;
+}
+
+// Asks each add-in once for the ribbon of this kind of window, then shows it in the window.
+void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
+  for (SAddIn& addIn : m_addIns) {
+    if (!addIn.cpObject || addIn.ribbons.count(wsRibbonId)) continue;
+    SRibbon& ribbon = addIn.ribbons[wsRibbonId];
+    CComPtr<Office::IRibbonExtensibility> cpExtensibility;
+    if (FAILED(addIn.cpObject->QueryInterface(Office::IID_IRibbonExtensibility,
+                                              reinterpret_cast<void**>(&cpExtensibility)))) {
+      continue;
+    }
+    CComBSTR bsXml;
+    HRESULT hr = cpExtensibility->GetCustomUI(CComBSTR(wsRibbonId.c_str()), &bsXml);
+    Log(L"GetCustomUI " + addIn.cpComAddIn->m_wsProgId + L" " + wsRibbonId + L" " + HresultText(hr));
+    std::vector<SXmlElement> elements;
+    if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) continue;
+    for (SXmlElement& element : elements) {
+      if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
+        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId));
+        CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
+        InvokeCallback(addIn, element.attributes[L"onLoad"], {varUI}, nullptr);
+      } else if (element.attributes.count(L"id")) {
+        ribbon.controls.push_back({element.wsName, std::move(element.attributes)});
+      }
+    }
+  }
+  for (const SAddIn& addIn : m_addIns) {
+    auto it = addIn.ribbons.find(wsRibbonId);
+    if (it == addIn.ribbons.end()) continue;
+    for (const SControl& control : it->second.controls) {
+      SControlState state;
+      ControlState(pWindow, control.attributes.at(L"id"), &state);
+    }
+  }
+}
+
+const COutlook::SControl* COutlook::FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn) {
+  CComPtr<IUnknown> cpInspector;
+  const bool bInspector =
+      SUCCEEDED(pWindow->QueryInterface(Outlook::IID__Inspector, reinterpret_cast<void**>(&cpInspector)));
+  const std::wstring wsRibbonId = bInspector ? L"Microsoft.Outlook.Mail.Compose" : L"Microsoft.Outlook.Explorer";
+  for (SAddIn& addIn : m_addIns) {
+    auto it = addIn.ribbons.find(wsRibbonId);
+    if (it == addIn.ribbons.end() || !addIn.cpObject) continue;
+    for (const SControl& control : it->second.controls) {
+      if (control.attributes.at(L"id") == wsControlId) {
+        *ppAddIn = &addIn;
+        return &control;
+      }
+    }
+  }
+  return nullptr;
+}
+
+CComPtr<IDispatch> COutlook::MakeControl(const SControl& control, IDispatch* pWindow) {
+  auto itTag = control.attributes.find(L"tag");
+  auto cpControl = MakeObject<CRibbonControl>(control.attributes.at(L"id"),
+                                              itTag == control.attributes.end() ? L"" : itTag->second, pWindow);
+  return CComPtr<IDispatch>(static_cast<IDispatch*>(cpControl));
+}
+
+HRESULT COutlook::ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState) {
+  SAddIn* pAddIn = nullptr;
+  const SControl* pControl = FindControl(pWindow, wsControlId, &pAddIn);
+  if (!pControl) return DISP_E_MEMBERNOTFOUND;
+  *pState = {};
+  auto itLabel = pControl->attributes.find(L"label");
+  if (itLabel != pControl->attributes.end()) pState->wsLabel = itLabel->second;
+  CVariant varControl(MakeControl(*pControl, pWindow).Get());
+  for (const wchar_t* wszGetter : {L"getLabel", L"getVisible", L"getEnabled"}) {
+    auto it = pControl->attributes.find(wszGetter);
+    if (it == pControl->attributes.end()) continue;
+    CVariant varResult;
+    HRESULT hr = InvokeCallback(*pAddIn, it->second, {varControl}, &varResult);
+    if (FAILED(hr)) return hr;
+    if (!wcscmp(wszGetter, L"getLabel") && SUCCEEDED(varResult.ChangeType(VT_BSTR))) {
+      pState->wsLabel = varResult.bstrVal ? varResult.bstrVal : L"";
+    } else if (SUCCEEDED(varResult.ChangeType(VT_BOOL))) {
+      (!wcscmp(wszGetter, L"getVisible") ? pState->bVisible : pState->bEnabled) = varResult.boolVal != VARIANT_FALSE;
+    }
+  }
+  Log(L"Control " + wsControlId + L" label=\"" + pState->wsLabel + L"\" visible=" + (pState->bVisible ? L"1" : L"0") +
+      L" enabled=" + (pState->bEnabled ? L"1" : L"0"));
+  return S_OK;
+}
+
+HRESULT COutlook::Click(IDispatch* pWindow, const std::wstring& wsControlId) {
+  SAddIn* pAddIn = nullptr;
+  const SControl* pControl = FindControl(pWindow, wsControlId, &pAddIn);
+  if (!pControl) return DISP_E_MEMBERNOTFOUND;
+  auto it = pControl->attributes.find(L"onAction");
+  if (it == pControl->attributes.end()) return DISP_E_MEMBERNOTFOUND;
+  Log(L"Click " + wsControlId);
+  CVariant varControl(MakeControl(*pControl, pWindow).Get());
+  if (pControl->wsElement == L"toggleButton" || pControl->wsElement == L"checkBox") {
+    return InvokeCallback(*pAddIn, it->second, {varControl, CVariant(true)}, nullptr);
+  }
+  return InvokeCallback(*pAddIn, it->second, {varControl}, nullptr);
+}
+
+CExplorer* COutlook::Explorer() const {
+  return m_cpExplorers->m_items.empty() ? nullptr : static_cast<CExplorer*>(m_cpExplorers->m_items.front().Get());
+}
+
+CInspector* COutlook::InspectorOf(IMessage* pMessage) const {
+  for (IDispatch* pItem : m_cpInspectors->m_items) {
+    if (static_cast<CInspector*>(pItem)->Message() == pMessage) return static_cast<CInspector*>(pItem);
+  }
+  return nullptr;
+}
+
+CInspector* COutlook::ActiveInspector() const {
+  for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
+    for (IDispatch* pItem : m_cpInspectors->m_items) {
+      if (static_cast<CInspector*>(pItem)->Window() == hwnd) return static_cast<CInspector*>(pItem);
+    }
+  }
+  return nullptr;
+}
+
+IDispatch* COutlook::TopWindowObject() const {
+  for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
+    for (CCollection* pList : {m_cpInspectors.Get(), m_cpExplorers.Get()}) {
+      for (IDispatch* pItem : pList->m_items) {
+        if (static_cast<CWindowObject*>(pItem)->Window() == hwnd) return pItem;
+      }
+    }
+  }
+  return nullptr;
+}
+
+CComPtr<IDispatch> COutlook::MailItem(IMessage* pMessage) {
+  auto cpItem = MakeObject<CMailItem>(this, pMessage);
+  return CComPtr<IDispatch>(static_cast<IDispatch*>(cpItem));
+}
+
+CComAddIn* COutlook::FindAddIn(const std::wstring& wsProgId) const {
+  for (const SAddIn& addIn : m_addIns) {
+    if (!lstrcmpiW(addIn.cpComAddIn->m_wsProgId.c_str(), wsProgId.c_str())) return addIn.cpComAddIn;
+  }
+  return nullptr;
+}
+
+HRESULT COutlook::Compose(CInspector** ppInspector) {
+  CComPtr<IMessage> cpMessage;
+  HRESULT hr = CreateMessage(&cpMessage);
+  if (FAILED(hr)) return hr;
+  *ppInspector = NewInspector(cpMessage, true);
+  (*ppInspector)->Activate();
+  return S_OK;
+}
+
+HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessage) {
+  CComPtr<IMessage> cpMessage;
+  HRESULT hr = CreateMessage(&cpMessage);
+  if (FAILED(hr)) return hr;
+  SetTextProp(cpMessage, PR_SUBJECT_W, wsSubject);
+  MessageStore(cpMessage).m_props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, MSGFLAG_READ);
+  m_folder.push_back(cpMessage);
+  Log(L"Received \"" + wsSubject + L"\"");
+  return ppMessage ? cpMessage.CopyTo(ppMessage) : S_OK;
+}
+
+HRESULT COutlook::Open(IMessage* pMessage, CInspector** ppInspector) {
+  *ppInspector = InspectorOf(pMessage);
+  if (!*ppInspector) *ppInspector = NewInspector(pMessage, false);
+  return S_OK;
+}
+
+CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
+  auto cpInspector = MakeObject<CInspector>(this, pMessage, bCompose && m_options.bWordMail);
+  cpInspector->m_bCompose = bCompose;
+  m_cpInspectors->m_items.push_back(cpInspector.Get());
+  Log(std::wstring(bCompose ? L"Compose window " : L"Message window ") +
+      std::to_wstring(reinterpret_cast<UINT_PTR>(cpInspector->Window())));
+  if (bCompose && MajorVersion() >= 12) ShowRibbons(L"Microsoft.Outlook.Mail.Compose", cpInspector);
+  return cpInspector;
+}
+
+HRESULT COutlook::Select(const std::vector<size_t>& positions) {
+  for (size_t pos : positions) {
+    if (pos < 1 || pos > m_folder.size()) return DISP_E_BADINDEX;
+  }
+  m_selection = positions;
+  return S_OK;
+}
+
+HRESULT COutlook::SendItem(IMessage* pMessage) {
+  CPropStore& store = MessageStore(pMessage);
+  if (!(LongProp(pMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT)) return E_FAIL;
+  store.m_props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, 0);
+  HRESULT hr = pMessage->SaveChanges(KEEP_OPEN_READWRITE);
+  Log(L"Sent \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
+  if (CInspector* pInspector = InspectorOf(pMessage)) CloseInspector(pInspector, Outlook::olDiscard);
+  return hr;
+}
+
+HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode) {
+  std::vector<CComPtr<IDispatch>>& items = m_cpInspectors->m_items;
+  for (auto it = items.begin(); it != items.end(); ++it) {
+    if (it->Get() != static_cast<IDispatch*>(pInspector)) continue;
+    if (lSaveMode == Outlook::olSave) pInspector->Message()->SaveChanges(KEEP_OPEN_READWRITE);
+    Log(L"Close window " + std::to_wstring(reinterpret_cast<UINT_PTR>(pInspector->Window())));
+    ShowWindow(pInspector->Window(), SW_HIDE);
+    std::vector<CComPtr<IDispatch>> remaining;
+    for (IDispatch* pItem : items) {
+      if (pItem != static_cast<IDispatch*>(pInspector)) remaining.push_back(pItem);
+    }
+    items.swap(remaining);
+    return S_OK;
+  }
+  return E_INVALIDARG;
+}
+
+std::wstring HresultText(HRESULT hr) {
+  wchar_t wsz[16];
+  wsprintfW(wsz, L"0x%08X", static_cast<unsigned>(hr));
+  return wsz;
+}
+
+}  // namespace Sim

@@ -1,0 +1,167 @@
+#pragma once
+// The simulated Outlook: the application object and what a scenario or a test does with it.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SimDispatch.h"
+#include "SimMapi.h"
+#include "hosts/OfficeAddIn.h"
+
+namespace Sim {
+
+std::wstring HresultText(HRESULT hr);
+
+struct SOutlookOptions {
+  std::wstring wsVersion = L"14.0.0.7015";
+  bool bWordMail = false;      // compose windows edited by Word
+  std::wstring wsProfilePath;  // the profile file; empty: %LOCALAPPDATA%\OfficeSim\Outlook.profile
+  std::wstring wsAccount = L"user@example.com";
+};
+
+class CExplorer;
+class CInspector;
+class CComAddIn;
+class CRibbonUI;
+
+// What a window's ribbon showed for one control at its last refresh.
+struct SControlState {
+  std::wstring wsLabel;
+  bool bVisible = true;
+  bool bEnabled = true;
+};
+
+class COutlook final : public CDispatch {
+ public:
+  explicit COutlook(SOutlookOptions options);
+  ~COutlook() override;
+
+  // Start-up as Outlook does it: add-ins connected, main window shown, start-up finished.
+  HRESULT Start();
+  // Shut-down as Outlook does it; safe to call twice.
+  HRESULT Quit();
+
+  // A new message in a new compose window, shown and in front.
+  HRESULT Compose(CInspector** ppInspector);
+  // A received message in the main window's folder; it is not selected.
+  HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage);
+  // Opens a message in its own window.
+  HRESULT Open(IMessage* pMessage, CInspector** ppInspector);
+  // Selects messages of the folder by their 1-based positions.
+  HRESULT Select(const std::vector<size_t>& positions);
+  HRESULT SendItem(IMessage* pMessage);
+  HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode);
+  // Calls the onAction callback of a control of the given window's ribbon.
+  HRESULT Click(IDispatch* pWindow, const std::wstring& wsControlId);
+  // The state of a control in a window's ribbon, refreshed now.
+  HRESULT ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState);
+
+  CExplorer* Explorer() const;
+  CInspector* ActiveInspector() const;
+  CInspector* InspectorOf(IMessage* pMessage) const;
+  const std::vector<size_t>& Selection() const { return m_selection; }
+  // The explorer or inspector whose window is topmost, or null.
+  IDispatch* TopWindowObject() const;
+  // A new _MailItem object of a message.
+  CComPtr<IDispatch> MailItem(IMessage* pMessage);
+  CComAddIn* FindAddIn(const std::wstring& wsProgId) const;
+  const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
+  std::shared_ptr<CProfile> Profile() const { return m_spProfile; }
+  const SOutlookOptions& Options() const { return m_options; }
+
+  void Log(const std::wstring& ws);
+  std::vector<std::wstring> m_log;  // what the host did and saw, one line an action
+
+ private:
+  struct SControl {
+    std::wstring wsElement;
+    std::map<std::wstring, std::wstring> attributes;
+  };
+  struct SRibbon {
+    std::vector<SControl> controls;
+    CComPtr<CRibbonUI> cpRibbonUI;
+  };
+  struct SAddIn {
+    CComPtr<CComAddIn> cpComAddIn;
+    CComPtr<IDispatch> cpObject;
+    std::map<std::wstring, SRibbon> ribbons;  // by ribbon id; an empty one when the add-in has none
+  };
+
+  LONG MajorVersion() const;
+  void LoadAddIns();
+  void ForEachAddIn(const char* szMethod, const std::function<HRESULT(Office::IDTExtensibility2*)>& fn);
+  void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
+  HRESULT InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
+  const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);
+  CComPtr<IDispatch> MakeControl(const SControl& control, IDispatch* pWindow);
+  CInspector* NewInspector(IMessage* pMessage, bool bCompose);
+
+  SOutlookOptions m_options;
+  std::shared_ptr<CProfile> m_spProfile;
+  CComPtr<IMAPISession> m_cpSession;
+  CComPtr<CDispatch> m_cpNameSpace;
+  CComPtr<CCollection> m_cpExplorers;
+  CComPtr<CCollection> m_cpInspectors;
+  CComPtr<CCollection> m_cpComAddIns;
+  std::vector<CComPtr<IMessage>> m_folder;
+  std::vector<size_t> m_selection;
+  std::vector<SAddIn> m_addIns;
+  bool m_bStarted = false;
+};
+
+class CWindowObject : public CDispatch {
+ public:
+  CWindowObject(COutlook* pOutlook, std::vector<IID> iids, const wchar_t* wszClass, const std::wstring& wsTitle);
+  ~CWindowObject() override;
+  HWND Window() const { return m_hwnd; }
+  // Brings the window to the top of the z-order and activates it.
+  void Activate();
+
+ protected:
+  void* FindInterface(REFIID riid) override;
+  virtual bool ReportsWindow() const { return true; }
+  COutlook* m_pOutlook;
+  HWND m_hwnd = nullptr;
+
+ private:
+  class COleWindow;
+  std::unique_ptr<COleWindow> m_pOleWindow;
+};
+
+class CExplorer final : public CWindowObject {
+ public:
+  explicit CExplorer(COutlook* pOutlook);
+  bool m_bPreviewPane = true;
+};
+
+class CInspector final : public CWindowObject {
+ public:
+  CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor);
+  IMessage* Message() const { return m_cpMessage; }
+  bool WordEditor() const { return m_bWordEditor; }
+  bool m_bCompose = false;
+
+ protected:
+  // Outlook reports no window of its own for a message that Word edits.
+  bool ReportsWindow() const override { return !m_bWordEditor; }
+
+ private:
+  CComPtr<IMessage> m_cpMessage;
+  CComPtr<IDispatch> m_cpDocument;
+  bool m_bWordEditor;
+};
+
+class CComAddIn final : public CDispatch {
+ public:
+  CComAddIn(const std::wstring& wsProgId, const CLSID& clsid, const std::wstring& wsDescription);
+  std::wstring m_wsProgId;
+  std::wstring m_wsGuid;
+  std::wstring m_wsDescription;
+  bool m_bConnect = false;
+  CComPtr<IDispatch> m_cpObject;  // what the add-in published
+};
+
+}  // namespace Sim

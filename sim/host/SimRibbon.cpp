@@ -1,0 +1,107 @@
+#include "SimRibbon.h"
+
+#include "SimOutlook.h"
+#include "com/Bstr.h"
+
+namespace Sim {
+namespace {
+
+std::wstring Unescape(std::wstring ws) {
+  static const std::pair<const wchar_t*, const wchar_t*> kEntities[] = {
+      {L"&lt;", L"<"}, {L"&gt;", L">"}, {L"&quot;", L"\""}, {L"&apos;", L"'"}, {L"&amp;", L"&"}};
+  for (const auto& [wszFrom, wszTo] : kEntities) {
+    for (size_t pos = ws.find(wszFrom); pos != std::wstring::npos; pos = ws.find(wszFrom, pos + 1)) {
+      ws.replace(pos, wcslen(wszFrom), wszTo);
+    }
+  }
+  return ws;
+}
+
+HRESULT CopyText(const std::wstring& ws, BSTR* pbs) {
+  if (!pbs) return E_POINTER;
+  *pbs = SysAllocStringLen(ws.data(), static_cast<UINT>(ws.size()));
+  return *pbs ? S_OK : E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId)
+    : CDispatchImpl({Office::IID_IRibbonUI}), m_pOutlook(pOutlook), m_wsProgId(std::move(wsProgId)) {
+  AddMember(L"Invalidate", 1, [this](SCall&) { return Invalidate(); });
+  AddMember(L"InvalidateControl", 2, [this](SCall& call) {
+    std::wstring wsId;
+    HRESULT hr = ArgString(call, 0, &wsId);
+    return SUCCEEDED(hr) ? InvalidateControl(CComBSTR(wsId.c_str())) : hr;
+  });
+}
+
+STDMETHODIMP CRibbonUI::Invalidate() {
+  ++m_ulInvalidations;
+  m_pOutlook->Log(L"Invalidate " + m_wsProgId);
+  return S_OK;
+}
+
+STDMETHODIMP CRibbonUI::InvalidateControl(BSTR bsControlId) {
+  ++m_ulInvalidations;
+  m_pOutlook->Log(L"InvalidateControl " + m_wsProgId + L" " + (bsControlId ? bsControlId : L""));
+  return S_OK;
+}
+
+STDMETHODIMP CRibbonUI::InvalidateControlMso(BSTR) { return S_OK; }
+STDMETHODIMP CRibbonUI::ActivateTab(BSTR) { return S_OK; }
+STDMETHODIMP CRibbonUI::ActivateTabMso(BSTR) { return S_OK; }
+STDMETHODIMP CRibbonUI::ActivateTabQ(BSTR, BSTR) { return S_OK; }
+
+CRibbonControl::CRibbonControl(std::wstring wsId, std::wstring wsTag, IDispatch* pContext)
+    : CDispatchImpl({Office::IID_IRibbonControl}),
+      m_wsId(std::move(wsId)),
+      m_wsTag(std::move(wsTag)),
+      m_cpContext(pContext) {
+  AddMember(L"Id", 1, [this](SCall& call) { return SetBstr(call.pResult, m_wsId); });
+  AddMember(L"Context", 2, [this](SCall& call) { return SetObject(call.pResult, m_cpContext); });
+  AddMember(L"Tag", 3, [this](SCall& call) { return SetBstr(call.pResult, m_wsTag); });
+}
+
+STDMETHODIMP CRibbonControl::get_Id(BSTR* pbsId) { return CopyText(m_wsId, pbsId); }
+STDMETHODIMP CRibbonControl::get_Tag(BSTR* pbsTag) { return CopyText(m_wsTag, pbsTag); }
+STDMETHODIMP CRibbonControl::get_Context(IDispatch** ppContext) { return m_cpContext.CopyTo(ppContext); }
+
+// Enough XML for ribbon documents: elements, attributes in either quote, comments, declarations.
+bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements) {
+  size_t pos = 0;
+  while ((pos = wsXml.find(L'<', pos)) != std::wstring::npos) {
+    if (!wsXml.compare(pos, 4, L"<!--")) {
+      pos = wsXml.find(L"-->", pos);
+      if (pos == std::wstring::npos) return false;
+      continue;
+    }
+    const size_t end = wsXml.find(L'>', pos);
+    if (end == std::wstring::npos) return false;
+    const wchar_t chFirst = wsXml[pos + 1];
+    if (chFirst == L'/' || chFirst == L'?' || chFirst == L'!') {
+      pos = end;
+      continue;
+    }
+    SXmlElement element;
+    size_t i = pos + 1;
+    while (i < end && !iswspace(wsXml[i]) && wsXml[i] != L'/') element.wsName += wsXml[i++];
+    while (i < end) {
+      while (i < end && (iswspace(wsXml[i]) || wsXml[i] == L'/')) ++i;
+      const size_t eq = wsXml.find(L'=', i);
+      if (i >= end || eq == std::wstring::npos || eq > end) break;
+      std::wstring wsName = wsXml.substr(i, eq - i);
+      while (!wsName.empty() && iswspace(wsName.back())) wsName.pop_back();
+      size_t quote = eq + 1;
+      while (quote < end && iswspace(wsXml[quote])) ++quote;
+      const size_t close = wsXml.find(wsXml[quote], quote + 1);
+      if (close == std::wstring::npos) return false;
+      element.attributes[wsName] = Unescape(wsXml.substr(quote + 1, close - quote - 1));
+      i = close + 1;
+    }
+    pElements->push_back(std::move(element));
+    pos = wsXml.find(L'>', i);
+  }
+  return true;
+}
+
+}  // namespace Sim

@@ -1,0 +1,50 @@
+#pragma once
+// Ribbon objects that Office hands to add-ins, and the reading of ribbon XML.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "SimDispatch.h"
+#include "hosts/OfficeAddIn.h"
+
+namespace Sim {
+
+class COutlook;
+
+class CRibbonUI final : public CDispatchImpl<Office::IRibbonUI> {
+ public:
+  CRibbonUI(COutlook* pOutlook, std::wstring wsProgId);
+  STDMETHOD(Invalidate)() override;
+  STDMETHOD(InvalidateControl)(BSTR bsControlId) override;
+  STDMETHOD(InvalidateControlMso)(BSTR bsControlId) override;
+  STDMETHOD(ActivateTab)(BSTR bsControlId) override;
+  STDMETHOD(ActivateTabMso)(BSTR bsControlId) override;
+  STDMETHOD(ActivateTabQ)(BSTR bsControlId, BSTR bsNamespace) override;
+  ULONG m_ulInvalidations = 0;
+
+ private:
+  COutlook* m_pOutlook;
+  std::wstring m_wsProgId;
+};
+
+class CRibbonControl final : public CDispatchImpl<Office::IRibbonControl> {
+ public:
+  CRibbonControl(std::wstring wsId, std::wstring wsTag, IDispatch* pContext);
+  STDMETHOD(get_Id)(BSTR* pbsId) override;
+  STDMETHOD(get_Context)(IDispatch** ppContext) override;
+  STDMETHOD(get_Tag)(BSTR* pbsTag) override;
+
+ private:
+  std::wstring m_wsId;
+  std::wstring m_wsTag;
+  CComPtr<IDispatch> m_cpContext;
+};
+
+// The elements of a ribbon XML document in document order, each with its attributes.
+struct SXmlElement {
+  std::wstring wsName;
+  std::map<std::wstring, std::wstring> attributes;
+};
+bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements);
+
+}  // namespace Sim

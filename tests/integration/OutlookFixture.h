@@ -1,0 +1,37 @@
+#pragma once
+// A simulated Outlook in this process, with a profile file of its own per test.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "SimOutlook.h"
+#include "com/ComPtr.h"
+
+class COutlookTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, wszFolder);
+    GetTempFileNameW(wszFolder, L"olp", 0, wszFile);
+    m_wsProfile = wszFile;
+    DeleteFileW(wszFile);
+  }
+  void TearDown() override {
+    m_cpOutlook.Release();
+    DeleteFileW(m_wsProfile.c_str());
+    CoUninitialize();
+  }
+  Sim::COutlook* Start(Sim::SOutlookOptions options = {}) {
+    options.wsProfilePath = m_wsProfile;
+    m_cpOutlook.Release();
+    m_cpOutlook.Attach(new Sim::COutlook(options));
+    EXPECT_EQ(S_OK, m_cpOutlook->Start());
+    return m_cpOutlook;
+  }
+  IDispatch* App() { return m_cpOutlook; }
+
+  std::wstring m_wsProfile;
+  CComPtr<Sim::COutlook> m_cpOutlook;
+};
