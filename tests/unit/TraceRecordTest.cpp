@@ -61,7 +61,7 @@ TEST_F(TraceRecordTest, MessagesTakeNarrowAndWideArgumentsAndAreCutAsUtf8) {
   StartTracing();
   {
     CTraceScope trace("::Messages");
-    trace.Message("%s and %ls, %c%d", "narrow", L"wide \u00e9", 'c', 7);
+    trace.Message("%s and %ls, %c%d", "narrow", L"wide \u00e9", '\xE9', 7);
     trace.Message(nullptr);
     trace.Message("");
     trace.Message("%s", std::string(500, 'x').c_str());
@@ -70,9 +70,15 @@ TEST_F(TraceRecordTest, MessagesTakeNarrowAndWideArgumentsAndAreCutAsUtf8) {
     // A format that does not fit the 400-unit buffer gives no record at all.
     trace.Message(std::string(400, 'f').c_str());
   }
+  // The narrow character is taken in the ANSI code page.
+  wchar_t wszCharacter[2] = {};
+  MultiByteToWideChar(CP_ACP, 0, "\xE9", 1, wszCharacter, 1);
+  char szCharacter[8] = {};
+  WideCharToMultiByte(CP_UTF8, 0, wszCharacter, 1, szCharacter, sizeof(szCharacter), nullptr, nullptr);
   std::string sCutCharacters;
   for (int i = 0; i < 199; ++i) sCutCharacters += "\xC3\xA9";
-  EXPECT_EQ((std::vector<std::string>{"narrow and wide \xC3\xA9, c7", "", "", std::string(399, 'x'), sCutCharacters}),
+  EXPECT_EQ((std::vector<std::string>{"narrow and wide \xC3\xA9, " + std::string(szCharacter) + "7", "", "",
+                                      std::string(399, 'x'), sCutCharacters}),
             Read().Texts('U'));
 }
 
@@ -103,7 +109,7 @@ TEST_F(TraceRecordTest, ComponentListsLeaveOnlyErrorsOfOtherComponents) {
       {{L"OUTLOOK"}, {}, "E"},
       {{}, {L"Unit_Tests"}, "E"},
       {{}, {L"OUTLOOK"}, ">UE<"},
-      {{L"OUTLOOK", L"UNIT_TESTS"}, {L"unit_tests"}, ">UE<"},
+      {{L"Unit_Tests", L"WINWORD"}, {L"unit_tests"}, ">UE<"},
   };
   for (const auto& test : cases) {
     CRegistryValues lists;
@@ -121,7 +127,7 @@ TEST_F(TraceRecordTest, VerbosityMustReachTheAbsoluteLevel) {
     DWORD dwVerbosity;
     int iLevel;
     const char* szKinds;
-  } cases[] = {{0, 0, ">UE<"}, {1, 2, "E"}, {2, 2, ">UE<"}, {2, -2, ">UE<"}, {0xFFFFFFFF, 0, "E"}};
+  } cases[] = {{0, 0, ">UE<"}, {1, 2, "E"}, {2, 2, ">UE<"}, {1, -2, "E"}, {2, -2, ">UE<"}, {0xFFFFFFFF, 0, "E"}};
   for (const auto& test : cases) {
     SetTracing(L"Verbosity", test.dwVerbosity);
     EXPECT_EQ(test.szKinds, SampleKinds(test.iLevel)) << test.dwVerbosity << " " << test.iLevel;
