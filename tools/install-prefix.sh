@@ -15,4 +15,11 @@ wine reg add 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /t REG_SZ /d "$suite_win" /f
 for face in Arial Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "DejaVu Sans" /f >/dev/null
 done
+# Certificate services: library, secret store, key provider, and the test authority that
+# every prefix of this build shares.
+cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"
+wine regsvr32 /s "$suite_win\\VmSolvaneCsp.dll" || { echo "regsvr32 VmSolvaneCsp.dll failed: $?" >&2; exit 1; }
+mkdir -p "$build/pki" "$suite_unix/TestCA"
+wine "$build/tools/vmpki.exe" authority "Z:$(echo "$build/pki" | tr / '\\')"
+cp "$build"/pki/authority.* "$suite_unix/TestCA/"
 wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }

@@ -133,17 +133,24 @@ HRESULT GetValues(const PropMap& props, const SPropTagArray* pTags, ULONG* pcVal
   return bErrors ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
 
-class CTable final : public IMAPITable {
+// Reference counting and interface lookup for the MAPI objects of this file.
+template <class TBase>
+class CUnknownImpl : public TBase {
  public:
-  explicit CTable(std::vector<std::vector<SProp>> rows) : m_rows(std::move(rows)) {
-    for (const SProp& prop : m_rows.empty() ? std::vector<SProp>{} : m_rows.front()) m_columns.push_back(prop.ulTag);
-  }
+  explicit CUnknownImpl(std::vector<IID> iids) : m_iids(std::move(iids)) {}
+  virtual ~CUnknownImpl() = default;
+  CUnknownImpl(const CUnknownImpl&) = delete;
+  CUnknownImpl& operator=(const CUnknownImpl&) = delete;
+
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPITable)) return E_NOINTERFACE;
-    *ppv = this;
-    AddRef();
+    if (!IsEqualIID(riid, IID_IUnknown) &&
+        std::none_of(m_iids.begin(), m_iids.end(), [&riid](const IID& iid) { return IsEqualIID(riid, iid); })) {
+      return E_NOINTERFACE;
+    }
+    *ppv = static_cast<TBase*>(this);
+    this->AddRef();
     return S_OK;
   }
   STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
@@ -151,6 +158,17 @@ class CTable final : public IMAPITable {
     const LONG lRef = InterlockedDecrement(&m_lRef);
     if (!lRef) delete this;
     return lRef;
+  }
+
+ private:
+  std::vector<IID> m_iids;
+  volatile LONG m_lRef = 1;
+};
+
+class CTable final : public CUnknownImpl<IMAPITable> {
+ public:
+  explicit CTable(std::vector<std::vector<SProp>> rows) : CUnknownImpl({IID_IMAPITable}), m_rows(std::move(rows)) {
+    for (const SProp& prop : m_rows.empty() ? std::vector<SProp>{} : m_rows.front()) m_columns.push_back(prop.ulTag);
   }
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(Advise)(ULONG, LPMAPIADVISESINK, ULONG*) override { return MAPI_E_NO_SUPPORT; }
@@ -237,34 +255,15 @@ class CTable final : public IMAPITable {
   std::vector<std::vector<SProp>> m_rows;
   std::vector<ULONG> m_columns;
   ULONG m_ulCursor = 0;
-  volatile LONG m_lRef = 1;
 };
 
 // IMAPIProp over a property store, for messages, attachments and profile sections.
 template <class TBase>
-class CPropObject : public TBase {
+class CPropObject : public CUnknownImpl<TBase> {
  public:
-  CPropObject(const IID& iid, std::shared_ptr<CPropStore> spStore) : m_iid(iid), m_spStore(std::move(spStore)) {}
-  virtual ~CPropObject() = default;
-  CPropObject(const CPropObject&) = delete;
-  CPropObject& operator=(const CPropObject&) = delete;
+  CPropObject(const IID& iid, std::shared_ptr<CPropStore> spStore)
+      : CUnknownImpl<TBase>({IID_IMAPIProp, iid}), m_spStore(std::move(spStore)) {}
 
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPIProp) && !IsEqualIID(riid, m_iid)) {
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<TBase*>(this);
-    this->AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(SaveChanges)(ULONG) override {
     ++m_ulSaves;
@@ -359,9 +358,7 @@ class CPropObject : public TBase {
   virtual void OnChanged() {}
 
  private:
-  IID m_iid;
   std::shared_ptr<CPropStore> m_spStore;
-  volatile LONG m_lRef = 1;
 };
 
 class CAttach final : public CPropObject<IAttach> {
@@ -443,23 +440,10 @@ class CSimMessage final : public CPropObject<IMessage> {
 
 namespace {
 
-class CServiceAdmin final : public IMsgServiceAdmin {
+class CServiceAdmin final : public CUnknownImpl<IMsgServiceAdmin> {
  public:
-  explicit CServiceAdmin(std::shared_ptr<CProfile> spProfile) : m_spProfile(std::move(spProfile)) {}
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMsgServiceAdmin)) return E_NOINTERFACE;
-    *ppv = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
+  explicit CServiceAdmin(std::shared_ptr<CProfile> spProfile)
+      : CUnknownImpl({IID_IMsgServiceAdmin}), m_spProfile(std::move(spProfile)) {}
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(GetMsgServiceTable)(ULONG, LPMAPITABLE* ppTable) override {
     std::vector<std::vector<SProp>> rows;
@@ -519,27 +503,12 @@ class CServiceAdmin final : public IMsgServiceAdmin {
     return nullptr;
   }
   std::shared_ptr<CProfile> m_spProfile;
-  volatile LONG m_lRef = 1;
 };
 
-class CSession final : public IMAPISession {
+class CSession final : public CUnknownImpl<IMAPISession> {
  public:
   CSession(std::shared_ptr<CProfile> spProfile, MessageLookup lookup)
-      : m_spProfile(std::move(spProfile)), m_lookup(std::move(lookup)) {}
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMAPISession)) return E_NOINTERFACE;
-    *ppv = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
+      : CUnknownImpl({IID_IMAPISession}), m_spProfile(std::move(spProfile)), m_lookup(std::move(lookup)) {}
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(GetMsgStoresTable)(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(OpenMsgStore)(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) override { return MAPI_E_NO_SUPPORT; }
@@ -588,7 +557,6 @@ class CSession final : public IMAPISession {
  private:
   std::shared_ptr<CProfile> m_spProfile;
   MessageLookup m_lookup;
-  volatile LONG m_lRef = 1;
 };
 
 }  // namespace

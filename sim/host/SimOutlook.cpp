@@ -350,17 +350,11 @@ HRESULT COutlook::Start() {
   m_cpExplorers->m_items.push_back(cpExplorer.Get());
   cpExplorer->Activate();
   if (MajorVersion() >= 14) ShowRibbons(L"Microsoft.Outlook.Explorer", cpExplorer);
-  ForEachAddIn("OnAddInsUpdate", [](Office::IDTExtensibility2* pAddIn) {
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    HRESULT hr = pAddIn->OnAddInsUpdate(&psaCustom);
-    SafeArrayDestroy(psaCustom);
-    return hr;
+  ForEachAddIn("OnAddInsUpdate", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
+    return pAddIn->OnAddInsUpdate(ppsaCustom);
   });
-  ForEachAddIn("OnStartupComplete", [](Office::IDTExtensibility2* pAddIn) {
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    HRESULT hr = pAddIn->OnStartupComplete(&psaCustom);
-    SafeArrayDestroy(psaCustom);
-    return hr;
+  ForEachAddIn("OnStartupComplete", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
+    return pAddIn->OnStartupComplete(ppsaCustom);
   });
   return S_OK;
 }
@@ -372,17 +366,11 @@ HRESULT COutlook::Quit() {
   while (!m_cpInspectors->m_items.empty()) {
     CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard);
   }
-  ForEachAddIn("OnBeginShutdown", [](Office::IDTExtensibility2* pAddIn) {
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    HRESULT hr = pAddIn->OnBeginShutdown(&psaCustom);
-    SafeArrayDestroy(psaCustom);
-    return hr;
+  ForEachAddIn("OnBeginShutdown", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
+    return pAddIn->OnBeginShutdown(ppsaCustom);
   });
-  ForEachAddIn("OnDisconnection", [](Office::IDTExtensibility2* pAddIn) {
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    HRESULT hr = pAddIn->OnDisconnection(Office::ext_dm_HostShutdown, &psaCustom);
-    SafeArrayDestroy(psaCustom);
-    return hr;
+  ForEachAddIn("OnDisconnection", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
+    return pAddIn->OnDisconnection(Office::ext_dm_HostShutdown, ppsaCustom);
   });
   for (SAddIn& addIn : m_addIns) {
     addIn.cpComAddIn->m_bConnect = false;
@@ -441,14 +429,17 @@ void COutlook::LoadAddIns() {
   }
 }
 
-void COutlook::ForEachAddIn(const char* szMethod, const std::function<HRESULT(Office::IDTExtensibility2*)>& fn) {
+void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn) {
   for (SAddIn& addIn : m_addIns) {
     CComPtr<Office::IDTExtensibility2> cpAddIn;
     if (!addIn.cpObject ||
         FAILED(addIn.cpObject->QueryInterface(Office::IID_IDTExtensibility2, reinterpret_cast<void**>(&cpAddIn)))) {
       continue;
     }
-    const HRESULT hr = fn(cpAddIn);
+    // Each call gets an empty custom array, as Office passes.
+    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    const HRESULT hr = fn(cpAddIn, &psaCustom);
+    SafeArrayDestroy(psaCustom);
     Log(std::wstring(szMethod, szMethod + strlen(szMethod)) + L" " + addIn.cpComAddIn->m_wsProgId + L" " +
         HresultText(hr));
   }

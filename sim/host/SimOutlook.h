@@ -92,7 +92,8 @@ class COutlook final : public CDispatch {
 
   LONG MajorVersion() const;
   void LoadAddIns();
-  void ForEachAddIn(const char* szMethod, const std::function<HRESULT(Office::IDTExtensibility2*)>& fn);
+  using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
+  void ForEachAddIn(const char* szMethod, const AddInCall& fn);
   void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
   HRESULT InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
   const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);

@@ -13,6 +13,15 @@
 
 namespace {
 
+// Holds a critical section for its scope.
+struct CCriticalSectionLock {
+  explicit CCriticalSectionLock(CRITICAL_SECTION* pcs) : m_pcs(pcs) { EnterCriticalSection(m_pcs); }
+  ~CCriticalSectionLock() { LeaveCriticalSection(m_pcs); }
+  CCriticalSectionLock(const CCriticalSectionLock&) = delete;
+  CCriticalSectionLock& operator=(const CCriticalSectionLock&) = delete;
+  CRITICAL_SECTION* m_pcs;
+};
+
 // Keys and values in insertion order; the first equal key wins.
 class CMessageTable {
  public:
@@ -23,7 +32,7 @@ class CMessageTable {
 
   // Removes the key's entry; with pdwValue, hands out its value. False when there was none.
   bool Take(const CMailItemKey& key, DWORD* pdwValue) {
-    CLock lock(m_cs);
+    CCriticalSectionLock lock(&m_cs);
     for (size_t i = 0; i < m_keys.size(); ++i) {
       if (!(m_keys[i] == key)) continue;
       if (pdwValue) *pdwValue = m_values[i];
@@ -34,23 +43,13 @@ class CMessageTable {
     return false;
   }
   void Replace(const CMailItemKey& key, DWORD dwValue) {
-    CLock lock(m_cs);
+    CCriticalSectionLock lock(&m_cs);
     Take(key, nullptr);
     m_keys.push_back(key);
     m_values.push_back(dwValue);
   }
 
  private:
-  class CLock {
-   public:
-    explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-   private:
-    CRITICAL_SECTION& m_cs;
-  };
   CRITICAL_SECTION m_cs;
   std::vector<CMailItemKey> m_keys;
   std::vector<DWORD> m_values;

@@ -1,0 +1,149 @@
+// The test PKI: makes the suite's authority, users' own certificates (also expired ones),
+// contacts' certificates, and drives the certificate library for the demo.
+//
+//   vmpki authority FOLDER               the authority's certificate and key, unless there
+//   vmpki user EMAIL NAME [--expired]    an own certificate with its key in the suite's provider
+//   vmpki contact EMAIL NAME FILE        a contact's certificate (DER) for a key that is not kept
+//   vmpki obtain EMAIL NAME              enrols through the certificate library
+//   vmpki add-contact FILE               installs a certificate as a trusted contact
+//   vmpki list                           the user's own certificates and trusted contacts
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "OwnCertificates.h"
+#include "TestAuthority.h"
+#include "suite/VmCertServices.h"
+
+namespace {
+
+constexpr LONGLONG kValidityDays = 365;
+
+int Report(const char* szWhat, HRESULT hr) {
+  if (FAILED(hr)) fwprintf(stderr, L"vmpki: %hs failed: 0x%08lX\n", szWhat, static_cast<unsigned long>(hr));
+  return FAILED(hr) ? 1 : 0;
+}
+
+HRESULT LoadAuthority(CTestAuthority* pAuthority) { return pAuthority->Load(AuthorityFolder()); }
+
+HRESULT MakeUser(const std::wstring& wsEmail, const std::wstring& wsName, bool bExpired) {
+  CTestAuthority authority;
+  HRESULT hr = LoadAuthority(&authority);
+  std::wstring wsContainer;
+  std::vector<BYTE> publicKey;
+  if (SUCCEEDED(hr)) hr = CreateSuiteKeyPair(&wsContainer, &publicKey);
+  std::vector<BYTE> der;
+  if (SUCCEEDED(hr))
+    hr = authority.Issue(*reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(publicKey.data()), wsEmail, wsName,
+                         FileTimeFromNow(bExpired ? -2 * kValidityDays : -1),
+                         FileTimeFromNow(bExpired ? -kValidityDays : kValidityDays), &der);
+  CCertContext cert;
+  if (SUCCEEDED(hr)) hr = CreateOwnCertificate(der.data(), static_cast<DWORD>(der.size()), wsContainer, &cert);
+  return SUCCEEDED(hr) ? AddToUserStore(kMyStore, cert, CERT_STORE_ADD_NEW) : hr;
+}
+
+HRESULT MakeContact(const std::wstring& wsEmail, const std::wstring& wsName, const std::wstring& wsFile) {
+  CTestAuthority authority;
+  HRESULT hr = LoadAuthority(&authority);
+  CCryptProv hProv;
+  if (SUCCEEDED(hr) && !CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    hr = LastErrorResult();
+  CCryptKey hKey;
+  if (SUCCEEDED(hr) && !CryptGenKey(hProv, AT_KEYEXCHANGE, 2048u << 16, &hKey)) hr = LastErrorResult();
+  std::vector<BYTE> publicKey;
+  if (SUCCEEDED(hr)) hr = ExportPublicKey(hProv, AT_KEYEXCHANGE, &publicKey);
+  std::vector<BYTE> der;
+  if (SUCCEEDED(hr))
+    hr = authority.Issue(*reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(publicKey.data()), wsEmail, wsName,
+                         FileTimeFromNow(-1), FileTimeFromNow(kValidityDays), &der);
+  return SUCCEEDED(hr) ? WriteFileBytes(wsFile, der) : hr;
+}
+
+// The certificate library of the installed suite.
+class CCertWorks {
+ public:
+  CCertWorks() : m_hModule(LoadLibraryW((SuiteFolder() + L"\\VmCertWorks.dll").c_str())) {}
+  ~CCertWorks() {
+    if (m_hModule) FreeLibrary(m_hModule);
+  }
+  CCertWorks(const CCertWorks&) = delete;
+  CCertWorks& operator=(const CCertWorks&) = delete;
+  bool IsLoaded() const { return m_hModule != nullptr; }
+  template <class T>
+  T* Entry(T*, const char* szName) const {
+    return reinterpret_cast<T*>(reinterpret_cast<void*>(GetProcAddress(m_hModule, szName)));
+  }
+
+ private:
+  HMODULE m_hModule;
+};
+#define VM_ENTRY(lib, name) (lib).Entry(&::name, #name)
+
+void PrintCertificates(const CCertWorks& lib, const wchar_t* wszTitle, PCCERT_CONTEXT* ppCerts, DWORD dwCount) {
+  wprintf(L"%ls: %lu\n", wszTitle, static_cast<unsigned long>(dwCount));
+  for (DWORD i = 0; i < dwCount; ++i) {
+    LPWSTR wszName = nullptr;
+    LPWSTR wszEmail = nullptr;
+    DWORD dwStatus = 0;
+    VM_ENTRY(lib, GC_GetSubjectName)(ppCerts[i], &wszName);
+    VM_ENTRY(lib, GC_GetEmail)(ppCerts[i], &wszEmail);
+    const BOOL bValid = VM_ENTRY(lib, GC_IsCertificateValid)(ppCerts[i], &dwStatus);
+    wprintf(L"  %ls <%ls> %ls\n", wszName ? wszName : L"", wszEmail ? wszEmail : L"",
+            bValid                            ? L"valid"
+            : dwStatus & VM_CERT_STATUS_RENEW ? L"expired, renewable"
+                                              : L"not valid");
+    VM_ENTRY(lib, GC_Deallocate)(wszName);
+    VM_ENTRY(lib, GC_Deallocate)(wszEmail);
+    CertFreeCertificateContext(ppCerts[i]);
+  }
+  VM_ENTRY(lib, GC_Deallocate)(ppCerts);
+}
+
+HRESULT List(const CCertWorks& lib) {
+  PCCERT_CONTEXT* ppCerts = nullptr;
+  DWORD dwCount = 0;
+  HRESULT hr = VM_ENTRY(lib, CM_EnumMyCerts)(0, &ppCerts, &dwCount);
+  if (FAILED(hr)) return hr;
+  PrintCertificates(lib, L"Own certificates", ppCerts, dwCount);
+  hr = VM_ENTRY(lib, BM_EnumBuddies)(&ppCerts, &dwCount);
+  if (SUCCEEDED(hr)) PrintCertificates(lib, L"Trusted contacts", ppCerts, dwCount);
+  return hr;
+}
+
+HRESULT AddContact(const CCertWorks& lib, const std::wstring& wsFile) {
+  std::vector<BYTE> der;
+  HRESULT hr = ReadFileBytes(wsFile, &der);
+  if (FAILED(hr)) return hr;
+  CCertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size())));
+  return cert ? VM_ENTRY(lib, BM_InstallBuddy)(cert, 0) : LastErrorResult();
+}
+
+int Usage() {
+  fputws(
+      L"usage: vmpki authority FOLDER | user EMAIL NAME [--expired] | contact EMAIL NAME FILE |\n"
+      L"             obtain EMAIL NAME | add-contact FILE | list\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::vector<std::wstring> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  const std::wstring& wsCommand = args[0];
+  if (wsCommand == L"authority" && args.size() == 2) return Report("authority", CTestAuthority::Create(args[1]));
+  if (wsCommand == L"user" && (args.size() == 3 || (args.size() == 4 && args[3] == L"--expired")))
+    return Report("user", MakeUser(args[1], args[2], args.size() == 4));
+  if (wsCommand == L"contact" && args.size() == 4) return Report("contact", MakeContact(args[1], args[2], args[3]));
+
+  CCertWorks lib;
+  if (!lib.IsLoaded()) return Report("loading VmCertWorks.dll", LastErrorResult());
+  if (wsCommand == L"obtain" && args.size() == 3)
+    return Report("obtain", VM_ENTRY(lib, CM_ObtainCert)(nullptr, args[1].c_str(), args[2].c_str(), 0));
+  if (wsCommand == L"add-contact" && args.size() == 2) return Report("add-contact", AddContact(lib, args[1]));
+  if (wsCommand == L"list" && args.size() == 1) return Report("list", List(lib));
+  return Usage();
+}
