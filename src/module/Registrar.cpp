@@ -44,11 +44,35 @@ HRESULT LoadScript(HMODULE hModule, UINT nResourceId, std::wstring* pwsScript) {
   return S_OK;
 }
 
+// Removes the library by its own id, version and locale; one that is not registered has nothing
+// to remove, so that unregistering twice succeeds.
+HRESULT RemoveTypeLib(ITypeLib* pTypeLib) {
+  TLIBATTR* pAttr = nullptr;
+  HRESULT hr = pTypeLib->GetLibAttr(&pAttr);
+  if (FAILED(hr)) return hr;
+  CComBSTR bsRegisteredPath;
+  hr = QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, &bsRegisteredPath);
+  if (hr == TYPE_E_LIBNOTREGISTERED)
+    hr = S_OK;
+  else
+    hr = UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, SYS_WIN64);
+  pTypeLib->ReleaseTLibAttr(pAttr);
+  return hr;
+}
+
 // The library is the module's TYPELIB 1 resource, so its path is the module's.
-HRESULT LoadModuleTypeLib(HMODULE hModule, CTraceScope& trace, std::wstring* pwsPath, ITypeLib** ppTypeLib) {
-  HRESULT hr = GetModulePath(hModule, pwsPath);
-  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(pwsPath->c_str(), REGKIND_NONE, ppTypeLib);
-  if (FAILED(hr)) trace.Error("LoadTypeLibEx()", hr);
+HRESULT UpdateTypeLibrary(HMODULE hModule, bool bRegister) {
+  CTraceScope trace(bRegister ? "RegisterTypeLibrary" : "UnregisterTypeLibrary");
+  std::wstring wsPath;
+  CComPtr<ITypeLib> cpTypeLib;
+  HRESULT hr = GetModulePath(hModule, &wsPath);
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(wsPath.c_str(), REGKIND_NONE, &cpTypeLib);
+  if (FAILED(hr)) {
+    trace.Error("LoadTypeLibEx()", hr);
+    return hr;
+  }
+  hr = bRegister ? RegisterTypeLib(cpTypeLib, wsPath.data(), nullptr) : RemoveTypeLib(cpTypeLib);
+  if (FAILED(hr)) trace.Error(bRegister ? "RegisterTypeLib()" : "UnRegisterTypeLib()", hr);
   return hr;
 }
 
@@ -87,37 +111,6 @@ HRESULT UpdateRegistryFromResource(HMODULE hModule, UINT nResourceId, bool bRegi
   return RunRegistryScript(wsScript, {{L"MODULE", wsModule}}, bRegister);
 }
 
-HRESULT RegisterTypeLibrary(HMODULE hModule) {
-  CTraceScope trace("RegisterTypeLibrary");
-  std::wstring wsPath;
-  CComPtr<ITypeLib> cpTypeLib;
-  HRESULT hr = LoadModuleTypeLib(hModule, trace, &wsPath, &cpTypeLib);
-  if (FAILED(hr)) return hr;
-  hr = RegisterTypeLib(cpTypeLib, wsPath.data(), nullptr);
-  if (FAILED(hr)) trace.Error("RegisterTypeLib()", hr);
-  return hr;
-}
+HRESULT RegisterTypeLibrary(HMODULE hModule) { return UpdateTypeLibrary(hModule, true); }
 
-HRESULT UnregisterTypeLibrary(HMODULE hModule) {
-  CTraceScope trace("UnregisterTypeLibrary");
-  std::wstring wsPath;
-  CComPtr<ITypeLib> cpTypeLib;
-  HRESULT hr = LoadModuleTypeLib(hModule, trace, &wsPath, &cpTypeLib);
-  if (FAILED(hr)) return hr;
-  TLIBATTR* pAttr = nullptr;
-  hr = cpTypeLib->GetLibAttr(&pAttr);
-  if (FAILED(hr)) {
-    trace.Error("GetLibAttr()", hr);
-    return hr;
-  }
-  // A library that is not registered has nothing to remove, so unregistering twice succeeds.
-  CComBSTR bsRegisteredPath;
-  hr = QueryPathOfRegTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, &bsRegisteredPath);
-  if (hr == TYPE_E_LIBNOTREGISTERED)
-    hr = S_OK;
-  else
-    hr = UnRegisterTypeLib(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, SYS_WIN64);
-  cpTypeLib->ReleaseTLibAttr(pAttr);
-  if (FAILED(hr)) trace.Error("UnRegisterTypeLib()", hr);
-  return hr;
-}
+HRESULT UnregisterTypeLibrary(HMODULE hModule) { return UpdateTypeLibrary(hModule, false); }
