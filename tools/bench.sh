@@ -1,0 +1,9 @@
+#!/bin/bash
+# Usage: bench.sh BUILD_DIR  (run by `make bench` inside wine-session.sh)
+# Runs every benchmark of the build; each prints its own ratios.
+set -eu
+build=$(cd "$1" && pwd)
+for bench in "$build"/bench/*_bench.exe; do
+  echo "== $(basename "$bench" .exe)"
+  wine "$bench"
+done
