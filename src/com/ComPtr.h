@@ -1,6 +1,7 @@
 #pragma once
 // Smart interface pointer: releases at scope exit, queries on assignment from another interface.
 #include <objbase.h>
+#include <memory>
 #include <utility>
 
 template <class T>
@@ -22,7 +23,7 @@ class CComPtr {
   }
   CComPtr& operator=(const CComPtr& other) { return *this = other.m_p; }
   CComPtr& operator=(CComPtr&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       Release();
       m_p = std::exchange(other.m_p, nullptr);
     }

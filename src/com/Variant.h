@@ -8,7 +8,7 @@ class CComVariant : public VARIANT {
   CComVariant() { VariantInit(this); }
   CComVariant(const CComVariant& other) {
     VariantInit(this);
-    VariantCopy(this, &other);
+    VariantCopy(this, const_cast<CComVariant*>(&other));
   }
   explicit CComVariant(const wchar_t* wsz) {
     VariantInit(this);
@@ -33,7 +33,7 @@ class CComVariant : public VARIANT {
   }
   ~CComVariant() { VariantClear(this); }
   CComVariant& operator=(const CComVariant& other) {
-    if (this != &other) VariantCopy(this, &other);
+    if (this != &other) VariantCopy(this, const_cast<CComVariant*>(&other));
     return *this;
   }
   HRESULT Clear() { return VariantClear(this); }
