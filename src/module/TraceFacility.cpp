@@ -1,10 +1,10 @@
 #include "module/TraceFacility.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "module/TraceFormat.h"
 #include "module/TraceHeader.h"
@@ -18,7 +18,6 @@ constexpr size_t kMessageUnits = 400;
 constexpr size_t kMaxMessageBytes = 399;
 // Every UTF-16 unit of a message becomes at most three UTF-8 bytes.
 constexpr size_t kMessageBytesBuffer = 3 * kMessageUnits;
-constexpr size_t kMaxFormattedText = 260;
 constexpr size_t kMaxRecordText = kMaxMessageBytes;
 
 // The UTF-8 text of a message, cut at 399 bytes on a character boundary. False when the format gives no record.
@@ -75,7 +74,6 @@ CTraceFacility::CTraceFacility(HMODULE hModule) : m_hModule(hModule), m_dwFlags(
 
 CTraceFacility::~CTraceFacility() {
   m_pOutput.reset();
-  m_dwNextRefresh = 0;
   if (m_hProcessMutex) CloseHandle(m_hProcessMutex);
   DeleteCriticalSection(&m_cs);
 }
@@ -153,12 +151,12 @@ void CTraceFacility::WriteTimeRecords(const CTraceScope* pScope) {
 }
 
 void CTraceFacility::WriteFormattedRecord(char chKind, const CTraceScope* pScope, const char* szFormat, ...) {
-  char szText[kMaxFormattedText + 1];
+  char szText[TRACE_MAX_FORMATTED + 1];
   va_list args;
   va_start(args, szFormat);
-  const int cchText = vsnprintf(szText, sizeof(szText), szFormat, args);
+  const size_t cchText = FormatTraceText(szText, szFormat, args);
   va_end(args);
-  if (cchText >= 0) WriteRecord(chKind, szText, std::min<size_t>(cchText, kMaxFormattedText), pScope);
+  WriteRecord(chKind, szText, cchText, pScope);
 }
 
 void CTraceFacility::WriteRecord(char chKind, const char* pchText, size_t cchText, const CTraceScope* pScope) {

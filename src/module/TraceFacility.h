@@ -13,7 +13,7 @@ namespace VmTraceNS {
 
 class CTraceFacility {
  public:
-  // At module load: the lock, and an unowned mutex named after the process id that other tools look for.
+  // At module load: the lock, and an unowned mutex named after the process id, kept open; nothing here waits on it.
   explicit CTraceFacility(HMODULE hModule);
   // At module unload: closes the trace file, the mutex and the lock.
   ~CTraceFacility();

@@ -1,7 +1,6 @@
 #include "module/TraceHeader.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -11,23 +10,16 @@
 namespace VmTraceNS {
 namespace {
 
-constexpr size_t kMaxLine = 260;
-
 // Formats one line, cut at 260 characters; bKeepLineEnd makes a cut line still end in CR LF.
 void WriteLine(CFileOutput& output, bool bKeepLineEnd, const char* szFormat, ...) {
-  char szLine[kMaxLine + 1];
+  char szLine[TRACE_MAX_FORMATTED + 1];
   va_list args;
   va_start(args, szFormat);
-  const int cchFormatted = vsnprintf(szLine, sizeof(szLine), szFormat, args);
+  const size_t cchLine = FormatTraceText(szLine, szFormat, args);
   va_end(args);
-  if (cchFormatted < 0) return;
-  size_t cchLine = static_cast<size_t>(cchFormatted);
-  if (cchLine > kMaxLine) {
-    cchLine = kMaxLine;
-    if (bKeepLineEnd) {
-      szLine[kMaxLine - 2] = '\r';
-      szLine[kMaxLine - 1] = '\n';
-    }
+  if (bKeepLineEnd && cchLine == TRACE_MAX_FORMATTED && szLine[cchLine - 1] != '\n') {
+    szLine[cchLine - 2] = '\r';
+    szLine[cchLine - 1] = '\n';
   }
   output.WritePlain(szLine, static_cast<DWORD>(cchLine));
 }
@@ -109,7 +101,7 @@ void WriteProductLine(CFileOutput& output, HKEY hProducts, const char* szProduct
     WriteLine(output, true, "Product: %s ERROR(0x%X)\r\n", szProduct, static_cast<unsigned>(lr));
     return;
   }
-  char szVersion[kMaxLine + 1];
+  char szVersion[TRACE_MAX_FORMATTED + 1];
   DWORD cbVersion = sizeof(szVersion);
   lr = RegGetValueA(hProduct, nullptr, "Version", RRF_RT_REG_SZ, nullptr, szVersion, &cbVersion);
   if (lr == ERROR_SUCCESS)

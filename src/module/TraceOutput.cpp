@@ -1,5 +1,7 @@
 #include "module/TraceOutput.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cwchar>
 
 #include "module/TraceFormat.h"
@@ -29,6 +31,11 @@ void CreateDirectories(const wchar_t* wszDir) {
 }
 
 }  // namespace
+
+size_t FormatTraceText(char (&szText)[TRACE_MAX_FORMATTED + 1], const char* szFormat, va_list args) {
+  const int cchText = vsnprintf(szText, sizeof(szText), szFormat, args);
+  return cchText < 0 ? 0 : std::min<size_t>(cchText, TRACE_MAX_FORMATTED);
+}
 
 CFileOutput::CFileOutput(const wchar_t* wszPath, bool bNewFileAlways) {
   SetLastError(ERROR_SUCCESS);

@@ -2,6 +2,7 @@
 // Where trace records go: nowhere, or to the trace file, whose name and place the settings decide.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 
@@ -9,6 +10,11 @@ namespace VmTraceNS {
 
 class CTraceScope;
 class CTracingKey;
+
+// Header lines and the texts of error, date and time records are formatted into 261 bytes.
+constexpr size_t TRACE_MAX_FORMATTED = 260;
+// The formatted length, cut at TRACE_MAX_FORMATTED characters; 0 when the format fails.
+size_t FormatTraceText(char (&szText)[TRACE_MAX_FORMATTED + 1], const char* szFormat, va_list args);
 
 class COutput {
  public:

@@ -65,6 +65,7 @@ TEST_F(TraceFileTest, NewFileBeginsWithTheHeader) {
   const std::wstring wsProducts = L"SOFTWARE\\Velmora\\Products\\";
   m_registry.SetString(wsProducts + L"VmTraceTestA", L"Version", L"2.5");
   m_registry.SetString(wsProducts + L"VmTraceTestB", L"Other", L"");
+  m_registry.SetString(wsProducts + L"VmTraceTestC", L"Version", std::wstring(250, L'9'));
   m_registry.SetDword(L"SOFTWARE\\Policies\\Velmora", L"NetworkSupport", 0);
   TraceOneScope("::Header");
 
@@ -88,6 +89,8 @@ TEST_F(TraceFileTest, NewFileBeginsWithTheHeader) {
   EXPECT_EQ("FileVersion: UNKNOWN", lines[6]);  // the test program has no version resource
   EXPECT_TRUE(Contains(lines, "Product: VmTraceTestA; Version: 2.5"));
   EXPECT_TRUE(Contains(lines, "Product: VmTraceTestB; Version: ERROR(0x2)"));
+  // A cut product line still ends its line.
+  EXPECT_TRUE(Contains(lines, "Product: VmTraceTestC; Version: " + std::string(258 - 32, '9')));
   EXPECT_EQ("installation: LOCAL", lines[lines.size() - 3]);
   EXPECT_TRUE(std::regex_match(lines[lines.size() - 2], std::regex(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3})")))
       << lines[lines.size() - 2];
@@ -132,6 +135,9 @@ TEST_F(TraceFileTest, FileIsNamedAfterProcessModuleAndSession) {
 }
 
 TEST_F(TraceFileTest, SettingsOfThe32BitViewApplyWhenThe64BitKeyIsMissing) {
+  HKEY hKey = nullptr;
+  ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, TRACING_KEY, 0, KEY_READ | KEY_WOW64_64KEY, &hKey))
+      << "this test needs a machine without tracing settings in the 64-bit view";
   m_registry.SetDword(TRACING_KEY, L"DoTrace", 1, KEY_WOW64_32KEY);
   m_registry.SetString(TRACING_KEY, L"FileName", m_file.wstring(), REG_SZ, KEY_WOW64_32KEY);
   TraceOneScope("::View32");
