@@ -80,6 +80,9 @@ int main() {
   std::filesystem::create_directories(dir);
   const std::wstring wsTraceFile = (dir / "bench.trc3").wstring();
 
+  HKEY hExisting = nullptr;
+  const bool bKeyExisted = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTracingKey, 0, KEY_READ, &hExisting) == ERROR_SUCCESS;
+  if (bKeyExisted) RegCloseKey(hExisting);
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kTracingKey, L"DoTrace");
   VmTraceNS::SetModuleHandle(hModule);
   SecondsFor(TracedCall, kCallsOff / 10);
@@ -102,6 +105,7 @@ int main() {
 
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kTracingKey, L"DoTrace");
   RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kTracingKey, L"FileName");
+  if (!bKeyExisted) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kTracingKey, KEY_WOW64_64KEY, 0);
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return 0;
