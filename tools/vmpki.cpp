@@ -5,6 +5,8 @@
 //   vmpki user EMAIL NAME [--expired]    an own certificate with its key in the suite's provider
 //   vmpki contact EMAIL NAME FILE        a contact's certificate (DER) for a key that is not kept
 //   vmpki obtain EMAIL NAME              enrols through the certificate library
+//   vmpki request EMAIL NAME             an enterprise request; the authority's answer is in
+//                                        its folder, Answers\EMAIL.vmpfx
 //   vmpki add-contact FILE               installs a certificate as a trusted contact
 //   vmpki list                           the user's own certificates and trusted contacts
 #include <windows.h>
@@ -123,7 +125,7 @@ HRESULT AddContact(const CCertWorks& lib, const std::wstring& wsFile) {
 int Usage() {
   fputws(
       L"usage: vmpki authority FOLDER | user EMAIL NAME [--expired] | contact EMAIL NAME FILE |\n"
-      L"             obtain EMAIL NAME | add-contact FILE | list\n",
+      L"             obtain EMAIL NAME | request EMAIL NAME | add-contact FILE | list\n",
       stderr);
   return 2;
 }
@@ -143,6 +145,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!lib.IsLoaded()) return Report("loading VmCertWorks.dll", LastErrorResult());
   if (wsCommand == L"obtain" && args.size() == 3)
     return Report("obtain", VM_ENTRY(lib, CM_ObtainCert)(nullptr, args[1].c_str(), args[2].c_str(), 0));
+  if (wsCommand == L"request" && args.size() == 3)
+    return Report("request", VM_ENTRY(lib, CM_RequestCert)(nullptr, args[1].c_str(), args[2].c_str(), 1));
   if (wsCommand == L"add-contact" && args.size() == 2) return Report("add-contact", AddContact(lib, args[1]));
   if (wsCommand == L"list" && args.size() == 1) return Report("list", List(lib));
   return Usage();

@@ -101,6 +101,8 @@ HMODULE ThisModule() {
   return hModule;
 }
 
+// The platform provider answers with the name it was called by.
+constexpr char kProviderNameA[] = "Velmora RSA Solvane CSP";
 constexpr wchar_t kProviderKey[] = L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\" VM_SOLVANE_PROV_NAME;
 
 }  // namespace
@@ -138,6 +140,7 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD cbData, HCRY
 }
 
 BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pcbData, DWORD dwFlags) {
+  if (dwParam == PP_NAME) return CopyOut(kProviderNameA, sizeof(kProviderNameA), pbData, pcbData);
   if (!IsPrivateParam(dwParam)) return Platform().pfnGetProvParam(hProv, dwParam, pbData, pcbData, dwFlags);
   if (dwFlags != VM_PP_ACCESS) return Fail(static_cast<DWORD>(NTE_BAD_FLAGS));
   CSolvaneKeyRecord record;

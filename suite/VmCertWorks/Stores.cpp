@@ -4,6 +4,16 @@
 #include "CertWorks.h"
 #include "suite/VmCertServices.h"
 
+namespace {
+
+std::wstring NameText(CERT_NAME_BLOB* pName) {
+  wchar_t wszName[512] = {};
+  CertNameToStrW(X509_ASN_ENCODING, pName, CERT_X500_NAME_STR, wszName, ARRAYSIZE(wszName));
+  return wszName;
+}
+
+}  // namespace
+
 HRESULT HandOutString(const std::wstring& wsText, LPWSTR* pwszOut) {
   if (!pwszOut) return E_POINTER;
   const size_t cbText = (wsText.size() + 1) * sizeof(wchar_t);
@@ -118,7 +128,8 @@ HRESULT WINAPI BM_InstallBuddy(PCCERT_CONTEXT pCert, DWORD) {
 }
 
 // Certificates that the directory publishes for its users reach this machine in the user's
-// "AddressBook" store; the entry names the user by distinguished name.
+// "AddressBook" store; the entry names the user by distinguished name. Names are compared in
+// their text form: the same name may be encoded with other string types.
 HRESULT WINAPI BM_InstallPublishedBuddies(LPCWSTR wszEntry, DWORD dwEntryType) {
   if (!wszEntry) return E_POINTER;
   if (dwEntryType != VM_ENTRY_X500_DN) return E_INVALIDARG;
@@ -128,13 +139,14 @@ HRESULT WINAPI BM_InstallPublishedBuddies(LPCWSTR wszEntry, DWORD dwEntryType) {
   std::vector<BYTE> name(cbName);
   if (!CertStrToNameW(X509_ASN_ENCODING, wszEntry, CERT_X500_NAME_STR, nullptr, name.data(), &cbName, nullptr))
     return LastErrorResult();
-  CERT_NAME_BLOB subject = {cbName, name.data()};
+  CERT_NAME_BLOB entryName = {cbName, name.data()};
+  const std::wstring wsEntry = NameText(&entryName);
 
   CCertStore hPublished(OpenUserStore(L"AddressBook"));
   if (!hPublished) return LastErrorResult();
   HRESULT hr = CRYPT_E_NOT_FOUND;
-  for (PCCERT_CONTEXT pCert = nullptr; (pCert = CertFindCertificateInStore(hPublished, X509_ASN_ENCODING, 0,
-                                                                           CERT_FIND_SUBJECT_NAME, &subject, pCert));) {
+  for (PCCERT_CONTEXT pCert = nullptr; (pCert = CertEnumCertificatesInStore(hPublished, pCert)) != nullptr;) {
+    if (_wcsicmp(NameText(&pCert->pCertInfo->Subject).c_str(), wsEntry.c_str()) != 0) continue;
     const HRESULT hrInstall = BM_InstallBuddy(pCert, 0);
     if (hr == CRYPT_E_NOT_FOUND || SUCCEEDED(hrInstall)) hr = hrInstall;
   }
