@@ -370,4 +370,21 @@ TEST_F(CertServices, InvitationTextsFollowTheLanguage) {
   EXPECT_EQ((std::vector<LCID>{0x0409, 0x0407}), locales);
 }
 
+TEST_F(CertServices, HelpTopicIsRememberedAndOnlyATopicIsAccepted) {
+  EXPECT_EQ(E_INVALIDARG, ENTRY(m_certWorks, GC_HtmlHelp)(L"..\\..\\windows\\notepad.exe"));
+  EXPECT_EQ(E_INVALIDARG, ENTRY(m_certWorks, GC_HtmlHelp)(L""));
+  // No help is installed in the test prefix: the topic is only remembered.
+  EXPECT_EQ(S_FALSE, ENTRY(m_certWorks, GC_HtmlHelp)(L"1_1_3_3.html"));
+  wchar_t wszTopic[64] = {};
+  DWORD cbTopic = sizeof(wszTopic);
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, L"Software\\Velmora\\CertWorks", L"LastHelpTopic",
+                                        RRF_RT_REG_SZ, nullptr, wszTopic, &cbTopic));
+  EXPECT_STREQ(L"1_1_3_3.html", wszTopic);
+
+  LPWSTR wszUrl = nullptr;
+  ASSERT_EQ(S_OK, ENTRY(m_certWorks, GC_GetSoftwareURL)(&wszUrl));
+  EXPECT_EQ(0, wcsncmp(wszUrl, L"https://", 8));
+  ENTRY(m_certWorks, GC_Deallocate)(wszUrl);
+}
+
 }  // namespace
