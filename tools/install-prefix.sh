@@ -15,6 +15,17 @@ wine reg add 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /t REG_SZ /d "$suite_win" /f
 for face in Arial Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "DejaVu Sans" /f >/dev/null
 done
+# The policy service beside the system's libraries, where the module finds it by name; the
+# branding DLL that the registry names; the module's satellites in their language folders.
+cp "$build/suite/VmFPApi.dll" "$WINEPREFIX/drive_c/windows/system32/"
+cp "$build/suite/VmBranding.dll" "$suite_unix/"
+wine reg add 'HKLM\SOFTWARE\Velmora\Applications\Tessaly\Branding' /v DLLPath /t REG_SZ \
+  /d "$suite_win\\VmBranding.dll" /f /reg:64 >/dev/null
+for satellite in "$build"/suite/*/VmOfcX.dll.mui; do
+  language=$(basename "$(dirname "$satellite")")
+  mkdir -p "$suite_unix/$language"
+  cp "$satellite" "$suite_unix/$language/"
+done
 # Certificate services: library, secret store, key provider, and the test authority that
 # every prefix of this build shares.
 cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"
