@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include "dll/ClassMap.h"
+#include "module/Branding.h"
+#include "module/ResourceStrings.h"
 #include "module/Trace.h"
 
 namespace {
@@ -11,7 +13,11 @@ CAddInModule g_module(GetClassMap());
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
   if (dwReason == DLL_PROCESS_ATTACH) {
     VmTraceNS::SetModuleHandle(hInstance);
+    // Strings and dialogs come from the satellite of the user's language when there is one.
+    const HMODULE hResource = LoadResourceModule(hInstance, 0);
+    if (hResource && hResource != hInstance) g_module.SetResourceInstance(hResource);
     g_module.SetModuleInstance(hInstance);
+    CBranding::LoadResourceDLL();
     return g_module.IsInitialized() ? TRUE : FALSE;
   }
   if (dwReason == DLL_PROCESS_DETACH) VmTraceNS::Shutdown();

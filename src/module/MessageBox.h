@@ -1,0 +1,11 @@
+#pragma once
+// The module's message boxes: localised text and caption (string ids of the satellite resource
+// module, brand tokens replaced), shown under the module's activation context.
+#include <windows.h>
+
+#include <string>
+
+// Returns what MessageBox returns.
+int VmMessageBox(HWND hOwner, UINT nTextID, UINT nCaptionID, UINT uType);
+// For a text already loaded and filled in.
+int VmMessageBox(HWND hOwner, const std::wstring& wsText, UINT nCaptionID, UINT uType);
