@@ -19,12 +19,15 @@ std::wstring InstallFolder() {
 std::wstring ModulePath() { return InstallFolder() + L"\\VmOfcX.dll"; }
 
 DWORD RunRegsvr32(const wchar_t* wszOptions) {
-  std::wstring wsCommand = L"regsvr32.exe " + std::wstring(wszOptions) + L" \"" + ModulePath() + L"\"";
+  return RunProgram(L"regsvr32.exe " + std::wstring(wszOptions) + L" \"" + ModulePath() + L"\"");
+}
+
+DWORD RunProgram(std::wstring wsCommand) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "CreateProcess(regsvr32) failed: " << GetLastError();
+    ADD_FAILURE() << "CreateProcess failed: " << GetLastError();
     return MAXDWORD;
   }
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -29,6 +29,8 @@ std::wstring ModulePath();
 
 // Runs "regsvr32 <options> <module>", waits for it and returns its exit code.
 DWORD RunRegsvr32(const wchar_t* wszOptions);
+// Runs a command line, waits for it and returns its exit code.
+DWORD RunProgram(std::wstring wsCommand);
 
 GUID ToGuid(const wchar_t* wszGuid);
 
