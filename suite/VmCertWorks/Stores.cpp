@@ -15,12 +15,7 @@ std::wstring NameText(CERT_NAME_BLOB* pName) {
 }  // namespace
 
 HRESULT HandOutString(const std::wstring& wsText, LPWSTR* pwszOut) {
-  if (!pwszOut) return E_POINTER;
-  const size_t cbText = (wsText.size() + 1) * sizeof(wchar_t);
-  *pwszOut = static_cast<LPWSTR>(HeapAlloc(g_hHeap, 0, cbText));
-  if (!*pwszOut) return E_OUTOFMEMORY;
-  memcpy(*pwszOut, wsText.c_str(), cbText);
-  return S_OK;
+  return CopyOutString(wsText, pwszOut, [](size_t cb) { return HeapAlloc(g_hHeap, 0, cb); });
 }
 
 HRESULT HandOutCertificates(const std::vector<CCertContext>& certs, PCCERT_CONTEXT** pppCerts, DWORD* pdwCount) {

@@ -40,12 +40,7 @@ std::vector<CSolvaneKeyRecord> KeysOf(LPCWSTR wszSid) {
 }
 
 HRESULT TaskString(const std::wstring& wsText, LPWSTR* pwszOut) {
-  if (!pwszOut) return E_POINTER;
-  const size_t cbText = (wsText.size() + 1) * sizeof(wchar_t);
-  *pwszOut = static_cast<LPWSTR>(CoTaskMemAlloc(cbText));
-  if (!*pwszOut) return E_OUTOFMEMORY;
-  memcpy(*pwszOut, wsText.c_str(), cbText);
-  return S_OK;
+  return CopyOutString(wsText, pwszOut, CoTaskMemAlloc);
 }
 
 class CSecretManager : public ISecretManager {
@@ -69,11 +64,7 @@ class CSecretManager : public ISecretManager {
     std::wstring wsSid;
     const HRESULT hr = CurrentUserSid(&wsSid);
     if (FAILED(hr)) return hr;
-    const size_t cbSid = (wsSid.size() + 1) * sizeof(wchar_t);
-    *pwszSid = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, cbSid));
-    if (!*pwszSid) return E_OUTOFMEMORY;
-    memcpy(*pwszSid, wsSid.c_str(), cbSid);
-    return S_OK;
+    return CopyOutString(wsSid, pwszSid, [](size_t cb) { return LocalAlloc(LMEM_FIXED, cb); });
   }
 
   STDMETHODIMP CountSecrets(LPCWSTR wszSid, DWORD* pdwCount) override {

@@ -1,17 +1,12 @@
 #include "OwnCertificates.h"
 
-#include <objbase.h>
-
 #include "TestAuthority.h"
 #include "suite/VmCertServices.h"
 
 HRESULT CreateSuiteKeyPair(std::wstring* pwsContainer, std::vector<BYTE>* pPublicKey) {
-  GUID guid{};
-  HRESULT hr = CoCreateGuid(&guid);
+  std::wstring wsContainer;
+  HRESULT hr = NewGuidName(L"Tessaly-", &wsContainer);
   if (FAILED(hr)) return hr;
-  wchar_t wszGuid[40] = {};
-  StringFromGUID2(guid, wszGuid, ARRAYSIZE(wszGuid));
-  const std::wstring wsContainer = std::wstring(L"Tessaly-") + wszGuid;
 
   CCryptProv hProv;
   if (!CryptAcquireContextW(&hProv, wsContainer.c_str(), VM_SOLVANE_PROV_NAME, PROV_RSA_FULL, CRYPT_NEWKEYSET))

@@ -1,7 +1,5 @@
 #include "SolvaneKeys.h"
 
-#include <objbase.h>
-
 #include "SuiteHandles.h"
 
 namespace {
@@ -28,12 +26,9 @@ HRESULT EnsureKeyRecord(const std::wstring& wsContainer) {
   if (lResult != ERROR_SUCCESS) return HRESULT_FROM_WIN32(lResult);
   if (dwDisposition == REG_OPENED_EXISTING_KEY) return S_OK;
 
-  GUID guid{};
-  HRESULT hr = CoCreateGuid(&guid);
+  std::wstring wsName;
+  const HRESULT hr = NewGuidName(L"solvane:", &wsName);
   if (FAILED(hr)) return hr;
-  wchar_t wszGuid[40] = {};
-  StringFromGUID2(guid, wszGuid, ARRAYSIZE(wszGuid));
-  const std::wstring wsName = std::wstring(L"solvane:") + wszGuid;
   lResult = RegSetValueExW(hKey, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(wsName.c_str()),
                            static_cast<DWORD>((wsName.size() + 1) * sizeof(wchar_t)));
   if (lResult == ERROR_SUCCESS) {

@@ -1,9 +1,13 @@
 #pragma once
-// Owners of the CryptoAPI and registry handles the suite's stand-ins use; each closes at scope exit.
+// Owners of the CryptoAPI and registry handles the suite's stand-ins use (each closes at scope
+// exit), and small helpers they share.
 #include <windows.h>
+#include <objbase.h>
 #include <wincrypt.h>
 
+#include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 template <class T, class TTraits>
@@ -69,4 +73,27 @@ using CLocalMemory = CSuiteHandle<void*, CLocalTraits>;
 inline HRESULT LastErrorResult() {
   const DWORD dwError = GetLastError();
   return dwError ? HRESULT_FROM_WIN32(dwError) : E_FAIL;
+}
+
+// Hands out a copy of the text in memory from pfnAlloc(byte count), which the receiver frees
+// with that allocator's own function.
+template <class TAlloc>
+HRESULT CopyOutString(const std::wstring& wsText, LPWSTR* pwszOut, TAlloc pfnAlloc) {
+  if (!pwszOut) return E_POINTER;
+  const size_t cbText = (wsText.size() + 1) * sizeof(wchar_t);
+  *pwszOut = static_cast<LPWSTR>(pfnAlloc(cbText));
+  if (!*pwszOut) return E_OUTOFMEMORY;
+  memcpy(*pwszOut, wsText.c_str(), cbText);
+  return S_OK;
+}
+
+// A new GUID in registry form, after a prefix.
+inline HRESULT NewGuidName(const wchar_t* wszPrefix, std::wstring* pwsName) {
+  GUID guid{};
+  const HRESULT hr = CoCreateGuid(&guid);
+  if (FAILED(hr)) return hr;
+  wchar_t wszGuid[40] = {};
+  StringFromGUID2(guid, wszGuid, ARRAYSIZE(wszGuid));
+  *pwsName = std::wstring(wszPrefix) + wszGuid;
+  return S_OK;
 }
