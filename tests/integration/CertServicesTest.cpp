@@ -5,8 +5,10 @@
 #define SECURITY_WIN32
 #include <secext.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Installation.h"
@@ -79,6 +81,49 @@ std::wstring CurrentUserSid(const CLibrary& storeMan) {
   LocalFree(wszSid);
   return wsSid;
 }
+
+// Answers the first dialog box of this process from a helper thread, as the user would: fills in
+// the given edit controls and presses a button.
+class CDialogAnswer {
+ public:
+  CDialogAnswer(std::vector<std::pair<int, std::wstring>> fields, int iButton)
+      : m_fields(std::move(fields)), m_iButton(iButton), m_thread([this] { Run(); }) {}
+  ~CDialogAnswer() {
+    m_bStop = true;
+    m_thread.join();
+  }
+  bool Answered() const { return m_bAnswered; }
+
+ private:
+  static BOOL CALLBACK FindBox(HWND hwnd, LPARAM lParam) {
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hwnd, &dwPid);
+    wchar_t wszClass[16] = {};
+    GetClassNameW(hwnd, wszClass, ARRAYSIZE(wszClass));
+    if (dwPid != GetCurrentProcessId() || wcscmp(wszClass, L"#32770") != 0 || !IsWindowVisible(hwnd)) return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hwnd;
+    return FALSE;
+  }
+  void Run() {
+    while (!m_bStop) {
+      HWND hwndBox = nullptr;
+      EnumWindows(FindBox, reinterpret_cast<LPARAM>(&hwndBox));
+      if (hwndBox) {
+        for (const auto& [iItem, wsText] : m_fields) SetDlgItemTextW(hwndBox, iItem, wsText.c_str());
+        SendMessageW(GetDlgItem(hwndBox, m_iButton), BM_CLICK, 0, 0);
+        m_bAnswered = true;
+        return;
+      }
+      Sleep(50);
+    }
+  }
+
+  std::vector<std::pair<int, std::wstring>> m_fields;
+  int m_iButton;
+  std::atomic<bool> m_bStop{false};
+  std::atomic<bool> m_bAnswered{false};
+  std::thread m_thread;
+};
 
 class CertServices : public testing::Test {
  protected:
@@ -331,6 +376,35 @@ TEST_F(CertServices, SelectedCertificateBecomesCurrent) {
   EXPECT_TRUE(CertCompareCertificate(X509_ASN_ENCODING, pCurrent->pCertInfo, pOther->pCertInfo));
   CertFreeCertificateContext(pCurrent);
   for (PCCERT_CONTEXT pCert : certs) CertFreeCertificateContext(pCert);
+}
+
+TEST_F(CertServices, EnrolmentAsksTheUserForWhatTheCallerDidNotKnow) {
+  constexpr int kEmailItem = 1001;
+  constexpr int kNameItem = 1002;
+  {
+    CDialogAnswer answer({{kEmailItem, L"ivy@example.org"}, {kNameItem, L"Ivy Asked"}}, IDOK);
+    EXPECT_EQ(S_OK, ENTRY(m_certWorks, CM_ObtainCert)(nullptr, nullptr, L"", 0));
+    EXPECT_TRUE(answer.Answered());
+  }
+  std::vector<PCCERT_CONTEXT> certs = OwnCertificates();
+  ASSERT_EQ(1u, certs.size());
+  EXPECT_EQ(L"ivy@example.org", Email(certs[0]));
+  {
+    CDialogAnswer answer({}, IDCANCEL);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED),
+              ENTRY(m_certWorks, CM_ObtainCert)(nullptr, L"ivy@example.org", nullptr, 0));
+  }
+  EXPECT_EQ(1u, CountOwn());
+
+  // With two own certificates the user chooses; cancelling the choice gives none.
+  ASSERT_EQ(S_OK, ENTRY(m_certWorks, CM_ObtainCert)(nullptr, L"ivy@example.org", L"Ivy Again", 0));
+  PCCERT_CONTEXT pChosen = nullptr;
+  {
+    CDialogAnswer answer({}, IDCANCEL);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), ENTRY(m_certWorks, CM_GetMyCertUI)(nullptr, &pChosen));
+  }
+  EXPECT_EQ(nullptr, pChosen);
+  CertFreeCertificateContext(certs[0]);
 }
 
 TEST_F(CertServices, InvitationTextsFollowTheLanguage) {
