@@ -9,15 +9,20 @@ constexpr DWORD kStringValueMax = MAX_PATH;
 
 }  // namespace
 
-CRegistryKey::~CRegistryKey() {
+CRegistryKey::~CRegistryKey() { Close(); }
+
+void CRegistryKey::Close() {
   if (m_hKey) RegCloseKey(m_hKey);
+  m_hKey = nullptr;
 }
 
 LSTATUS CRegistryKey::Open(HKEY hRoot, const wchar_t* wszPath, REGSAM samDesired) {
+  Close();
   return RegOpenKeyExW(hRoot, wszPath, 0, samDesired, &m_hKey);
 }
 
 LSTATUS CRegistryKey::Create(HKEY hRoot, const wchar_t* wszPath, REGSAM samDesired) {
+  Close();
   return RegCreateKeyExW(hRoot, wszPath, 0, nullptr, REG_OPTION_NON_VOLATILE, samDesired, nullptr, &m_hKey, nullptr);
 }
 

@@ -14,6 +14,7 @@ class CRegistryKey {
   CRegistryKey(const CRegistryKey&) = delete;
   CRegistryKey& operator=(const CRegistryKey&) = delete;
 
+  // Each closes the key held before.
   LSTATUS Open(HKEY hRoot, const wchar_t* wszPath, REGSAM samDesired);
   LSTATUS Create(HKEY hRoot, const wchar_t* wszPath, REGSAM samDesired);
 
@@ -25,6 +26,8 @@ class CRegistryKey {
   LSTATUS WriteString(const wchar_t* wszName, const std::wstring& wsValue) const;
 
  private:
+  void Close();
+
   HKEY m_hKey = nullptr;
 };
 
