@@ -21,6 +21,9 @@ say "Installing the module into the suite's folder and registering it"
 "$tools/install-prefix.sh" "$build"
 reg_show 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /reg:64
 
+"$tools/demo-strings.sh" "$build"
+"$tools/demo-certs.sh" "$build"
+
 say "Registered classes (ProgID, class id, server, threading model)"
 for name in "${progids[@]}"; do
   progid="VmOfcX.$name"
