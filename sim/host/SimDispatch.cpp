@@ -1,6 +1,107 @@
 #include "SimDispatch.h"
 
+#include <olectl.h>
+
+#include <map>
+
 namespace Sim {
+
+class CConnectionPoints::CPoint final : public IConnectionPoint {
+ public:
+  CPoint(CConnectionPoints* pContainer, const IID& iid) : m_pContainer(pContainer), m_iid(iid) {}
+  const IID& Iid() const { return m_iid; }
+
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint) ? this : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return m_pContainer->AddRef(); }
+  STDMETHOD_(ULONG, Release)() override { return m_pContainer->Release(); }
+  STDMETHOD(GetConnectionInterface)(IID* piid) override {
+    if (!piid) return E_POINTER;
+    *piid = m_iid;
+    return S_OK;
+  }
+  STDMETHOD(GetConnectionPointContainer)(IConnectionPointContainer** ppContainer) override {
+    if (!ppContainer) return E_POINTER;
+    *ppContainer = m_pContainer;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHOD(Advise)(IUnknown* pSink, DWORD* pdwCookie) override {
+    if (!pSink || !pdwCookie) return E_POINTER;
+    *pdwCookie = 0;
+    // The sink answers for the event interface, or at least for IDispatch as script sinks do.
+    CComPtr<IDispatch> cpSink;
+    if (FAILED(pSink->QueryInterface(m_iid, reinterpret_cast<void**>(&cpSink))) &&
+        FAILED(pSink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&cpSink)))) {
+      return CONNECT_E_CANNOTCONNECT;
+    }
+    *pdwCookie = ++m_dwLastCookie;
+    m_sinks[*pdwCookie] = cpSink;
+    return S_OK;
+  }
+  STDMETHOD(Unadvise)(DWORD dwCookie) override { return m_sinks.erase(dwCookie) ? S_OK : CONNECT_E_NOCONNECTION; }
+  STDMETHOD(EnumConnections)(IEnumConnections** ppEnum) override {
+    if (ppEnum) *ppEnum = nullptr;
+    return E_NOTIMPL;
+  }
+
+  HRESULT Fire(DISPID dispid, std::vector<VARIANT>& reversed) {
+    // A sink may unadvise while it is called: call the ones advised when the event began.
+    std::vector<CComPtr<IDispatch>> sinks;
+    for (const auto& [dwCookie, cpSink] : m_sinks) sinks.push_back(cpSink);
+    HRESULT hrFirst = S_OK;
+    for (IDispatch* pSink : sinks) {
+      DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+      const HRESULT hr =
+          pSink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+      if (FAILED(hr) && SUCCEEDED(hrFirst)) hrFirst = hr;
+    }
+    return hrFirst;
+  }
+
+ private:
+  CConnectionPoints* m_pContainer;
+  IID m_iid;
+  std::map<DWORD, CComPtr<IDispatch>> m_sinks;
+  DWORD m_dwLastCookie = 0;
+};
+
+CConnectionPoints::CConnectionPoints(IUnknown* pOwner, const IID& iid) : m_pOwner(pOwner) { Add(iid); }
+
+CConnectionPoints::~CConnectionPoints() = default;
+
+void CConnectionPoints::Add(const IID& iid) { m_points.push_back(std::make_unique<CPoint>(this, iid)); }
+
+HRESULT CConnectionPoints::Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args) {
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  for (const auto& pPoint : m_points) {
+    if (IsEqualIID(pPoint->Iid(), iid)) return pPoint->Fire(dispid, reversed);
+  }
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP CConnectionPoints::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (ppEnum) *ppEnum = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CConnectionPoints::FindConnectionPoint(REFIID riid, IConnectionPoint** ppPoint) {
+  if (!ppPoint) return E_POINTER;
+  *ppPoint = nullptr;
+  for (const auto& pPoint : m_points) {
+    if (IsEqualIID(pPoint->Iid(), riid)) {
+      *ppPoint = pPoint.get();
+      pPoint->AddRef();
+      return S_OK;
+    }
+  }
+  return CONNECT_E_NOCONNECTION;
+}
 
 HRESULT SetBstr(VARIANT* pResult, const std::wstring& ws) {
   if (!pResult) return S_OK;

@@ -2,8 +2,10 @@
 // The simulator's automation objects: members are registered by name and dispatch id,
 // and Invoke calls them with the arguments in their natural order.
 #include <oaidl.h>
+#include <ocidl.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,42 @@ HRESULT SetObject(VARIANT* pResult, IUnknown* pUnk);
 VARIANT* Arg(SCall& call, size_t i);
 HRESULT ArgLong(SCall& call, size_t i, LONG* pl);
 HRESULT ArgString(SCall& call, size_t i, std::wstring* pws);
+
+// The outgoing interfaces of one object: IConnectionPointContainer and one connection point
+// per interface, all answering for the owner's identity.
+class CConnectionPoints final : public IConnectionPointContainer {
+ public:
+  CConnectionPoints(IUnknown* pOwner, const IID& iid);
+  ~CConnectionPoints();
+  CConnectionPoints(const CConnectionPoints&) = delete;
+  CConnectionPoints& operator=(const CConnectionPoints&) = delete;
+  void Add(const IID& iid);
+  // Calls every sink advised for the interface through IDispatch::Invoke; arguments in natural order.
+  HRESULT Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args);
+
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return m_pOwner->QueryInterface(riid, ppv); }
+  STDMETHOD_(ULONG, AddRef)() override { return m_pOwner->AddRef(); }
+  STDMETHOD_(ULONG, Release)() override { return m_pOwner->Release(); }
+  STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** ppEnum) override;
+  STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** ppPoint) override;
+
+ private:
+  class CPoint;
+  IUnknown* m_pOwner;
+  std::vector<std::unique_ptr<CPoint>> m_points;
+};
+
+// A by-reference VT_BOOL argument, as the events that can be cancelled pass it.
+struct SCancel {
+  VARIANT_BOOL bValue = VARIANT_FALSE;
+  VARIANT Arg() {
+    VARIANT var;
+    var.vt = VT_BOOL | VT_BYREF;
+    var.pboolVal = &bValue;
+    return var;
+  }
+  bool Cancelled() const { return bValue != VARIANT_FALSE; }
+};
 
 template <class TBase = IDispatch>
 class CDispatchImpl : public TBase {
@@ -92,9 +130,23 @@ class CDispatchImpl : public TBase {
     m_members.push_back({wszName, dispid, std::move(fn)});
   }
 
+  // Raises an event of an outgoing interface; without sinks nothing happens.
+  HRESULT Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args = {}) {
+    return m_pEvents ? m_pEvents->Fire(iid, dispid, std::move(args)) : S_OK;
+  }
+  // Declares an outgoing interface that sinks can advise.
+  void AddEvents(const IID& iid) {
+    if (m_pEvents) {
+      m_pEvents->Add(iid);
+    } else {
+      m_pEvents = std::make_unique<CConnectionPoints>(static_cast<IDispatch*>(this), iid);
+    }
+  }
+
  protected:
   virtual void* FindInterface(REFIID riid) {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) return static_cast<IDispatch*>(this);
+    if (m_pEvents && IsEqualIID(riid, IID_IConnectionPointContainer)) return m_pEvents.get();
     for (const IID& iid : m_iids) {
       if (IsEqualIID(riid, iid)) return static_cast<TBase*>(this);
     }
@@ -109,6 +161,7 @@ class CDispatchImpl : public TBase {
   };
   std::vector<IID> m_iids;
   std::vector<SMember> m_members;
+  std::unique_ptr<CConnectionPoints> m_pEvents;
   volatile LONG m_lRef = 1;
 };
 

@@ -3,6 +3,8 @@
 #include <mapiutil.h>
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "SimRibbon.h"
 #include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
@@ -98,6 +100,7 @@ class CWordDocument final : public CDispatch {
 class CMailItem final : public CDispatch {
  public:
   CMailItem(COutlook* pOutlook, IMessage* pMessage) : CDispatch({Outlook::IID__MailItem}), m_cpMessage(pMessage) {
+    AddEvents(Outlook::DIID_ItemEvents_10);
     AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpMessage); });
     AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, 43); });
     AddMember(L"MessageClass", 0x1A, [](SCall& call) { return SetBstr(call.pResult, L"IPM.Note"); });
@@ -160,9 +163,10 @@ class CWindowObject::COleWindow final : public IOleWindow {
   CWindowObject* m_pOwner;
 };
 
-CWindowObject::CWindowObject(COutlook* pOutlook, std::vector<IID> iids, const wchar_t* wszClass,
+CWindowObject::CWindowObject(COutlook* pOutlook, const IID& iid, const IID& eventsIid, const wchar_t* wszClass,
                              const std::wstring& wsTitle)
-    : CDispatch(std::move(iids)), m_pOutlook(pOutlook), m_pOleWindow(std::make_unique<COleWindow>(this)) {
+    : CDispatch({iid}), m_pOutlook(pOutlook), m_eventsIid(eventsIid), m_pOleWindow(std::make_unique<COleWindow>(this)) {
+  AddEvents(eventsIid);
   RegisterClasses();
   m_hwnd = CreateWindowExW(0, wszClass, wsTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 600,
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -185,6 +189,7 @@ void CWindowObject::Activate() {
   SetWindowPos(m_hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
   SetForegroundWindow(m_hwnd);
   m_pOutlook->Log(L"Activate window " + std::to_wstring(reinterpret_cast<UINT_PTR>(m_hwnd)));
+  Fire(m_eventsIid, Outlook::DISPID_WindowActivate);
 }
 
 void* CWindowObject::FindInterface(REFIID riid) {
@@ -193,7 +198,8 @@ void* CWindowObject::FindInterface(REFIID riid) {
 }
 
 CExplorer::CExplorer(COutlook* pOutlook)
-    : CWindowObject(pOutlook, {Outlook::IID__Explorer}, kExplorerClass, L"Inbox - Outlook") {
+    : CWindowObject(pOutlook, Outlook::IID__Explorer, Outlook::DIID_ExplorerEvents_10, kExplorerClass,
+                    L"Inbox - Outlook") {
   AddMember(L"IsPaneVisible", 0x2203, [this](SCall& call) {
     LONG lPane = 0;
     HRESULT hr = ArgLong(call, 0, &lPane);
@@ -216,7 +222,8 @@ CExplorer::CExplorer(COutlook* pOutlook)
 }
 
 CInspector::CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor)
-    : CWindowObject(pOutlook, {Outlook::IID__Inspector}, bWordEditor ? kWordClass : kInspectorClass,
+    : CWindowObject(pOutlook, Outlook::IID__Inspector, Outlook::DIID_InspectorEvents_10,
+                    bWordEditor ? kWordClass : kInspectorClass,
                     TextProp(pMessage, PR_SUBJECT_W).empty() ? L"Untitled - Message"
                                                              : TextProp(pMessage, PR_SUBJECT_W) + L" - Message"),
       m_cpMessage(pMessage),
@@ -290,6 +297,9 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
   m_cpExplorers.Attach(new CCollection({Outlook::IID__Explorers}));
   m_cpInspectors.Attach(new CCollection({Outlook::IID__Inspectors}));
   m_cpComAddIns.Attach(new CCollection({Office::IID_COMAddIns}));
+  AddEvents(Outlook::DIID_ApplicationEvents_11);
+  m_cpExplorers->AddEvents(Outlook::DIID_ExplorersEvents);
+  m_cpInspectors->AddEvents(Outlook::DIID_InspectorsEvents);
   cpAccount->AddMember(L"DisplayName", 0x3001, TextMember(&m_options.wsAccount));
   cpAccount->AddMember(L"SmtpAddress", 0xFAD4, TextMember(&m_options.wsAccount));
   cpAccount->AddMember(L"UserName", 0xFAD1, TextMember(&m_options.wsAccount));
@@ -321,7 +331,11 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     hr = CreateMessage(&cpMessage);
     return SUCCEEDED(hr) ? SetObject(call.pResult, MailItem(cpMessage)) : hr;
   });
-  AddMember(L"Quit", 0x113, [this](SCall&) { return Quit(); });
+  AddMember(L"Quit", 0x113, [this](SCall&) {
+    m_bQuitRequested = true;
+    Log(L"Quit requested");
+    return S_OK;
+  });
   m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) {
     VARIANT* pIndex = Arg(call, 0);
     if (pIndex && pIndex->vt == VT_BSTR) {
@@ -356,6 +370,7 @@ HRESULT COutlook::Start() {
   ForEachAddIn("OnStartupComplete", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
     return pAddIn->OnStartupComplete(ppsaCustom);
   });
+  Log(L"Event Startup " + HresultText(Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Startup)));
   return S_OK;
 }
 
@@ -364,8 +379,12 @@ HRESULT COutlook::Quit() {
   m_bStarted = false;
   Log(L"Quit Outlook");
   while (!m_cpInspectors->m_items.empty()) {
-    CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard);
+    CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard, false);
   }
+  for (IDispatch* pExplorer : m_cpExplorers->m_items) {
+    static_cast<CExplorer*>(pExplorer)->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowClose);
+  }
+  Log(L"Event Quit " + HresultText(Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Quit)));
   ForEachAddIn("OnBeginShutdown", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
     return pAddIn->OnBeginShutdown(ppsaCustom);
   });
@@ -379,6 +398,7 @@ HRESULT COutlook::Quit() {
     addIn.ribbons.clear();
   }
   m_cpExplorers->m_items.clear();
+  m_mailItems.clear();
   return S_OK;
 }
 
@@ -398,7 +418,11 @@ void COutlook::LoadAddIns() {
     DWORD cbDescription = sizeof wszDescription - sizeof(wchar_t);
     RegGetValueW(hKey, wszName, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &dwBehavior, &cbBehavior);
     RegGetValueW(hKey, wszName, L"Description", RRF_RT_REG_SZ, nullptr, wszDescription, &cbDescription);
-    if (dwBehavior == 3) candidates.emplace_back(wszName, wszDescription);
+    const auto& only = m_options.onlyAddIns;
+    const bool bListed = only.empty() || std::any_of(only.begin(), only.end(), [&](const std::wstring& ws) {
+                           return !lstrcmpiW(ws.c_str(), wszName);
+                         });
+    if (dwBehavior == 3 && bListed) candidates.emplace_back(wszName, wszDescription);
   }
   RegCloseKey(hKey);
 
@@ -590,9 +614,10 @@ IDispatch* COutlook::TopWindowObject() const {
   return nullptr;
 }
 
-CComPtr<IDispatch> COutlook::MailItem(IMessage* pMessage) {
-  auto cpItem = MakeObject<CMailItem>(this, pMessage);
-  return CComPtr<IDispatch>(static_cast<IDispatch*>(cpItem));
+CDispatch* COutlook::MailItem(IMessage* pMessage) {
+  CComPtr<CDispatch>& cpItem = m_mailItems[pMessage];
+  if (!cpItem) cpItem.Attach(new CMailItem(this, pMessage));
+  return cpItem;
 }
 
 CComAddIn* COutlook::FindAddIn(const std::wstring& wsProgId) const {
@@ -602,11 +627,18 @@ CComAddIn* COutlook::FindAddIn(const std::wstring& wsProgId) const {
   return nullptr;
 }
 
+std::vector<CComAddIn*> COutlook::AddIns() const {
+  std::vector<CComAddIn*> addIns;
+  for (const SAddIn& addIn : m_addIns) addIns.push_back(addIn.cpComAddIn);
+  return addIns;
+}
+
 HRESULT COutlook::Compose(CInspector** ppInspector) {
   CComPtr<IMessage> cpMessage;
   HRESULT hr = CreateMessage(&cpMessage);
   if (FAILED(hr)) return hr;
   *ppInspector = NewInspector(cpMessage, true);
+  if (!*ppInspector) return E_ABORT;
   (*ppInspector)->Activate();
   return S_OK;
 }
@@ -625,15 +657,23 @@ HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessag
 HRESULT COutlook::Open(IMessage* pMessage, CInspector** ppInspector) {
   *ppInspector = InspectorOf(pMessage);
   if (!*ppInspector) *ppInspector = NewInspector(pMessage, false);
-  return S_OK;
+  return *ppInspector ? S_OK : E_ABORT;
 }
 
 CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
+  SCancel cancel;
+  MailItem(pMessage)->Fire(Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemOpen, {cancel.Arg()});
+  if (cancel.Cancelled()) {
+    Log(L"Open cancelled");
+    return nullptr;
+  }
   auto cpInspector = MakeObject<CInspector>(this, pMessage, bCompose && m_options.bWordMail);
   cpInspector->m_bCompose = bCompose;
   m_cpInspectors->m_items.push_back(cpInspector.Get());
   Log(std::wstring(bCompose ? L"Compose window " : L"Message window ") +
       std::to_wstring(reinterpret_cast<UINT_PTR>(cpInspector->Window())));
+  CVariant varInspector(static_cast<IDispatch*>(cpInspector));
+  m_cpInspectors->Fire(Outlook::DIID_InspectorsEvents, Outlook::DISPID_NewInspector, {varInspector});
   if (bCompose && MajorVersion() >= 12) ShowRibbons(L"Microsoft.Outlook.Mail.Compose", cpInspector);
   return cpInspector;
 }
@@ -643,12 +683,27 @@ HRESULT COutlook::Select(const std::vector<size_t>& positions) {
     if (pos < 1 || pos > m_folder.size()) return DISP_E_BADINDEX;
   }
   m_selection = positions;
+  if (CExplorer* pExplorer = Explorer()) {
+    pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange);
+  }
   return S_OK;
 }
 
 HRESULT COutlook::SendItem(IMessage* pMessage) {
   CPropStore& store = MessageStore(pMessage);
   if (!(LongProp(pMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT)) return E_FAIL;
+  // The item hears of the send first, then the application; either may keep the message.
+  SCancel cancel;
+  CDispatch* pItem = MailItem(pMessage);
+  pItem->Fire(Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemSendEvent, {cancel.Arg()});
+  if (!cancel.Cancelled()) {
+    CVariant varItem(static_cast<IDispatch*>(pItem));
+    Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_ItemSend, {varItem, cancel.Arg()});
+  }
+  if (cancel.Cancelled()) {
+    Log(L"Send cancelled \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
+    return S_FALSE;
+  }
   store.m_props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, 0);
   HRESULT hr = pMessage->SaveChanges(KEEP_OPEN_READWRITE);
   Log(L"Sent \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
@@ -657,9 +712,20 @@ HRESULT COutlook::SendItem(IMessage* pMessage) {
 }
 
 HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode) {
+  return CloseInspector(pInspector, lSaveMode, true);
+}
+
+HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel) {
   std::vector<CComPtr<IDispatch>>& items = m_cpInspectors->m_items;
   for (auto it = items.begin(); it != items.end(); ++it) {
     if (it->Get() != static_cast<IDispatch*>(pInspector)) continue;
+    SCancel cancel;
+    MailItem(pInspector->Message())->Fire(Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemClose, {cancel.Arg()});
+    if (bMayCancel && cancel.Cancelled()) {
+      Log(L"Close cancelled");
+      return S_FALSE;
+    }
+    pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose);
     if (lSaveMode == Outlook::olSave) pInspector->Message()->SaveChanges(KEEP_OPEN_READWRITE);
     Log(L"Close window " + std::to_wstring(reinterpret_cast<UINT_PTR>(pInspector->Window())));
     ShowWindow(pInspector->Window(), SW_HIDE);

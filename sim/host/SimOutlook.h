@@ -20,6 +20,7 @@ struct SOutlookOptions {
   bool bWordMail = false;      // compose windows edited by Word
   std::wstring wsProfilePath;  // the profile file; empty: %LOCALAPPDATA%\OfficeSim\Outlook.profile
   std::wstring wsAccount = L"user@example.com";
+  std::vector<std::wstring> onlyAddIns;  // ProgIDs to load; empty: every add-in set to load
 };
 
 class CExplorer;
@@ -43,16 +44,20 @@ class COutlook final : public CDispatch {
   HRESULT Start();
   // Shut-down as Outlook does it; safe to call twice.
   HRESULT Quit();
+  // Whether the object model asked to quit: Outlook quits once the caller has returned.
+  bool QuitRequested() const { return m_bQuitRequested; }
 
   // A new message in a new compose window, shown and in front.
   HRESULT Compose(CInspector** ppInspector);
   // A received message in the main window's folder; it is not selected.
   HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage);
-  // Opens a message in its own window.
+  // Opens a message in its own window; E_ABORT when the item's Open event cancels.
   HRESULT Open(IMessage* pMessage, CInspector** ppInspector);
   // Selects messages of the folder by their 1-based positions.
   HRESULT Select(const std::vector<size_t>& positions);
+  // Sends unless the item's Send or the application's ItemSend event cancels (S_FALSE).
   HRESULT SendItem(IMessage* pMessage);
+  // Closes unless the item's Close event cancels (S_FALSE); at shut-down it cannot.
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode);
   // Calls the onAction callback of a control of the given window's ribbon.
   HRESULT Click(IDispatch* pWindow, const std::wstring& wsControlId);
@@ -65,9 +70,11 @@ class COutlook final : public CDispatch {
   const std::vector<size_t>& Selection() const { return m_selection; }
   // The explorer or inspector whose window is topmost, or null.
   IDispatch* TopWindowObject() const;
-  // A new _MailItem object of a message.
-  CComPtr<IDispatch> MailItem(IMessage* pMessage);
+  // The _MailItem object of a message: one per message, so that its event sinks stay.
+  CDispatch* MailItem(IMessage* pMessage);
+  bool Started() const { return m_bStarted; }
   CComAddIn* FindAddIn(const std::wstring& wsProgId) const;
+  std::vector<CComAddIn*> AddIns() const;
   const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
   std::shared_ptr<CProfile> Profile() const { return m_spProfile; }
   const SOutlookOptions& Options() const { return m_options; }
@@ -99,6 +106,7 @@ class COutlook final : public CDispatch {
   const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);
   CComPtr<IDispatch> MakeControl(const SControl& control, IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
+  HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel);
 
   SOutlookOptions m_options;
   std::shared_ptr<CProfile> m_spProfile;
@@ -108,14 +116,17 @@ class COutlook final : public CDispatch {
   CComPtr<CCollection> m_cpInspectors;
   CComPtr<CCollection> m_cpComAddIns;
   std::vector<CComPtr<IMessage>> m_folder;
+  std::map<IMessage*, CComPtr<CDispatch>> m_mailItems;
   std::vector<size_t> m_selection;
   std::vector<SAddIn> m_addIns;
   bool m_bStarted = false;
+  bool m_bQuitRequested = false;
 };
 
 class CWindowObject : public CDispatch {
  public:
-  CWindowObject(COutlook* pOutlook, std::vector<IID> iids, const wchar_t* wszClass, const std::wstring& wsTitle);
+  CWindowObject(COutlook* pOutlook, const IID& iid, const IID& eventsIid, const wchar_t* wszClass,
+                const std::wstring& wsTitle);
   ~CWindowObject() override;
   HWND Window() const { return m_hwnd; }
   // Brings the window to the top of the z-order and activates it.
@@ -125,6 +136,7 @@ class CWindowObject : public CDispatch {
   void* FindInterface(REFIID riid) override;
   virtual bool ReportsWindow() const { return true; }
   COutlook* m_pOutlook;
+  IID m_eventsIid;
   HWND m_hwnd = nullptr;
 
  private:

@@ -1,10 +1,14 @@
-// An Outlook add-in for the simulator's own tests: it records every call its host makes,
-// publishes itself in COMAddIns and offers a ribbon for the main and the compose window.
+// An Outlook add-in for the simulator's own tests: it records every call its host makes and
+// every event it hears, publishes itself in COMAddIns and offers a ribbon for the main and the
+// compose window. It keeps back any message whose subject holds "[hold]".
 #include <windows.h>
+#include <ocidl.h>
 
 #include <string>
+#include <vector>
 
 #include "hosts/OfficeAddIn.h"
+#include "hosts/Outlook.h"
 
 namespace {
 
@@ -35,23 +39,93 @@ constexpr wchar_t kComposeXml[] =
 constexpr wchar_t kExplorerXml[] =
     L"<customUI xmlns=\"http://schemas.microsoft.com/office/2009/07/customui\" onLoad=\"OnLoad\"><ribbon><tabs>"
     L"<tab idMso=\"TabMail\"><group id=\"TestMain\"><button id=\"TestInvite\" label=\"Invite\" "
-    L"onAction=\"OnAction\"/></group></tab></tabs></ribbon></customUI>";
+    L"onAction=\"OnAction\"/><button id=\"TestAsk\" label=\"Ask\" onAction=\"OnAction\"/>"
+    L"<button id=\"TestQuit\" label=\"Quit\" onAction=\"OnAction\"/></group></tab></tabs></ribbon></customUI>";
+
+// The events the add-in names in its record, by outgoing interface.
+struct SEventName {
+  const IID* pIid;
+  DISPID dispid;
+  const wchar_t* wszName;
+};
+const SEventName kEventNames[] = {
+    {&Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_ItemSend, L"Application.ItemSend"},
+    {&Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Startup, L"Application.Startup"},
+    {&Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Quit, L"Application.Quit"},
+    {&Outlook::DIID_ExplorersEvents, Outlook::DISPID_NewExplorer, L"Explorers.NewExplorer"},
+    {&Outlook::DIID_InspectorsEvents, Outlook::DISPID_NewInspector, L"Inspectors.NewInspector"},
+    {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowActivate, L"Explorer.Activate"},
+    {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange, L"Explorer.SelectionChange"},
+    {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowClose, L"Explorer.Close"},
+    {&Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowActivate, L"Inspector.Activate"},
+    {&Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose, L"Inspector.Close"},
+    {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemOpen, L"Item.Open"},
+    {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemSendEvent, L"Item.Send"},
+    {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemClose, L"Item.Close"},
+};
+
+const wchar_t* EventName(const IID& iid, DISPID dispid) {
+  for (const SEventName& name : kEventNames) {
+    if (IsEqualIID(*name.pIid, iid) && name.dispid == dispid) return name.wszName;
+  }
+  return nullptr;
+}
 
 std::wstring Text(BSTR bs) { return bs ? std::wstring(bs, SysStringLen(bs)) : std::wstring(); }
 
-HRESULT GetText(IDispatch* pDisp, const wchar_t* wszName, std::wstring* pws) {
+HRESULT GetValue(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pVar, WORD wFlags = DISPATCH_PROPERTYGET) {
   LPOLESTR wszMember = const_cast<LPOLESTR>(wszName);
   DISPID dispid = DISPID_UNKNOWN;
   HRESULT hr = pDisp->GetIDsOfNames(IID_NULL, &wszMember, 1, LOCALE_USER_DEFAULT, &dispid);
   DISPPARAMS params = {};
+  VariantInit(pVar);
+  return SUCCEEDED(hr) ? pDisp->Invoke(dispid, IID_NULL, 0, wFlags, &params, pVar, nullptr, nullptr) : hr;
+}
+
+HRESULT GetText(IDispatch* pDisp, const wchar_t* wszName, std::wstring* pws) {
   VARIANT var;
-  VariantInit(&var);
-  if (SUCCEEDED(hr)) hr = pDisp->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &params, &var, nullptr, nullptr);
+  HRESULT hr = GetValue(pDisp, wszName, &var);
   if (SUCCEEDED(hr)) hr = VariantChangeType(&var, &var, 0, VT_BSTR);
   if (SUCCEEDED(hr)) *pws = Text(var.bstrVal);
   VariantClear(&var);
   return hr;
 }
+
+class CTestAddIn;
+
+// One advised event interface: every call is handed to the add-in.
+class CSink final : public IDispatch {
+ public:
+  CSink(CTestAddIn* pOwner, const IID& iid);
+  ~CSink();
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv =
+        IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, m_iid) ? this : nullptr;
+    if (!*ppv) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
+  STDMETHOD_(ULONG, Release)() override {
+    const LONG lRef = InterlockedDecrement(&m_lRef);
+    if (!lRef) delete this;
+    return lRef;
+  }
+  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 0;
+    return S_OK;
+  }
+  STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
+  STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHOD(Invoke)(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*, UINT*) override;
+
+ private:
+  CTestAddIn* m_pOwner;
+  IID m_iid;
+  volatile LONG m_lRef = 1;
+};
 
 class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbonExtensibility {
  public:
@@ -59,6 +133,41 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
   ~CTestAddIn() {
     if (m_pRibbonUI) m_pRibbonUI->Release();
     InterlockedDecrement(&g_lObjects);
+  }
+
+  HRESULT OnEvent(const IID& iid, DISPID dispid, DISPPARAMS* pParams) {
+    const wchar_t* wszName = EventName(iid, dispid);
+    if (!wszName) return S_OK;
+    std::wstring wsRecord = std::wstring(L"Event ") + wszName;
+    const UINT cArgs = pParams ? pParams->cArgs : 0;
+    // Arguments arrive last to first.
+    VARIANT* pFirst = cArgs ? &pParams->rgvarg[cArgs - 1] : nullptr;
+    IDispatch* pObject = pFirst && pFirst->vt == VT_DISPATCH ? pFirst->pdispVal : nullptr;
+    if (dispid == Outlook::DISPID_Startup && IsEqualIID(iid, Outlook::DIID_ApplicationEvents_11)) {
+      VARIANT varExplorer;
+      if (SUCCEEDED(GetValue(m_pApplication, L"ActiveExplorer", &varExplorer, DISPATCH_METHOD)) &&
+          varExplorer.vt == VT_DISPATCH) {
+        Advise(varExplorer.pdispVal, Outlook::DIID_ExplorerEvents_10);
+      }
+      VariantClear(&varExplorer);
+    } else if (pObject && IsEqualIID(iid, Outlook::DIID_InspectorsEvents)) {
+      Advise(pObject, Outlook::DIID_InspectorEvents_10);
+      VARIANT varItem;
+      if (SUCCEEDED(GetValue(pObject, L"CurrentItem", &varItem)) && varItem.vt == VT_DISPATCH) {
+        Advise(varItem.pdispVal, Outlook::DIID_ItemEvents_10);
+      }
+      VariantClear(&varItem);
+    } else if (pObject && IsEqualIID(iid, Outlook::DIID_ExplorersEvents)) {
+      Advise(pObject, Outlook::DIID_ExplorerEvents_10);
+    } else if (pObject && dispid == Outlook::DISPID_ItemSend && cArgs == 2 &&
+               pParams->rgvarg[0].vt == (VT_BOOL | VT_BYREF)) {
+      std::wstring wsSubject;
+      GetText(pObject, L"Subject", &wsSubject);
+      const bool bHold = wsSubject.find(L"[hold]") != std::wstring::npos;
+      if (bHold) *pParams->rgvarg[0].pboolVal = VARIANT_TRUE;
+      wsRecord += L" subject=" + wsSubject + L" cancel=" + (bHold ? L"1" : L"0");
+    }
+    return Record(wsRecord);
   }
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
@@ -132,6 +241,16 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     GetText(pApplication, L"Version", &wsVersion);
     GetText(pAddInInst, L"ProgId", &wsProgId);
     Record(L"OnConnection mode=" + std::to_wstring(mode) + L" version=" + wsVersion + L" progid=" + wsProgId);
+    m_pApplication = pApplication;
+    m_pApplication->AddRef();
+    Advise(pApplication, Outlook::DIID_ApplicationEvents_11);
+    for (const wchar_t* wszList : {L"Explorers", L"Inspectors"}) {
+      VARIANT varList;
+      if (SUCCEEDED(GetValue(pApplication, wszList, &varList)) && varList.vt == VT_DISPATCH) {
+        Advise(varList.pdispVal, *wszList == L'E' ? Outlook::DIID_ExplorersEvents : Outlook::DIID_InspectorsEvents);
+      }
+      VariantClear(&varList);
+    }
     // Publish this object, as the module does, so that other programs can reach it.
     LPOLESTR wszObject = const_cast<LPOLESTR>(L"Object");
     DISPID dispid = DISPID_UNKNOWN, dispidPut = DISPID_PROPERTYPUT;
@@ -147,11 +266,21 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
   }
   STDMETHOD(OnDisconnection)(Office::ext_DisconnectMode mode, SAFEARRAY**) override {
     Record(L"OnDisconnection mode=" + std::to_wstring(mode));
+    if (m_pApplication) m_pApplication->Release();
+    m_pApplication = nullptr;
     return S_OK;
   }
   STDMETHOD(OnAddInsUpdate)(SAFEARRAY**) override { return Record(L"OnAddInsUpdate"); }
   STDMETHOD(OnStartupComplete)(SAFEARRAY**) override { return Record(L"OnStartupComplete"); }
-  STDMETHOD(OnBeginShutdown)(SAFEARRAY**) override { return Record(L"OnBeginShutdown"); }
+  STDMETHOD(OnBeginShutdown)(SAFEARRAY**) override {
+    // Every sink goes before shut-down, so that no object keeps this add-in alive.
+    for (const SConnection& connection : m_connections) {
+      connection.pPoint->Unadvise(connection.dwCookie);
+      connection.pPoint->Release();
+    }
+    m_connections.clear();
+    return Record(L"OnBeginShutdown");
+  }
 
   STDMETHOD(GetCustomUI)(BSTR bsRibbonId, BSTR* pbsXml) override {
     if (!pbsXml) return E_POINTER;
@@ -168,6 +297,27 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
   HRESULT Record(const std::wstring& ws) {
     m_wsLog += ws + L"\n";
     return S_OK;
+  }
+
+  void Advise(IUnknown* pSource, const IID& iid) {
+    IConnectionPointContainer* pContainer = nullptr;
+    SConnection connection = {};
+    HRESULT hr = pSource->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&pContainer));
+    if (SUCCEEDED(hr)) {
+      hr = pContainer->FindConnectionPoint(iid, &connection.pPoint);
+      pContainer->Release();
+    }
+    if (SUCCEEDED(hr)) {
+      CSink* pSink = new CSink(this, iid);
+      hr = connection.pPoint->Advise(pSink, &connection.dwCookie);
+      pSink->Release();
+      if (FAILED(hr)) connection.pPoint->Release();
+    }
+    if (SUCCEEDED(hr)) {
+      m_connections.push_back(connection);
+    } else {
+      Record(L"Advise failed " + std::to_wstring(hr));
+    }
   }
 
   HRESULT RibbonCallback(DISPID dispid, IDispatch* pControl, UINT cArgs, VARIANT* pResult) {
@@ -198,6 +348,14 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     } else {
       Record(L"OnAction " + wsId + L" args=" + std::to_wstring(cArgs) + L" context=" + wsCaption);
       if (m_pRibbonUI) hr = m_pRibbonUI->InvalidateControl(bsId);
+      if (wsId == L"TestAsk") {
+        const int iAnswer =
+            MessageBoxW(nullptr, L"Invite the sender?", L"Test add-in", MB_YESNOCANCEL | MB_ICONQUESTION);
+        Record(L"MessageBox answer=" + std::to_wstring(iAnswer));
+      } else if (wsId == L"TestQuit" && m_pApplication) {
+        VARIANT varIgnored;
+        hr = GetValue(m_pApplication, L"Quit", &varIgnored, DISPATCH_METHOD);
+      }
     }
     SysFreeString(bsId);
     SysFreeString(bsTag);
@@ -206,10 +364,24 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     return hr;
   }
 
+  struct SConnection {
+    IConnectionPoint* pPoint;
+    DWORD dwCookie;
+  };
   volatile LONG m_lRef = 1;
   std::wstring m_wsLog;
   Office::IRibbonUI* m_pRibbonUI = nullptr;
+  IDispatch* m_pApplication = nullptr;
+  std::vector<SConnection> m_connections;
 };
+
+CSink::CSink(CTestAddIn* pOwner, const IID& iid) : m_pOwner(pOwner), m_iid(iid) { m_pOwner->AddRef(); }
+
+CSink::~CSink() { m_pOwner->Release(); }
+
+STDMETHODIMP CSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*, UINT*) {
+  return m_pOwner->OnEvent(m_iid, dispid, pParams);
+}
 
 class CFactory final : public IClassFactory {
  public:

@@ -64,7 +64,7 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& ws) {
   return std::find(lines.begin(), lines.end(), ws) != lines.end();
 }
 
-TEST_F(SimHostTest, ConnectsTheAddInInOfficeOrderAndAsksForEachRibbonOnce) {
+TEST_F(SimHostTest, ConnectsTheAddInInOfficeOrderRaisesEventsAndAsksForEachRibbonOnce) {
   Sim::COutlook* pOutlook = Start();
   Sim::CInspector* pFirst = nullptr;
   Sim::CInspector* pSecond = nullptr;
@@ -77,12 +77,17 @@ TEST_F(SimHostTest, ConnectsTheAddInInOfficeOrderAndAsksForEachRibbonOnce) {
       L"OnLoad",
       L"OnAddInsUpdate",
       L"OnStartupComplete",
+      L"Event Application.Startup",
+      L"Event Inspectors.NewInspector",
       L"GetCustomUI Microsoft.Outlook.Mail.Compose",
       L"OnLoad",
       L"GetLabel TestSend tag=send",
       L"GetVisible TestSign",
+      L"Event Inspector.Activate",
+      L"Event Inspectors.NewInspector",
       L"GetLabel TestSend tag=send",
       L"GetVisible TestSign",
+      L"Event Inspector.Activate",
   };
   EXPECT_EQ(expected, AddInCalls());
 

@@ -1,0 +1,119 @@
+#include "DialogAnswerer.h"
+
+namespace Sim {
+namespace {
+
+constexpr DWORD kPollMs = 50;
+
+std::wstring WindowText(HWND hwnd) {
+  wchar_t wsz[1024] = {};
+  GetWindowTextW(hwnd, wsz, 1024);
+  return wsz;
+}
+
+// The first visible dialog-class window of this process.
+HWND FindBox() {
+  HWND hwndFound = nullptr;
+  EnumWindows(
+      [](HWND hwnd, LPARAM lParam) -> BOOL {
+        DWORD dwPid = 0;
+        GetWindowThreadProcessId(hwnd, &dwPid);
+        wchar_t wszClass[16] = {};
+        GetClassNameW(hwnd, wszClass, 16);
+        if (dwPid != GetCurrentProcessId() || wcscmp(wszClass, L"#32770") || !IsWindowVisible(hwnd)) return TRUE;
+        *reinterpret_cast<HWND*>(lParam) = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&hwndFound));
+  return hwndFound;
+}
+
+// The texts of the box's static controls: its message (the icon has none).
+std::wstring BoxText(HWND hwndBox) {
+  std::wstring wsText;
+  EnumChildWindows(
+      hwndBox,
+      [](HWND hwnd, LPARAM lParam) -> BOOL {
+        wchar_t wszClass[16] = {};
+        GetClassNameW(hwnd, wszClass, 16);
+        const std::wstring wsChild = WindowText(hwnd);
+        auto* pwsText = reinterpret_cast<std::wstring*>(lParam);
+        if (!lstrcmpiW(wszClass, L"Static") && !wsChild.empty()) *pwsText += (pwsText->empty() ? L"" : L" ") + wsChild;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&wsText));
+  return wsText;
+}
+
+}  // namespace
+
+CDialogAnswerer::CDialogAnswerer() {
+  InitializeCriticalSection(&m_lock);
+  m_hStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  m_hThread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+}
+
+CDialogAnswerer::~CDialogAnswerer() {
+  SetEvent(m_hStop);
+  WaitForSingleObject(m_hThread, INFINITE);
+  CloseHandle(m_hThread);
+  CloseHandle(m_hStop);
+  DeleteCriticalSection(&m_lock);
+}
+
+void CDialogAnswerer::Arm(int iButton) {
+  EnterCriticalSection(&m_lock);
+  m_iArmed = iButton;
+  LeaveCriticalSection(&m_lock);
+}
+
+bool CDialogAnswerer::Armed() {
+  EnterCriticalSection(&m_lock);
+  const bool bArmed = m_iArmed != 0;
+  LeaveCriticalSection(&m_lock);
+  return bArmed;
+}
+
+std::vector<std::wstring> CDialogAnswerer::TakeAnswered(bool* pbUnexpected) {
+  EnterCriticalSection(&m_lock);
+  std::vector<std::wstring> answered;
+  answered.swap(m_answered);
+  *pbUnexpected = m_bUnexpected;
+  m_bUnexpected = false;
+  LeaveCriticalSection(&m_lock);
+  return answered;
+}
+
+DWORD WINAPI CDialogAnswerer::ThreadProc(void* pv) {
+  static_cast<CDialogAnswerer*>(pv)->Watch();
+  return 0;
+}
+
+void CDialogAnswerer::Watch() {
+  HWND hwndLast = nullptr;
+  while (WaitForSingleObject(m_hStop, kPollMs) == WAIT_TIMEOUT) {
+    HWND hwndBox = FindBox();
+    // A box that is closing stays visible for a moment: press each one once.
+    if (hwndBox && hwndBox != hwndLast) Answer(hwndBox);
+    hwndLast = hwndBox;
+  }
+}
+
+void CDialogAnswerer::Answer(HWND hwndBox) {
+  EnterCriticalSection(&m_lock);
+  const bool bArmed = m_iArmed != 0;
+  const int iButton = bArmed ? m_iArmed : IDCANCEL;
+  m_iArmed = 0;
+  m_bUnexpected = m_bUnexpected || !bArmed;
+  m_answered.push_back(L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\" -> button " +
+                       std::to_wstring(iButton));
+  LeaveCriticalSection(&m_lock);
+  // The box runs its own modal loop on the thread that showed it, which handles these messages.
+  if (HWND hwndButton = GetDlgItem(hwndBox, iButton)) {
+    SendMessageW(hwndButton, BM_CLICK, 0, 0);
+  } else {
+    PostMessageW(hwndBox, WM_COMMAND, MAKEWPARAM(iButton, BN_CLICKED), 0);
+  }
+}
+
+}  // namespace Sim

@@ -1,0 +1,341 @@
+#include "Scenario.h"
+
+#include <mapiutil.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+#include "com/LateBound.h"
+#include "hosts/Outlook.h"
+
+namespace Sim {
+namespace {
+
+// Steps whose last word is the rest of the line, by the number of words before it.
+const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}};
+const std::map<std::wstring, size_t> kTextExpectations = {
+    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}};
+
+std::wstring Widen(const std::string& s) {
+  std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), ws.data(), static_cast<int>(ws.size()));
+  return ws;
+}
+
+std::vector<std::wstring> Split(const std::wstring& wsLine) {
+  std::vector<std::wstring> words;
+  std::wistringstream stream(wsLine);
+  for (std::wstring ws; stream >> ws;) {
+    words.push_back(ws);
+    const std::map<std::wstring, size_t>& texts = words[0] == L"expect" ? kTextExpectations : kTextSteps;
+    auto it = texts.find(words.size() > 1 && words[0] == L"expect" ? words[1] : words[0]);
+    if (it != texts.end() && words.size() == it->second + (words[0] == L"expect" ? 1 : 0)) {
+      std::wstring wsRest;
+      std::getline(stream, wsRest);
+      wsRest.erase(0, wsRest.find_first_not_of(L" \t"));
+      words.push_back(wsRest);
+      break;
+    }
+  }
+  return words;
+}
+
+// A value as a scenario writes it: booleans as true/false, everything else as text.
+std::wstring ValueText(VARIANT* pVar) {
+  if (pVar->vt == VT_BOOL) return pVar->boolVal ? L"true" : L"false";
+  if (pVar->vt == VT_DISPATCH || pVar->vt == VT_EMPTY) return pVar->pdispVal ? L"(object)" : L"(nothing)";
+  return SUCCEEDED(VariantChangeType(pVar, pVar, 0, VT_BSTR)) && pVar->bstrVal ? pVar->bstrVal : L"";
+}
+
+bool YesNo(const std::wstring& ws, bool* pb) {
+  *pb = ws == L"yes" || ws == L"show" || ws == L"true";
+  return *pb || ws == L"no" || ws == L"hide" || ws == L"false";
+}
+
+int ButtonId(const std::wstring& ws) {
+  static const std::map<std::wstring, int> kButtons = {{L"ok", IDOK},       {L"cancel", IDCANCEL}, {L"abort", IDABORT},
+                                                       {L"retry", IDRETRY}, {L"ignore", IDIGNORE}, {L"yes", IDYES},
+                                                       {L"no", IDNO}};
+  auto it = kButtons.find(ws);
+  return it != kButtons.end() ? it->second : _wtoi(ws.c_str());
+}
+
+std::string Narrow(const std::wstring& ws) {
+  std::string s(WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr, nullptr),
+                '\0');
+  WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), s.data(), static_cast<int>(s.size()), nullptr,
+                      nullptr);
+  return s;
+}
+
+void Print(const std::wstring& ws) {
+  const std::string s = Narrow(ws) + "\n";
+  fwrite(s.data(), 1, s.size(), stdout);
+  fflush(stdout);
+}
+
+}  // namespace
+
+CScenario::CScenario(std::wstring wsFile, SOutlookOptions options)
+    : m_wsFile(std::move(wsFile)), m_options(std::move(options)), m_pAnswerer(std::make_unique<CDialogAnswerer>()) {
+  wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, wszFolder);
+  GetTempFileNameW(wszFolder, L"olp", 0, wszFile);
+  m_options.wsProfilePath = wszFile;
+  DeleteFileW(wszFile);
+}
+
+CScenario::~CScenario() {
+  QuitOutlook();
+  m_published.clear();
+  m_cpItem.Release();
+  m_cpOutlook.Release();
+  DeleteFileW(m_options.wsProfilePath.c_str());
+}
+
+int CScenario::Run() {
+  FILE* pFile = _wfopen(m_wsFile.c_str(), L"rb");
+  if (!pFile) {
+    Print(m_wsFile + L": cannot be read");
+    return 2;
+  }
+  std::string sText;
+  char sz[4096];
+  for (size_t cb; (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sText.append(sz, cb);
+  fclose(pFile);
+  std::istringstream file(sText);
+  std::string sLine;
+  for (int iLine = 1; std::getline(file, sLine); ++iLine) {
+    std::wstring wsLine = Widen(sLine);
+    wsLine.erase(wsLine.find_last_not_of(L" \t\r") + 1);
+    wsLine.erase(0, wsLine.find_first_not_of(L" \t"));
+    if (wsLine.empty() || wsLine[0] == L'#') continue;
+    const std::wstring wsWhere = m_wsFile + L":" + std::to_wstring(iLine) + L": ";
+    std::wstring wsDetail;
+    HRESULT hr = Step(Split(wsLine), &wsDetail);
+    bool bUnexpected = false;
+    for (const std::wstring& wsAnswered : m_pAnswerer->TakeAnswered(&bUnexpected)) {
+      m_cpOutlook ? m_cpOutlook->Log(wsAnswered) : void();
+      wsDetail += (wsDetail.empty() ? L"" : L"; ") + wsAnswered;
+    }
+    if (SUCCEEDED(hr) && bUnexpected) hr = E_UNEXPECTED, wsDetail += L" (no answer was set)";
+    if (FAILED(hr)) {
+      Print(wsWhere + L"FAILED: " + wsLine + L": " + (wsDetail.empty() ? HresultText(hr) : wsDetail));
+      return 1;
+    }
+    Print(wsWhere + wsLine + (wsDetail.empty() ? L"" : L"  -> " + wsDetail));
+    // Outlook quits when asked by the object model once the call has returned, and the run ends.
+    if (m_cpOutlook && m_cpOutlook->QuitRequested() && m_cpOutlook->Started()) {
+      QuitOutlook();
+      Print(wsWhere + L"Outlook quit at an add-in's request; the scenario ends here");
+      return 0;
+    }
+  }
+  if (m_pAnswerer->Armed()) {
+    Print(m_wsFile + L": FAILED: a message box was to be answered but none appeared");
+    return 1;
+  }
+  return 0;
+}
+
+HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
+  const std::wstring& wsVerb = words[0];
+  const size_t cArgs = words.size() - 1;
+  if (wsVerb == L"start") return Start(words, pwsDetail);
+  if (wsVerb == L"expect") return Expect(words, pwsDetail);
+  if (wsVerb == L"show") return Show(pwsDetail);
+  if (wsVerb == L"answer" && cArgs == 1) {
+    m_pAnswerer->Arm(ButtonId(words[1]));
+    return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
+  }
+  if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
+  COutlook* pOutlook = m_cpOutlook;
+  if (wsVerb == L"quit" && !cArgs) {
+    QuitOutlook();
+    return S_OK;
+  }
+  if (wsVerb == L"receive" && cArgs == 1) return pOutlook->AddReceived(words[1], nullptr);
+  if (wsVerb == L"compose" && !cArgs) {
+    CInspector* pInspector = nullptr;
+    HRESULT hr = pOutlook->Compose(&pInspector);
+    if (SUCCEEDED(hr)) m_cpItem = pInspector->Message();
+    return hr;
+  }
+  if (wsVerb == L"open" && cArgs == 1) {
+    const size_t pos = _wtoi(words[1].c_str());
+    if (pos < 1 || pos > pOutlook->Folder().size()) return *pwsDetail = L"no such item in the folder", E_INVALIDARG;
+    CInspector* pInspector = nullptr;
+    HRESULT hr = pOutlook->Open(pOutlook->Folder()[pos - 1], &pInspector);
+    if (SUCCEEDED(hr)) pInspector->Activate(), m_cpItem = pInspector->Message();
+    return hr;
+  }
+  if (wsVerb == L"select" && cArgs) {
+    std::vector<size_t> positions;
+    for (size_t i = 1; i < words.size(); ++i) positions.push_back(_wtoi(words[i].c_str()));
+    return pOutlook->Select(positions);
+  }
+  if (wsVerb == L"pane" && cArgs == 1) {
+    bool bShow = false;
+    if (!YesNo(words[1], &bShow)) return *pwsDetail = L"show or hide?", E_INVALIDARG;
+    VARIANT varPane = {}, varShow = {};
+    varPane.vt = VT_I4, varPane.lVal = Outlook::olPreview;
+    varShow.vt = VT_BOOL, varShow.boolVal = bShow ? VARIANT_TRUE : VARIANT_FALSE;
+    return LateBound::Call(pOutlook->Explorer(), L"ShowPane", {varPane, varShow});
+  }
+  if (wsVerb == L"click" && cArgs == 2) {
+    IDispatch* pWindow = Window(words[1], pwsDetail);
+    return pWindow ? pOutlook->Click(pWindow, words[2]) : E_INVALIDARG;
+  }
+  if (wsVerb == L"type" && cArgs == 2) {
+    IDispatch* pItem = Target(L"item", pwsDetail);
+    VARIANT varValue = {};
+    varValue.vt = VT_BSTR;
+    varValue.bstrVal = SysAllocString(words[2].c_str());
+    HRESULT hr = pItem ? LateBound::PutProperty(pItem, words[1].c_str(), varValue) : E_INVALIDARG;
+    VariantClear(&varValue);
+    return hr;
+  }
+  if (wsVerb == L"send" && !cArgs) {
+    IDispatch* pItem = Target(L"item", pwsDetail);
+    HRESULT hr = pItem ? LateBound::Call(pItem, L"Send") : E_INVALIDARG;
+    if (hr == S_FALSE) *pwsDetail = L"kept back by an event sink";
+    return hr;
+  }
+  if (wsVerb == L"close" && cArgs <= 1) {
+    CInspector* pInspector = pOutlook->ActiveInspector();
+    if (!pInspector) return *pwsDetail = L"no message window is open", E_INVALIDARG;
+    HRESULT hr =
+        pOutlook->CloseInspector(pInspector, cArgs && words[1] == L"save" ? Outlook::olSave : Outlook::olDiscard);
+    if (hr == S_FALSE) *pwsDetail = L"kept open by an event sink";
+    return hr;
+  }
+  *pwsDetail = L"unknown step or wrong number of words";
+  return E_INVALIDARG;
+}
+
+HRESULT CScenario::Start(const Words& words, std::wstring* pwsDetail) {
+  if (m_cpOutlook && m_cpOutlook->Started()) return *pwsDetail = L"Outlook is running already", E_UNEXPECTED;
+  if (words.size() < 2) return *pwsDetail = L"which version?", E_INVALIDARG;
+  SOutlookOptions options = m_options;
+  const LONG lMajor = _wtol(words[1].c_str());
+  if (lMajor < 10 || lMajor > 16) return *pwsDetail = L"versions 10 to 16", E_INVALIDARG;
+  options.wsVersion = words[1].find(L'.') == std::wstring::npos ? words[1] + L".0.0.0" : words[1];
+  for (size_t i = 2; i < words.size(); ++i) {
+    if (words[i] != L"wordmail") return *pwsDetail = L"unknown option " + words[i], E_INVALIDARG;
+    options.bWordMail = true;
+  }
+  m_cpOutlook.Attach(new COutlook(options));
+  m_published.clear();
+  m_cShownLog = m_cShownRecord = 0;
+  HRESULT hr = m_cpOutlook->Start();
+  for (CComAddIn* pAddIn : m_cpOutlook->AddIns()) {
+    if (pAddIn->m_cpObject) m_published.emplace_back(pAddIn->m_wsProgId, pAddIn->m_cpObject);
+    *pwsDetail += (pwsDetail->empty() ? L"" : L", ") + pAddIn->m_wsProgId + (pAddIn->m_bConnect ? L"" : L" (failed)");
+  }
+  *pwsDetail = L"Outlook " + options.wsVersion + L", add-ins: " + (pwsDetail->empty() ? L"none" : *pwsDetail);
+  return hr;
+}
+
+HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
+  const size_t cArgs = words.size() - 2;
+  const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
+  if ((wsWhat == L"seen" || wsWhat == L"absent") && cArgs == 1) {
+    for (const std::wstring& wsLine : Record()) {
+      if (wsLine.find(words[2]) == std::wstring::npos) continue;
+      *pwsDetail = L"seen \"" + wsLine + L"\"";
+      return wsWhat == L"seen" ? S_OK : E_FAIL;
+    }
+    return wsWhat == L"seen" ? (*pwsDetail = L"not seen", E_FAIL) : S_OK;
+  }
+  if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
+  if (wsWhat == L"property" && cArgs == 3) {
+    IDispatch* pTarget = Target(words[2], pwsDetail);
+    if (!pTarget) return E_INVALIDARG;
+    VARIANT var;
+    VariantInit(&var);
+    HRESULT hr = LateBound::GetProperty(pTarget, words[3].c_str(), &var);
+    const std::wstring wsValue = SUCCEEDED(hr) ? ValueText(&var) : HresultText(hr);
+    VariantClear(&var);
+    *pwsDetail = L"\"" + wsValue + L"\"";
+    return SUCCEEDED(hr) && wsValue == words[4] ? S_OK : E_FAIL;
+  }
+  if ((wsWhat == L"label" || wsWhat == L"visible" || wsWhat == L"enabled") && cArgs == 3) {
+    IDispatch* pWindow = Window(words[2], pwsDetail);
+    SControlState state;
+    HRESULT hr = pWindow ? m_cpOutlook->ControlState(pWindow, words[3], &state) : E_INVALIDARG;
+    if (FAILED(hr)) return hr;
+    if (wsWhat == L"label") {
+      *pwsDetail = L"\"" + state.wsLabel + L"\"";
+      return state.wsLabel == words[4] ? S_OK : E_FAIL;
+    }
+    bool bExpected = false;
+    if (!YesNo(words[4], &bExpected)) return *pwsDetail = L"yes or no?", E_INVALIDARG;
+    const bool bActual = wsWhat == L"visible" ? state.bVisible : state.bEnabled;
+    *pwsDetail = bActual ? L"yes" : L"no";
+    return bActual == bExpected ? S_OK : E_FAIL;
+  }
+  *pwsDetail = L"unknown expectation or wrong number of words";
+  return E_INVALIDARG;
+}
+
+HRESULT CScenario::Show(std::wstring* pwsDetail) {
+  if (m_cpOutlook) {
+    const std::vector<std::wstring>& log = m_cpOutlook->m_log;
+    for (; m_cShownLog < log.size(); ++m_cShownLog) Print(L"    outlook: " + log[m_cShownLog]);
+  }
+  const std::vector<std::wstring> record = AddInRecord();
+  for (; m_cShownRecord < record.size(); ++m_cShownRecord) Print(L"    " + record[m_cShownRecord]);
+  *pwsDetail = L"shown above";
+  return S_OK;
+}
+
+IDispatch* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsDetail) {
+  IDispatch* pWindow = nullptr;
+  if (wsWhere == L"explorer") pWindow = m_cpOutlook->Explorer();
+  if (wsWhere == L"inspector") pWindow = m_cpOutlook->ActiveInspector();
+  if (!pWindow) *pwsDetail = L"no " + wsWhere + L" window";
+  return pWindow;
+}
+
+// The object a property step reads: the application, a window, or the current item.
+IDispatch* CScenario::Target(const std::wstring& wsWhat, std::wstring* pwsDetail) {
+  if (wsWhat == L"application") return m_cpOutlook;
+  if (wsWhat != L"item") return Window(wsWhat, pwsDetail);
+  IMessage* pItem = Item();
+  if (!pItem) *pwsDetail = L"no item was composed or opened";
+  return pItem ? m_cpOutlook->MailItem(pItem) : nullptr;
+}
+
+// The item of the message window in front, or else the one composed or opened last.
+IMessage* CScenario::Item() {
+  CInspector* pInspector = m_cpOutlook->ActiveInspector();
+  return pInspector ? pInspector->Message() : m_cpItem.Get();
+}
+
+std::vector<std::wstring> CScenario::AddInRecord() {
+  std::vector<std::wstring> record;
+  for (const auto& [wsProgId, cpObject] : m_published) {
+    VARIANT varLog;
+    VariantInit(&varLog);
+    if (FAILED(LateBound::GetProperty(cpObject, L"CallLog", &varLog))) continue;
+    std::wistringstream stream(ValueText(&varLog));
+    VariantClear(&varLog);
+    for (std::wstring wsLine; std::getline(stream, wsLine);) record.push_back(wsProgId + L": " + wsLine);
+  }
+  return record;
+}
+
+std::vector<std::wstring> CScenario::Record() {
+  std::vector<std::wstring> lines;
+  if (m_cpOutlook) lines = m_cpOutlook->m_log;
+  const std::vector<std::wstring> record = AddInRecord();
+  lines.insert(lines.end(), record.begin(), record.end());
+  return lines;
+}
+
+void CScenario::QuitOutlook() {
+  if (m_cpOutlook) m_cpOutlook->Quit();
+}
+
+}  // namespace Sim

@@ -1,0 +1,48 @@
+#pragma once
+// Plays a scenario script against a simulated Outlook, one step a line.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DialogAnswerer.h"
+#include "SimOutlook.h"
+
+namespace Sim {
+
+class CScenario {
+ public:
+  CScenario(std::wstring wsFile, SOutlookOptions options);
+  ~CScenario();
+  CScenario(const CScenario&) = delete;
+  CScenario& operator=(const CScenario&) = delete;
+  // Runs every step; prints each one; stops at the first that fails. Returns the exit code.
+  int Run();
+
+ private:
+  // One step's words; the last word of a step that takes text is the rest of the line.
+  using Words = std::vector<std::wstring>;
+  HRESULT Step(const Words& words, std::wstring* pwsDetail);
+  HRESULT Expect(const Words& words, std::wstring* pwsDetail);
+  HRESULT Start(const Words& words, std::wstring* pwsDetail);
+  HRESULT Show(std::wstring* pwsDetail);
+  IDispatch* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
+  IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
+  IMessage* Item();
+  // What the add-ins recorded, through the objects they published, one line each.
+  std::vector<std::wstring> AddInRecord();
+  // What the host logged, then what the add-ins recorded.
+  std::vector<std::wstring> Record();
+  void QuitOutlook();
+
+  std::wstring m_wsFile;
+  SOutlookOptions m_options;
+  CComPtr<COutlook> m_cpOutlook;
+  CComPtr<IMessage> m_cpItem;  // the item composed or opened last
+  // The objects the add-ins published, kept so that their records outlive shut-down.
+  std::vector<std::pair<std::wstring, CComPtr<IDispatch>>> m_published;
+  size_t m_cShownLog = 0;
+  size_t m_cShownRecord = 0;
+  std::unique_ptr<CDialogAnswerer> m_pAnswerer;
+};
+
+}  // namespace Sim
