@@ -51,15 +51,20 @@ bool BuildMessageText(const char* szFormat, va_list args, char (&szText)[kMessag
 
 }  // namespace
 
+// Also keeps the thread's last error: callers may trace between a failed call and GetLastError.
 class CTraceFacility::CLock {
  public:
-  explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-  ~CLock() { LeaveCriticalSection(&m_cs); }
+  explicit CLock(CRITICAL_SECTION& cs) : m_cs(cs), m_dwLastError(GetLastError()) { EnterCriticalSection(&m_cs); }
+  ~CLock() {
+    LeaveCriticalSection(&m_cs);
+    SetLastError(m_dwLastError);
+  }
   CLock(const CLock&) = delete;
   CLock& operator=(const CLock&) = delete;
 
  private:
   CRITICAL_SECTION& m_cs;
+  const DWORD m_dwLastError;
 };
 
 CTraceFacility* g_pTraceFacility = nullptr;

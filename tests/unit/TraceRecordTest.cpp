@@ -47,6 +47,20 @@ TEST_F(TraceRecordTest, EntryMessageAndExitCarryTheirThreadAndNest) {
   EXPECT_EQ(expected, events);
 }
 
+TEST_F(TraceRecordTest, TracingKeepsTheCallersLastError) {
+  SwitchOn();
+  StartTracing();
+  SetLastError(ERROR_ACCESS_DENIED);
+  {
+    CTraceScope trace("::FirstRecordOpensTheFile");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    trace.Message("%d", 1);
+    trace.Error("Call()", E_FAIL);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  }
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+}
+
 TEST_F(TraceRecordTest, NamesAreCutAt99CharactersAndMissingNamesMarked) {
   SwitchOn();
   StartTracing();
