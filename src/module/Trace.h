@@ -12,7 +12,7 @@ void SetModuleHandle(HMODULE hModule);
 // Called at process detach: closes the trace file and releases the facility. Later scopes trace nothing.
 void Shutdown();
 
-// Kept on the stack of every traced function.
+// Kept on the stack of every traced function. Tracing never throws and leaves the thread's last error as it was.
 class CTraceScope {
  public:
   explicit CTraceScope(const char* szName, int iLevel = 0);
