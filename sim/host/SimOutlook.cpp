@@ -167,6 +167,10 @@ CWindowObject::CWindowObject(COutlook* pOutlook, const IID& iid, const IID& even
                              const std::wstring& wsTitle)
     : CDispatch({iid}), m_pOutlook(pOutlook), m_eventsIid(eventsIid), m_pOleWindow(std::make_unique<COleWindow>(this)) {
   AddEvents(eventsIid);
+  m_cpCommandBars.Attach(
+      new CCommandBars([pOutlook](const std::wstring& wsIdMso) { return pOutlook->ExecuteMso(wsIdMso); }));
+  AddMember(L"CommandBars", 0x2100,
+            [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpCommandBars)); });
   RegisterClasses();
   m_hwnd = CreateWindowExW(0, wszClass, wsTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 600,
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -709,6 +713,13 @@ HRESULT COutlook::SendItem(IMessage* pMessage) {
   Log(L"Sent \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
   if (CInspector* pInspector = InspectorOf(pMessage)) CloseInspector(pInspector, Outlook::olDiscard);
   return hr;
+}
+
+HRESULT COutlook::ExecuteMso(const std::wstring& wsIdMso) {
+  Log(L"ExecuteMso " + wsIdMso);
+  CInspector* pInspector = ActiveInspector();
+  if (wsIdMso != L"SendItem") return E_INVALIDARG;
+  return pInspector ? SendItem(pInspector->Message()) : E_FAIL;
 }
 
 HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SimCommandBars.h"
 #include "SimDispatch.h"
 #include "SimMapi.h"
 #include "hosts/OfficeAddIn.h"
@@ -59,6 +60,8 @@ class COutlook final : public CDispatch {
   HRESULT SendItem(IMessage* pMessage);
   // Closes unless the item's Close event cancels (S_FALSE); at shut-down it cannot.
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode);
+  // Runs a built-in command by its idMso, as CommandBars.ExecuteMso does.
+  HRESULT ExecuteMso(const std::wstring& wsIdMso);
   // Calls the onAction callback of a control of the given window's ribbon.
   HRESULT Click(IDispatch* pWindow, const std::wstring& wsControlId);
   // The state of a control in a window's ribbon, refreshed now.
@@ -131,6 +134,7 @@ class CWindowObject : public CDispatch {
   HWND Window() const { return m_hwnd; }
   // Brings the window to the top of the z-order and activates it.
   void Activate();
+  CCommandBars* CommandBars() const { return m_cpCommandBars; }
 
  protected:
   void* FindInterface(REFIID riid) override;
@@ -142,6 +146,7 @@ class CWindowObject : public CDispatch {
  private:
   class COleWindow;
   std::unique_ptr<COleWindow> m_pOleWindow;
+  CComPtr<CCommandBars> m_cpCommandBars;
 };
 
 class CExplorer final : public CWindowObject {

@@ -13,7 +13,7 @@ namespace Sim {
 namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
-const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}};
+const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}, {L"press", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}};
 
@@ -187,6 +187,25 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     IDispatch* pWindow = Window(words[1], pwsDetail);
     return pWindow ? pOutlook->Click(pWindow, words[2]) : E_INVALIDARG;
   }
+  if (wsVerb == L"press" && cArgs == 2) {
+    CWindowObject* pWindow = Window(words[1], pwsDetail);
+    CCommandBarControl* pControl = pWindow ? pWindow->CommandBars()->Find(words[2]) : nullptr;
+    if (pWindow && !pControl) *pwsDetail = L"no command bar control of that tag or caption";
+    return pControl ? pControl->Execute() : E_INVALIDARG;
+  }
+  if (wsVerb == L"execute" && cArgs == 2) {
+    IDispatch* pWindow = Window(words[1], pwsDetail);
+    VARIANT varIdMso = {};
+    varIdMso.vt = VT_BSTR;
+    varIdMso.bstrVal = SysAllocString(words[2].c_str());
+    VARIANT varBars;
+    VariantInit(&varBars);
+    HRESULT hr = pWindow ? LateBound::GetProperty(pWindow, L"CommandBars", &varBars) : E_INVALIDARG;
+    if (SUCCEEDED(hr)) hr = LateBound::Call(varBars.pdispVal, L"ExecuteMso", {varIdMso});
+    VariantClear(&varBars);
+    VariantClear(&varIdMso);
+    return hr;
+  }
   if (wsVerb == L"type" && cArgs == 2) {
     IDispatch* pItem = Target(L"item", pwsDetail);
     VARIANT varValue = {};
@@ -290,8 +309,8 @@ HRESULT CScenario::Show(std::wstring* pwsDetail) {
   return S_OK;
 }
 
-IDispatch* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsDetail) {
-  IDispatch* pWindow = nullptr;
+CWindowObject* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsDetail) {
+  CWindowObject* pWindow = nullptr;
   if (wsWhere == L"explorer") pWindow = m_cpOutlook->Explorer();
   if (wsWhere == L"inspector") pWindow = m_cpOutlook->ActiveInspector();
   if (!pWindow) *pwsDetail = L"no " + wsWhere + L" window";

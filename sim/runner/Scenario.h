@@ -25,7 +25,7 @@ class CScenario {
   HRESULT Expect(const Words& words, std::wstring* pwsDetail);
   HRESULT Start(const Words& words, std::wstring* pwsDetail);
   HRESULT Show(std::wstring* pwsDetail);
-  IDispatch* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
+  CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
   IMessage* Item();
   // What the add-ins recorded, through the objects they published, one line each.

@@ -62,6 +62,7 @@ const SEventName kEventNames[] = {
     {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemOpen, L"Item.Open"},
     {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemSendEvent, L"Item.Send"},
     {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemClose, L"Item.Close"},
+    {&Office::DIID__CommandBarButtonEvents, 1, L"CommandBarButton.Click"},
 };
 
 const wchar_t* EventName(const IID& iid, DISPID dispid) {
@@ -73,11 +74,14 @@ const wchar_t* EventName(const IID& iid, DISPID dispid) {
 
 std::wstring Text(BSTR bs) { return bs ? std::wstring(bs, SysStringLen(bs)) : std::wstring(); }
 
-HRESULT GetValue(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pVar, WORD wFlags = DISPATCH_PROPERTYGET) {
+// A member called by name; arguments in natural order, passed last to first.
+HRESULT GetValue(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pVar, WORD wFlags = DISPATCH_PROPERTYGET,
+                 std::vector<VARIANT> args = {}) {
   LPOLESTR wszMember = const_cast<LPOLESTR>(wszName);
   DISPID dispid = DISPID_UNKNOWN;
   HRESULT hr = pDisp->GetIDsOfNames(IID_NULL, &wszMember, 1, LOCALE_USER_DEFAULT, &dispid);
-  DISPPARAMS params = {};
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
   VariantInit(pVar);
   return SUCCEEDED(hr) ? pDisp->Invoke(dispid, IID_NULL, 0, wFlags, &params, pVar, nullptr, nullptr) : hr;
 }
@@ -271,7 +275,11 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     return S_OK;
   }
   STDMETHOD(OnAddInsUpdate)(SAFEARRAY**) override { return Record(L"OnAddInsUpdate"); }
-  STDMETHOD(OnStartupComplete)(SAFEARRAY**) override { return Record(L"OnStartupComplete"); }
+  STDMETHOD(OnStartupComplete)(SAFEARRAY**) override {
+    Record(L"OnStartupComplete");
+    AddButton();
+    return S_OK;
+  }
   STDMETHOD(OnBeginShutdown)(SAFEARRAY**) override {
     // Every sink goes before shut-down, so that no object keeps this add-in alive.
     for (const SConnection& connection : m_connections) {
@@ -297,6 +305,31 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
   HRESULT Record(const std::wstring& ws) {
     m_wsLog += ws + L"\n";
     return S_OK;
+  }
+
+  // A button "Test button" (tag TestButton) on a bar of its own in the main window.
+  void AddButton() {
+    VARIANT varExplorer = {}, varBars = {}, varBar = {}, varControls = {}, varButton = {}, varIgnored = {};
+    VARIANT varName = {}, varType = {};
+    varName.vt = VT_BSTR;
+    varName.bstrVal = SysAllocString(L"Test");
+    varType.vt = VT_I4;
+    varType.lVal = 1;  // msoControlButton
+    HRESULT hr = GetValue(m_pApplication, L"ActiveExplorer", &varExplorer, DISPATCH_METHOD);
+    if (SUCCEEDED(hr)) hr = GetValue(varExplorer.pdispVal, L"CommandBars", &varBars);
+    if (SUCCEEDED(hr)) hr = GetValue(varBars.pdispVal, L"Add", &varBar, DISPATCH_METHOD, {varName});
+    if (SUCCEEDED(hr)) hr = GetValue(varBar.pdispVal, L"Controls", &varControls);
+    if (SUCCEEDED(hr)) hr = GetValue(varControls.pdispVal, L"Add", &varButton, DISPATCH_METHOD, {varType});
+    for (const auto& [wszName, wszValue] : {std::pair{L"Caption", L"Test button"}, std::pair{L"Tag", L"TestButton"}}) {
+      VARIANT varValue = {};
+      varValue.vt = VT_BSTR;
+      varValue.bstrVal = SysAllocString(wszValue);
+      if (SUCCEEDED(hr)) hr = GetValue(varButton.pdispVal, wszName, &varIgnored, DISPATCH_PROPERTYPUT, {varValue});
+      VariantClear(&varValue);
+    }
+    if (SUCCEEDED(hr)) Advise(varButton.pdispVal, Office::DIID__CommandBarButtonEvents);
+    if (FAILED(hr)) Record(L"Command bar button failed " + std::to_wstring(hr));
+    for (VARIANT* pVar : {&varExplorer, &varBars, &varBar, &varControls, &varButton, &varName}) VariantClear(pVar);
   }
 
   void Advise(IUnknown* pSource, const IID& iid) {

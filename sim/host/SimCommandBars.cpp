@@ -1,0 +1,179 @@
+#include "SimCommandBars.h"
+
+#include <memory>
+
+#include "hosts/OfficeAddIn.h"
+
+namespace Sim {
+namespace {
+
+// MsoControlType.
+enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
+
+// The published member ids of CommandBars, CommandBar, CommandBarControls and CommandBarControl.
+enum : DISPID {
+  kBarsAdd = 0x60030002,
+  kBarsCount = 0x60030003,
+  kBarsExecuteMso = 0x6003001D,
+  kBarsFindControl = 0x60030008,
+  kBarControls = 0x60040003,
+  kBarDelete = 0x60040004,
+  kBarName = 0x6004000E,
+  kBarVisible = 0x6004001E,
+  kControlsAdd = 0x60030000,
+  kControlCaption = 0x60040003,
+  kControlDelete = 0x60040007,
+  kControlExecute = 0x6004000C,
+  kControlTag = 0x60040023,
+  kControlType = 0x60040028,
+  kControlVisible = 0x60040029,
+  kPopupControls = 0x60070000,
+};
+
+MemberFn TextProperty(std::wstring* pws) {
+  return [pws](SCall& call) {
+    if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgString(call, call.args.size() - 1, pws);
+    return SetBstr(call.pResult, *pws);
+  };
+}
+
+MemberFn BoolProperty(bool* pb) {
+  return [pb](SCall& call) {
+    if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBool(call.pResult, *pb);
+    LONG l = 0;
+    HRESULT hr = ArgLong(call, call.args.size() - 1, &l);
+    if (SUCCEEDED(hr)) *pb = l != 0;
+    return hr;
+  };
+}
+
+// FindControl(Type, Id, Tag, Visible, Recursive): the tag is what add-ins search by.
+MemberFn FindControlMember(std::function<CCommandBarControl*(const std::wstring&)> find) {
+  return [find](SCall& call) {
+    std::wstring wsTag;
+    if (FAILED(ArgString(call, 2, &wsTag))) return SetObject(call.pResult, nullptr);
+    return SetObject(call.pResult, static_cast<IDispatch*>(find(wsTag)));
+  };
+}
+
+}  // namespace
+
+CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType)
+    : CDispatch({lType == msoControlPopup ? Office::IID_CommandBarPopup : Office::IID__CommandBarButton,
+                 Office::IID_CommandBarControl}),
+      m_lType(lType),
+      m_pOwner(pOwner) {
+  if (lType == msoControlPopup) {
+    m_cpControls.Attach(new CCommandBarControls());
+    AddMember(L"Controls", kPopupControls, [this](SCall& call) { return SetObject(call.pResult, m_cpControls); });
+  } else {
+    AddEvents(Office::DIID__CommandBarButtonEvents);
+  }
+  AddMember(L"Caption", kControlCaption, TextProperty(&m_wsCaption));
+  AddMember(L"Tag", kControlTag, TextProperty(&m_wsTag));
+  AddMember(L"Visible", kControlVisible, BoolProperty(&m_bVisible));
+  AddMember(L"Type", kControlType, [this](SCall& call) { return SetLong(call.pResult, m_lType); });
+  AddMember(L"Execute", kControlExecute, [this](SCall&) { return Execute(); });
+  AddMember(L"Delete", kControlDelete, [this](SCall&) {
+    std::vector<CComPtr<IDispatch>>& items = m_pOwner->m_items;
+    for (auto it = items.begin(); it != items.end(); ++it) {
+      if (it->Get() == static_cast<IDispatch*>(this)) {
+        items.erase(it);  // the last reference may be the caller's
+        return S_OK;
+      }
+    }
+    return E_UNEXPECTED;
+  });
+}
+
+HRESULT CCommandBarControl::Execute() {
+  SCancel cancelDefault;
+  CVariant varControl(static_cast<IDispatch*>(this));
+  HRESULT hr = Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
+  return FAILED(hr) ? hr : cancelDefault.Cancelled() ? S_FALSE : S_OK;
+}
+
+CCommandBarControls::CCommandBarControls() : CCollection({Office::IID_CommandBarControls}) {
+  // Add(Type, Id, Parameter, Before, Temporary): buttons and pop-ups.
+  AddMember(L"Add", kControlsAdd, [this](SCall& call) {
+    LONG lType = msoControlButton;
+    ArgLong(call, 0, &lType);
+    if (lType != msoControlButton && lType != msoControlPopup) return E_INVALIDARG;
+    auto cpControl = MakeObject<CCommandBarControl>(this, lType);
+    m_items.push_back(static_cast<IDispatch*>(cpControl));
+    return SetObject(call.pResult, static_cast<IDispatch*>(cpControl));
+  });
+}
+
+CCommandBarControl* CCommandBarControls::Find(const std::wstring& wsTagOrCaption) const {
+  for (IDispatch* pItem : m_items) {
+    auto* pControl = static_cast<CCommandBarControl*>(pItem);
+    if (pControl->m_wsTag == wsTagOrCaption || pControl->m_wsCaption == wsTagOrCaption) return pControl;
+    CCommandBarControl* pFound = pControl->m_cpControls ? pControl->m_cpControls->Find(wsTagOrCaption) : nullptr;
+    if (pFound) return pFound;
+  }
+  return nullptr;
+}
+
+CCommandBars::CCommandBars(std::function<HRESULT(const std::wstring&)> executeMso)
+    : CDispatch({Office::IID__CommandBars}) {
+  AddMember(L"Count", kBarsCount,
+            [this](SCall& call) { return SetLong(call.pResult, static_cast<LONG>(m_bars.size())); });
+  AddMember(L"Item", DISPID_VALUE, [this](SCall& call) {
+    VARIANT* pIndex = Arg(call, 0);
+    if (pIndex && pIndex->vt == VT_BSTR) {
+      for (const SBar& bar : m_bars) {
+        if (pIndex->bstrVal && bar.wsName == pIndex->bstrVal) return SetObject(call.pResult, bar.cpBar);
+      }
+      return E_INVALIDARG;
+    }
+    LONG lIndex = 0;
+    HRESULT hr = ArgLong(call, 0, &lIndex);
+    if (FAILED(hr)) return hr;
+    if (lIndex < 1 || static_cast<size_t>(lIndex) > m_bars.size()) return E_INVALIDARG;
+    return SetObject(call.pResult, m_bars[lIndex - 1].cpBar);
+  });
+  // Add(Name, Position, MenuBar, Temporary).
+  AddMember(L"Add", kBarsAdd, [this](SCall& call) {
+    SBar bar;
+    ArgString(call, 0, &bar.wsName);
+    bar.cpBar.Attach(new CDispatch({Office::IID_CommandBar}));
+    bar.cpControls.Attach(new CCommandBarControls());
+    CDispatch* pBar = bar.cpBar;
+    CCommandBarControls* pControls = bar.cpControls;
+    auto pVisible = std::make_shared<bool>(true);
+    pBar->AddMember(L"Name", kBarName, [wsName = bar.wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
+    pBar->AddMember(L"Visible", kBarVisible,
+                    [pVisible, visible = BoolProperty(pVisible.get())](SCall& c) { return visible(c); });
+    pBar->AddMember(L"Controls", kBarControls,
+                    [pControls](SCall& c) { return SetObject(c.pResult, static_cast<IDispatch*>(pControls)); });
+    pBar->AddMember(L"FindControl", 0x60040007,
+                    FindControlMember([pControls](const std::wstring& ws) { return pControls->Find(ws); }));
+    pBar->AddMember(L"Delete", kBarDelete, [this, pBar](SCall&) {
+      for (auto it = m_bars.begin(); it != m_bars.end(); ++it) {
+        if (it->cpBar.Get() == pBar) {
+          m_bars.erase(it);
+          return S_OK;
+        }
+      }
+      return E_UNEXPECTED;
+    });
+    m_bars.push_back(bar);
+    return SetObject(call.pResult, pBar);
+  });
+  AddMember(L"FindControl", kBarsFindControl, FindControlMember([this](const std::wstring& ws) { return Find(ws); }));
+  AddMember(L"ExecuteMso", kBarsExecuteMso, [executeMso](SCall& call) {
+    std::wstring wsIdMso;
+    HRESULT hr = ArgString(call, 0, &wsIdMso);
+    return SUCCEEDED(hr) ? executeMso(wsIdMso) : hr;
+  });
+}
+
+CCommandBarControl* CCommandBars::Find(const std::wstring& wsTagOrCaption) const {
+  for (const SBar& bar : m_bars) {
+    if (CCommandBarControl* pControl = bar.cpControls->Find(wsTagOrCaption)) return pControl;
+  }
+  return nullptr;
+}
+
+}  // namespace Sim
