@@ -1,0 +1,3 @@
+#include "documents/DocumentSecurityFlags.h"
+
+bool g_bRemoveEncryptionRequested = false;

@@ -1,0 +1,74 @@
+#pragma once
+// The custom encryption provider of Word, Excel and PowerPoint: sessions of recipients and key
+// material, their provider data, and the cipher of the document's streams.
+#include <windows.h>
+
+#include <vector>
+
+#include "com/ComObject.h"
+#include "com/ComPtr.h"
+#include "documents/ContentCipher.h"
+#include "documents/EncryptionSessionData.h"
+#include "hosts/EncryptionProvider.h"
+#include "hosts/OfficeAddIn.h"
+#include "module/Trace.h"
+
+class CEncryptionProvider final : public CComObjectRoot,
+                                  public Office::IDTExtensibility2,
+                                  public Office::EncryptionProvider {
+ public:
+  explicit CEncryptionProvider(IUnknown* pOuter);
+  ~CEncryptionProvider() override;
+  VM_DELEGATING_IUNKNOWN
+  HRESULT FinalConstruct() override;
+
+  // IDispatch, described by the Office type library's EncryptionProvider.
+  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
+  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+  STDMETHOD(Invoke)
+  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  // IDTExtensibility2
+  STDMETHOD(OnConnection)
+  (IDispatch* pApplication, Office::ext_ConnectMode ConnectMode, IDispatch* pAddInInst, SAFEARRAY** custom) override;
+  STDMETHOD(OnDisconnection)(Office::ext_DisconnectMode RemoveMode, SAFEARRAY** custom) override;
+  STDMETHOD(OnAddInsUpdate)(SAFEARRAY** custom) override;
+  STDMETHOD(OnStartupComplete)(SAFEARRAY** custom) override;
+  STDMETHOD(OnBeginShutdown)(SAFEARRAY** custom) override;
+
+  // EncryptionProvider
+  STDMETHOD(GetProviderDetail)(Office::EncryptionProviderDetail encprovdet, VARIANT* value) override;
+  STDMETHOD(NewSession)(IUnknown* ParentWindow, int* SessionHandle) override;
+  STDMETHOD(Authenticate)
+  (IUnknown* ParentWindow, IUnknown* EncryptionData, unsigned int* PermissionsMask, int* SessionHandle) override;
+  STDMETHOD(CloneSession)(int SessionHandle, int* NewSessionHandle) override;
+  STDMETHOD(EndSession)(int SessionHandle) override;
+  STDMETHOD(Save)(int SessionHandle, IUnknown* EncryptionData, int* BytesWritten) override;
+  STDMETHOD(EncryptStream)
+  (int SessionHandle, BSTR StreamName, IUnknown* UnencryptedStream, IUnknown* EncryptedStream) override;
+  STDMETHOD(DecryptStream)
+  (int SessionHandle, BSTR StreamName, IUnknown* EncryptedStream, IUnknown* UnencryptedStream) override;
+  STDMETHOD(ShowSettings)
+  (int SessionHandle, IUnknown* ParentWindow, VARIANT_BOOL ReadOnly, VARIANT_BOOL* Remove) override;
+
+ protected:
+  void* FindInterface(REFIID riid) override;
+
+ private:
+  class CSessionLock;
+  static HRESULT LoadTypeInfo(ITypeInfo** ppTInfo);
+  // The session table; each takes the lock for itself.
+  int AddSession(const CEncryptionSessionData& record);
+  HRESULT CopySession(int iHandle, CEncryptionSessionData* pRecord);
+  HRESULT ReplaceSession(int iHandle, const CEncryptionSessionData& record);
+  HRESULT TransformStream(CTraceScope& scope, int iHandle, IUnknown* pInput, IUnknown* pOutput,
+                          CCipherDirection direction);
+
+  CRITICAL_SECTION m_csSessions;
+  std::vector<int> m_aHandles;
+  std::vector<CEncryptionSessionData> m_aRecords;
+  CComPtr<IUnknown> m_cpMarshaler;
+  CComPtr<IDispatch> m_cpApplication;
+};
