@@ -62,7 +62,7 @@ HRESULT RemoveTypeLib(ITypeLib* pTypeLib) {
 
 // The library is the module's TYPELIB 1 resource, so its path is the module's.
 HRESULT UpdateTypeLibrary(HMODULE hModule, bool bRegister) {
-  CTraceScope trace(bRegister ? "RegisterTypeLibrary" : "UnregisterTypeLibrary");
+  CTraceScope trace(bRegister ? "::RegisterTypeLibrary" : "::UnregisterTypeLibrary");
   std::wstring wsPath;
   CComPtr<ITypeLib> cpTypeLib;
   HRESULT hr = GetModulePath(hModule, &wsPath);
@@ -79,7 +79,7 @@ HRESULT UpdateTypeLibrary(HMODULE hModule, bool bRegister) {
 }  // namespace
 
 HRESULT RunRegistryScript(const std::wstring& wsScript, const CReplacements& replacements, bool bRegister) {
-  CTraceScope trace("RunRegistryScript");
+  CTraceScope trace("::RunRegistryScript");
   std::vector<CScriptRoot> roots;
   std::wstring wsError;
   HRESULT hr = ParseRegistryScript(wsScript, replacements, &roots, &wsError);
@@ -94,7 +94,7 @@ HRESULT RunRegistryScript(const std::wstring& wsScript, const CReplacements& rep
 }
 
 HRESULT UpdateRegistryFromResource(HMODULE hModule, UINT nResourceId, bool bRegister) {
-  CTraceScope trace("UpdateRegistryFromResource");
+  CTraceScope trace("::UpdateRegistryFromResource");
   trace.Message("resource %u, %s", nResourceId, bRegister ? "register" : "unregister");
   std::wstring wsScript;
   HRESULT hr = LoadScript(hModule, nResourceId, &wsScript);
