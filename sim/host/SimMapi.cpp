@@ -165,6 +165,54 @@ class CUnknownImpl : public TBase {
   volatile LONG m_lRef = 1;
 };
 
+// A property opened for writing: a memory stream whose content becomes the property's value
+// on Commit, as a store keeps a written stream.
+class CPropertyStream final : public CUnknownImpl<IStream> {
+ public:
+  CPropertyStream(std::shared_ptr<CPropStore> spStore, ULONG ulTag, IStream* pInner)
+      : CUnknownImpl({IID_ISequentialStream, IID_IStream}),
+        m_spStore(std::move(spStore)),
+        m_ulTag(ulTag),
+        m_cpInner(pInner) {}
+  STDMETHOD(Read)(void* pv, ULONG cb, ULONG* pcbRead) override { return m_cpInner->Read(pv, cb, pcbRead); }
+  STDMETHOD(Write)(const void* pv, ULONG cb, ULONG* pcbWritten) override {
+    return m_cpInner->Write(pv, cb, pcbWritten);
+  }
+  STDMETHOD(Seek)(LARGE_INTEGER liMove, DWORD dwOrigin, ULARGE_INTEGER* pliNew) override {
+    return m_cpInner->Seek(liMove, dwOrigin, pliNew);
+  }
+  STDMETHOD(SetSize)(ULARGE_INTEGER liSize) override { return m_cpInner->SetSize(liSize); }
+  STDMETHOD(CopyTo)(IStream* pTo, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) override {
+    return m_cpInner->CopyTo(pTo, cb, pcbRead, pcbWritten);
+  }
+  STDMETHOD(Commit)(DWORD) override {
+    HGLOBAL hGlobal = nullptr;
+    HRESULT hr = GetHGlobalFromStream(m_cpInner, &hGlobal);
+    STATSTG stat = {};
+    if (SUCCEEDED(hr)) hr = m_cpInner->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr)) return hr;
+    const BYTE* pb = static_cast<const BYTE*>(GlobalLock(hGlobal));
+    SProp& prop = m_spStore->m_props[kPropId(m_ulTag)];
+    prop.ulTag = m_ulTag;
+    prop.data.assign(pb, pb + stat.cbSize.QuadPart);
+    GlobalUnlock(hGlobal);
+    return S_OK;
+  }
+  STDMETHOD(Revert)() override { return STG_E_REVERTED; }
+  STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+  STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+  STDMETHOD(Stat)(STATSTG* pStat, DWORD dwFlags) override { return m_cpInner->Stat(pStat, dwFlags); }
+  STDMETHOD(Clone)(IStream** ppStream) override {
+    if (ppStream) *ppStream = nullptr;
+    return E_NOTIMPL;
+  }
+
+ private:
+  std::shared_ptr<CPropStore> m_spStore;
+  ULONG m_ulTag;
+  CComPtr<IStream> m_cpInner;
+};
+
 class CTable final : public CUnknownImpl<IMAPITable> {
  public:
   explicit CTable(std::vector<std::vector<SProp>> rows) : CUnknownImpl({IID_IMAPITable}), m_rows(std::move(rows)) {
@@ -286,20 +334,25 @@ class CPropObject : public CUnknownImpl<TBase> {
   STDMETHOD(OpenProperty)(ULONG ulTag, LPCIID piid, ULONG, ULONG ulFlags, LPUNKNOWN* ppUnk) override {
     if (!piid || !ppUnk) return MAPI_E_INVALID_PARAMETER;
     *ppUnk = nullptr;
-    if (!IsEqualIID(*piid, IID_IStream) || (ulFlags & (MAPI_CREATE | MAPI_MODIFY))) return MAPI_E_NO_SUPPORT;
+    if (!IsEqualIID(*piid, IID_IStream)) return MAPI_E_NO_SUPPORT;
+    // MAPI_CREATE starts the value afresh; otherwise the stream starts with the value.
+    const bool bCreate = ulFlags & MAPI_CREATE;
     auto it = m_spStore->m_props.find(kPropId(ulTag));
-    if (it == m_spStore->m_props.end() || it->second.ulTag != ulTag) return MAPI_E_NOT_FOUND;
-    IStream* pStream = nullptr;
-    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
-    if (FAILED(hr)) return hr;
-    hr = pStream->Write(it->second.data.data(), static_cast<ULONG>(it->second.data.size()), nullptr);
-    LARGE_INTEGER liZero = {};
-    if (SUCCEEDED(hr)) hr = pStream->Seek(liZero, STREAM_SEEK_SET, nullptr);
-    if (FAILED(hr)) {
-      pStream->Release();
-      return hr;
+    const bool bFound = it != m_spStore->m_props.end() && it->second.ulTag == ulTag;
+    if (!bFound && !bCreate) return MAPI_E_NOT_FOUND;
+    CComPtr<IStream> cpStream;
+    HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, &cpStream);
+    if (SUCCEEDED(hr) && bFound && !bCreate) {
+      hr = cpStream->Write(it->second.data.data(), static_cast<ULONG>(it->second.data.size()), nullptr);
     }
-    *ppUnk = pStream;
+    LARGE_INTEGER liZero = {};
+    if (SUCCEEDED(hr)) hr = cpStream->Seek(liZero, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr)) return hr;
+    if (ulFlags & (MAPI_CREATE | MAPI_MODIFY)) {
+      *ppUnk = new CPropertyStream(m_spStore, ulTag, cpStream);
+    } else {
+      *ppUnk = cpStream.Detach();
+    }
     return S_OK;
   }
   STDMETHOD(SetProps)(ULONG cValues, LPSPropValue pValues, LPSPropProblemArray* ppProblems) override {

@@ -107,6 +107,33 @@ class CMailItem final : public CDispatch {
     AddTextMember(L"Subject", 0x37, PR_SUBJECT_W);
     AddTextMember(L"Body", 0x9100, PR_BODY_W);
     AddTextMember(L"To", 0xE04, PR_DISPLAY_TO_W);
+    AddTextMember(L"CC", 0xE03, PR_DISPLAY_CC_W);
+    AddTextMember(L"BCC", 0xE02, PR_DISPLAY_BCC_W);
+    AddMember(L"Recipients", 0xF814, [this](SCall& call) { return SetObject(call.pResult, m_cpRecipients); });
+    AddMember(L"SendUsingAccount", 0xFAD1, [this](SCall& call) {
+      if (!(call.wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+        return SetObject(call.pResult, m_cpAccount);
+      VARIANT* pValue = Arg(call, call.args.size() - 1);
+      if (!pValue || pValue->vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
+      m_cpAccount = pValue->pdispVal;
+      return S_OK;
+    });
+    // Recipients.Add(Name) writes a row of the message's recipient table; all resolve.
+    m_cpRecipients->AddMember(L"Add", 0x6F, [this](SCall& call) {
+      std::wstring wsName;
+      HRESULT hr = ArgString(call, 0, &wsName);
+      if (FAILED(hr)) return hr;
+      hr = AddRecipient(wsName);
+      if (FAILED(hr)) return hr;
+      auto cpRecipient = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID_Recipient});
+      cpRecipient->AddMember(L"Name", 0x3001, [wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
+      cpRecipient->AddMember(L"Address", 0x3003, [wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
+      cpRecipient->AddMember(L"Resolved", 0x64, [](SCall& c) { return SetBool(c.pResult, true); });
+      cpRecipient->AddMember(L"Resolve", 0x71, [](SCall& c) { return SetBool(c.pResult, true); });
+      m_cpRecipients->m_items.push_back(cpRecipient.Get());
+      return SetObject(call.pResult, cpRecipient.Get());
+    });
+    m_cpRecipients->AddMember(L"ResolveAll", 0x7E, [](SCall& call) { return SetBool(call.pResult, true); });
     AddMember(L"Sent", 0xF402, [this](SCall& call) {
       return SetBool(call.pResult, !(LongProp(m_cpMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT));
     });
@@ -141,7 +168,25 @@ class CMailItem final : public CDispatch {
       return hr;
     });
   }
+  // A To recipient in the message's table, and in the To line that Outlook shows.
+  HRESULT AddRecipient(const std::wstring& wsName) {
+    SPropValue values[3] = {};
+    values[0].ulPropTag = PR_DISPLAY_NAME_W;
+    values[0].Value.lpszW = const_cast<LPWSTR>(wsName.c_str());
+    values[1].ulPropTag = PR_EMAIL_ADDRESS_W;
+    values[1].Value.lpszW = const_cast<LPWSTR>(wsName.c_str());
+    values[2].ulPropTag = PR_RECIPIENT_TYPE;
+    values[2].Value.l = MAPI_TO;
+    ADRLIST list = {1, {{0, 3, values}}};
+    HRESULT hr = m_cpMessage->ModifyRecipients(MODRECIP_ADD, &list);
+    const std::wstring wsTo = TextProp(m_cpMessage, PR_DISPLAY_TO_W);
+    if (SUCCEEDED(hr)) SetTextProp(m_cpMessage, PR_DISPLAY_TO_W, wsTo.empty() ? wsName : wsTo + L"; " + wsName);
+    return hr;
+  }
+
   CComPtr<IMessage> m_cpMessage;
+  CComPtr<CCollection> m_cpRecipients = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Recipients});
+  CComPtr<IDispatch> m_cpAccount;
 };
 
 }  // namespace
@@ -306,7 +351,7 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
   m_cpInspectors->AddEvents(Outlook::DIID_InspectorsEvents);
   cpAccount->AddMember(L"DisplayName", 0x3001, TextMember(&m_options.wsAccount));
   cpAccount->AddMember(L"SmtpAddress", 0xFAD4, TextMember(&m_options.wsAccount));
-  cpAccount->AddMember(L"UserName", 0xFAD1, TextMember(&m_options.wsAccount));
+  cpAccount->AddMember(L"UserName", 0xFAD3, TextMember(&m_options.wsAccount));
   m_cpNameSpace->AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpSession); });
   m_cpNameSpace->AddMember(L"Accounts", 0xFAD0, [cpAccounts](SCall& call) {
     return SetObject(call.pResult, static_cast<IDispatch*>(cpAccounts));
