@@ -28,36 +28,25 @@ STDAPI DllCanUnloadNow() { return g_module.CanUnloadNow(); }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   CTraceScope trace("::DllGetClassObject");
-  try {
-    return g_module.GetClassObject(rclsid, riid, ppv);
-  } catch (...) {
-    trace.Error("", E_UNEXPECTED);
-    return E_UNEXPECTED;
-  }
+  return GuardComEntry(trace, [&] { return g_module.GetClassObject(rclsid, riid, ppv); });
 }
 
 STDAPI DllRegisterServer() {
   CTraceScope trace("::DllRegisterServer");
-  try {
+  return GuardComEntry(trace, [&] {
     const HRESULT hr = g_module.RegisterServer();
     if (FAILED(hr)) trace.Error("RegisterServer()", hr);
     return hr;
-  } catch (...) {
-    trace.Error("", E_UNEXPECTED);
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 STDAPI DllUnregisterServer() {
   CTraceScope trace("::DllUnregisterServer");
-  try {
+  return GuardComEntry(trace, [&] {
     const HRESULT hr = g_module.UnregisterServer();
     if (FAILED(hr)) trace.Error("UnregisterServer()", hr);
     return hr;
-  } catch (...) {
-    trace.Error("", E_UNEXPECTED);
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 // Registration is always machine-wide, so the command line is not read.

@@ -34,3 +34,15 @@ class CTraceScope {
 }  // namespace VmTraceNS
 
 using VmTraceNS::CTraceScope;
+
+// Runs the body of a COM entry point: an exception is traced as an error record
+// with empty text and becomes E_UNEXPECTED, so that none reaches the caller.
+template <class F>
+HRESULT GuardComEntry(CTraceScope& trace, F&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    trace.Error("", E_UNEXPECTED);
+    return E_UNEXPECTED;
+  }
+}
