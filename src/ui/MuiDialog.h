@@ -1,0 +1,62 @@
+#pragma once
+// CMuiDialogImpl: the base of the module's modal dialogs. The template comes from the satellite
+// resource module (CTemplateFixups), the dialog is centred on its owner, and the commands 1 to 7
+// (IDOK to IDNO) close it with their id; only IDOK calls OnOK, which saves.
+#include <windows.h>
+
+#include <string>
+
+#include "ui/MuiTemplate.h"
+
+// Control helpers shared by dialogs and property pages.
+class CDialogWindow {
+ public:
+  HWND GetHwnd() const { return m_hWnd; }
+
+ protected:
+  HWND Item(int nID) const { return GetDlgItem(m_hWnd, nID); }
+  std::wstring GetItemText(int nID) const;
+  void SetItemText(int nID, const std::wstring& wsText) const { SetDlgItemTextW(m_hWnd, nID, wsText.c_str()); }
+  bool IsChecked(int nID) const { return IsDlgButtonChecked(m_hWnd, nID) == BST_CHECKED; }
+  void SetChecked(int nID, bool bChecked) const { CheckDlgButton(m_hWnd, nID, bChecked ? BST_CHECKED : BST_UNCHECKED); }
+  void ShowItem(int nID, bool bShow) const { ShowWindow(Item(nID), bShow ? SW_SHOW : SW_HIDE); }
+  void EnableItem(int nID, bool bEnable) const { EnableWindow(Item(nID), bEnable); }
+  // The localised string with its brand tokens replaced.
+  void SetItemString(int nID, UINT nStringID) const;
+
+  HWND m_hWnd = nullptr;
+};
+
+class CMuiDialogImpl : public CDialogWindow {
+ public:
+  explicit CMuiDialogImpl(UINT nTemplateID) : m_nTemplateID(nTemplateID) {}
+  virtual ~CMuiDialogImpl() = default;
+  CMuiDialogImpl(const CMuiDialogImpl&) = delete;
+  CMuiDialogImpl& operator=(const CMuiDialogImpl&) = delete;
+
+  // The id of the command that closed it; -1 when the template exists nowhere or the dialog
+  // could not be created.
+  INT_PTR DoModal(HWND hOwner);
+
+ protected:
+  // False when it has set the focus itself.
+  virtual bool OnInitDialog() { return true; }
+  virtual void OnOK() {}
+  // Every closing command (1 to 7), after OnOK.
+  virtual void OnClose(WORD /*wID*/) {}
+  // Commands other than 1 to 7.
+  virtual void OnCommand(WORD /*wID*/, WORD /*wCode*/) {}
+  virtual LRESULT OnNotify(const NMHDR& /*hdr*/) { return 0; }
+  // Any other message; true when handled, with the dialog procedure's answer in lResult.
+  virtual bool OnMessage(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*lResult*/) { return false; }
+  void EndDialog(INT_PTR nResult) const { ::EndDialog(m_hWnd, nResult); }
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+  INT_PTR HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+  UINT m_nTemplateID;
+  HMODULE m_hHolder = nullptr;
+  HWND m_hOwner = nullptr;
+  CTemplateFixups m_fixups;
+};

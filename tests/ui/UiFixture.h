@@ -1,0 +1,59 @@
+#pragma once
+// The UI tests play the installed module in this process: VmOfcX.dll of the test prefix gives
+// the images and the manifest, its satellite the templates and strings. A dialog runs modally
+// on the test's thread while a driver thread answers it as a user would.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "../integration/Installation.h"
+#include "UiDriver.h"
+#include "module/AddInModule.h"
+#include "module/ResourceStrings.h"
+
+constexpr LANGID kEnglishUS = 1033;
+constexpr LANGID kGermanGermany = 1031;
+
+class CUiTest : public ::testing::Test {
+ protected:
+  void SetUp() override { UseLanguage(kEnglishUS); }
+  void TearDown() override {
+    if (m_hSatellite) FreeLibrary(m_hSatellite);
+    if (m_hModule) FreeLibrary(m_hModule);
+  }
+
+  void UseLanguage(LANGID wLanguage) {
+    if (!m_hModule) m_hModule = LoadLibraryW(ModulePath().c_str());
+    ASSERT_NE(nullptr, m_hModule) << "VmOfcX.dll is not installed";
+    if (m_hSatellite) FreeLibrary(m_hSatellite);
+    m_hSatellite = LoadResourceModule(m_hModule, wLanguage);
+    ASSERT_NE(nullptr, m_hSatellite);
+    m_module.SetModuleInstance(m_hModule);
+    m_module.SetResourceInstance(m_hSatellite);
+  }
+
+  // Shows the dialog (DoModal) while drive answers it; a dialog that the driver leaves open is
+  // cancelled, so that a failing check does not hang the test.
+  template <class TDialog>
+  INT_PTR RunDriven(TDialog& dialog, const std::function<void(HWND)>& drive) {
+    std::thread driver([&] {
+      HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
+      if (!hDlg) return;
+      drive(hDlg);
+      if (IsWindow(hDlg) && !UiDriver::WaitUntilGone(hDlg, 2000)) PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+    });
+    const INT_PTR nResult = dialog.DoModal(nullptr);
+    driver.join();
+    return nResult;
+  }
+
+  CAddInModule m_module{{}};
+  HMODULE m_hModule = nullptr;
+  HMODULE m_hSatellite = nullptr;
+};
+
+// Forgets the user's settings of the module.
+inline void ForgetUserSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\Applications\\Tessaly"); }

@@ -1,0 +1,208 @@
+#include "UiDriver.h"
+
+#include <commctrl.h>
+#include <gdiplus.h>
+
+#include <vector>
+
+namespace UiDriver {
+
+namespace {
+
+constexpr DWORD kPollMs = 50;
+// A click that opens a modal window returns only when that closes: the driver stops waiting
+// for it after this long and goes on.
+constexpr DWORD kClickMs = 1000;
+
+struct CSearch {
+  const std::function<bool(HWND)>* pMatches;
+  HWND hFound;
+};
+
+BOOL CALLBACK EnumTopLevel(HWND hWnd, LPARAM lParam) {
+  auto* pSearch = reinterpret_cast<CSearch*>(lParam);
+  wchar_t wszClass[16] = {};
+  GetClassNameW(hWnd, wszClass, ARRAYSIZE(wszClass));
+  if (wcscmp(wszClass, L"#32770") != 0 || !IsWindowVisible(hWnd) || !(*pSearch->pMatches)(hWnd)) return TRUE;
+  pSearch->hFound = hWnd;
+  return FALSE;
+}
+
+// Waits for a posted message to be handled by the window's thread.
+void Settle(HWND hWnd) {
+  DWORD_PTR dwResult = 0;
+  SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, kWaitMs, &dwResult);
+}
+
+void Send(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR dwResult = 0;
+  SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL, kClickMs, &dwResult);
+}
+
+void ClickAt(HWND hWnd, POINT pt) {
+  const LPARAM lPoint = MAKELPARAM(pt.x, pt.y);
+  Send(hWnd, WM_LBUTTONDOWN, MK_LBUTTON, lPoint);
+  Send(hWnd, WM_LBUTTONUP, 0, lPoint);
+}
+
+}  // namespace
+
+HWND WaitForWindow(const std::function<bool(HWND)>& matches, DWORD dwTimeoutMs) {
+  const ULONGLONG ullEnd = GetTickCount64() + dwTimeoutMs;
+  do {
+    CSearch search = {&matches, nullptr};
+    EnumWindows(EnumTopLevel, reinterpret_cast<LPARAM>(&search));
+    if (search.hFound) {
+      Settle(search.hFound);
+      return search.hFound;
+    }
+    Sleep(kPollMs);
+  } while (GetTickCount64() < ullEnd);
+  return nullptr;
+}
+
+HWND WaitForDialog(DWORD dwProcessId, const std::wstring& wsTitle, DWORD dwTimeoutMs) {
+  return WaitForWindow(
+      [&](HWND hWnd) {
+        DWORD dwPid = 0;
+        GetWindowThreadProcessId(hWnd, &dwPid);
+        return dwPid == dwProcessId && (wsTitle.empty() || WindowText(hWnd) == wsTitle);
+      },
+      dwTimeoutMs);
+}
+
+HWND WaitForOwnedDialog(HWND hOwner, DWORD dwTimeoutMs) {
+  return WaitForWindow([&](HWND hWnd) { return GetWindow(hWnd, GW_OWNER) == hOwner; }, dwTimeoutMs);
+}
+
+bool WaitUntilGone(HWND hWnd, DWORD dwTimeoutMs) {
+  const ULONGLONG ullEnd = GetTickCount64() + dwTimeoutMs;
+  while (IsWindow(hWnd) && GetTickCount64() < ullEnd) Sleep(kPollMs);
+  return !IsWindow(hWnd);
+}
+
+std::wstring WindowText(HWND hWnd) {
+  const int cchText = static_cast<int>(SendMessageW(hWnd, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring wsText(cchText + 1, L'\0');
+  wsText.resize(SendMessageW(hWnd, WM_GETTEXT, cchText + 1, reinterpret_cast<LPARAM>(wsText.data())));
+  return wsText;
+}
+
+std::wstring Text(HWND hDlg, int nID) { return WindowText(GetDlgItem(hDlg, nID)); }
+
+std::wstring StaticTexts(HWND hDlg) {
+  std::wstring wsTexts;
+  for (HWND hChild = GetWindow(hDlg, GW_CHILD); hChild; hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+    wchar_t wszClass[16] = {};
+    GetClassNameW(hChild, wszClass, ARRAYSIZE(wszClass));
+    const std::wstring wsText = WindowText(hChild);
+    if (_wcsicmp(wszClass, L"Static") == 0 && !wsText.empty()) wsTexts += wsText + L"\n";
+  }
+  return wsTexts;
+}
+
+bool IsChecked(HWND hDlg, int nID) { return SendDlgItemMessageW(hDlg, nID, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool IsVisible(HWND hDlg, int nID) { return IsWindowVisible(GetDlgItem(hDlg, nID)) != FALSE; }
+bool IsEnabled(HWND hDlg, int nID) { return IsWindowEnabled(GetDlgItem(hDlg, nID)) != FALSE; }
+
+RECT ItemRect(HWND hDlg, int nID) {
+  RECT rc = {};
+  GetWindowRect(GetDlgItem(hDlg, nID), &rc);
+  MapWindowPoints(nullptr, hDlg, reinterpret_cast<POINT*>(&rc), 2);
+  return rc;
+}
+
+void SetText(HWND hDlg, int nID, const std::wstring& wsText) {
+  SendDlgItemMessageW(hDlg, nID, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wsText.c_str()));
+}
+
+void Click(HWND hDlg, int nID) { Send(GetDlgItem(hDlg, nID), BM_CLICK, 0, 0); }
+
+void SetChecked(HWND hDlg, int nID, bool bChecked) {
+  if (IsChecked(hDlg, nID) != bChecked) Click(hDlg, nID);
+}
+
+int ListRowCount(HWND hList) { return static_cast<int>(SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::wstring ListText(HWND hList, int iRow, int iColumn) {
+  wchar_t wszText[512] = {};
+  LVITEMW item = {};
+  item.iSubItem = iColumn;
+  item.pszText = wszText;
+  item.cchTextMax = ARRAYSIZE(wszText);
+  SendMessageW(hList, LVM_GETITEMTEXTW, iRow, reinterpret_cast<LPARAM>(&item));
+  return wszText;
+}
+
+bool ListIsChecked(HWND hList, int iRow) {
+  return (SendMessageW(hList, LVM_GETITEMSTATE, iRow, LVIS_STATEIMAGEMASK) >> 12) == 2;
+}
+
+void ListClickCheckBox(HWND hList, int iRow) {
+  // The check box is the state image at the left of the row's icon part.
+  RECT rc = {};
+  rc.left = LVIR_BOUNDS;
+  SendMessageW(hList, LVM_GETITEMRECT, iRow, reinterpret_cast<LPARAM>(&rc));
+  const int cxState = GetSystemMetrics(SM_CXSMICON);
+  ClickAt(hList, {rc.left + cxState / 2 + 2, (rc.top + rc.bottom) / 2});
+}
+
+void ListSelect(HWND hList, std::initializer_list<int> rows) {
+  LVITEMW item = {};
+  item.stateMask = LVIS_SELECTED;
+  SendMessageW(hList, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+  item.state = LVIS_SELECTED;
+  for (int iRow : rows) SendMessageW(hList, LVM_SETITEMSTATE, iRow, reinterpret_cast<LPARAM>(&item));
+}
+
+void ListClickHeader(HWND hList, int iColumn) {
+  HWND hHeader = reinterpret_cast<HWND>(SendMessageW(hList, LVM_GETHEADER, 0, 0));
+  RECT rc = {};
+  SendMessageW(hHeader, HDM_GETITEMRECT, iColumn, reinterpret_cast<LPARAM>(&rc));
+  ClickAt(hHeader, {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2});
+}
+
+int ListSortArrow(HWND hList, int iColumn) {
+  HWND hHeader = reinterpret_cast<HWND>(SendMessageW(hList, LVM_GETHEADER, 0, 0));
+  HDITEMW header = {};
+  header.mask = HDI_FORMAT;
+  SendMessageW(hHeader, HDM_GETITEMW, iColumn, reinterpret_cast<LPARAM>(&header));
+  return header.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+}
+
+bool SavePng(HWND hWnd, const std::wstring& wsPath) {
+  RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Settle(hWnd);
+  RECT rc = {};
+  GetWindowRect(hWnd, &rc);
+  const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+  HDC hScreen = GetDC(nullptr);
+  HDC hMemory = CreateCompatibleDC(hScreen);
+  HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, cx, cy);
+  HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
+  BitBlt(hMemory, 0, 0, cx, cy, hScreen, rc.left, rc.top, SRCCOPY);
+  SelectObject(hMemory, hOld);
+  DeleteDC(hMemory);
+  ReleaseDC(nullptr, hScreen);
+
+  Gdiplus::GdiplusStartupInput input;
+  ULONG_PTR ulToken = 0;
+  bool bSaved = false;
+  if (Gdiplus::GdiplusStartup(&ulToken, &input, nullptr) == Gdiplus::Ok) {
+    UINT cEncoders = 0, cbEncoders = 0;
+    Gdiplus::GetImageEncodersSize(&cEncoders, &cbEncoders);
+    std::vector<BYTE> encoders(cbEncoders);
+    auto* pEncoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(encoders.data());
+    Gdiplus::GetImageEncoders(cEncoders, cbEncoders, pEncoders);
+    for (UINT i = 0; i < cEncoders && !bSaved; ++i) {
+      if (wcscmp(pEncoders[i].MimeType, L"image/png") != 0) continue;
+      Gdiplus::Bitmap image(hBitmap, nullptr);
+      bSaved = image.Save(wsPath.c_str(), &pEncoders[i].Clsid, nullptr) == Gdiplus::Ok;
+    }
+    Gdiplus::GdiplusShutdown(ulToken);
+  }
+  DeleteObject(hBitmap);
+  return bSaved;
+}
+
+}  // namespace UiDriver

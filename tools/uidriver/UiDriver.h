@@ -1,0 +1,56 @@
+#pragma once
+// The UI driver: finds dialogs, reads and sets their controls and presses their buttons the way
+// a user does. A click returns when it has been handled, or after a second when it opened a
+// modal window (a message box), so that the driver can answer that. List views and headers are
+// read in-process only.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace UiDriver {
+
+// How long the waits look before giving up.
+constexpr DWORD kWaitMs = 30000;
+
+// The first visible top-level dialog (class #32770) that matches, waiting for one; null when
+// none came.
+HWND WaitForWindow(const std::function<bool(HWND)>& matches, DWORD dwTimeoutMs = kWaitMs);
+// A dialog of the process with that title (any title when empty).
+HWND WaitForDialog(DWORD dwProcessId, const std::wstring& wsTitle, DWORD dwTimeoutMs = kWaitMs);
+// A dialog owned by hOwner: a message box or a dialog opened from it.
+HWND WaitForOwnedDialog(HWND hOwner, DWORD dwTimeoutMs = kWaitMs);
+// Waits until the window is gone; false when it stayed.
+bool WaitUntilGone(HWND hWnd, DWORD dwTimeoutMs = kWaitMs);
+
+std::wstring WindowText(HWND hWnd);
+std::wstring Text(HWND hDlg, int nID);
+// The texts of the dialog's static controls, one a line: a message box's message.
+std::wstring StaticTexts(HWND hDlg);
+bool IsChecked(HWND hDlg, int nID);
+bool IsVisible(HWND hDlg, int nID);
+bool IsEnabled(HWND hDlg, int nID);
+// The control's rectangle in the dialog's client coordinates.
+RECT ItemRect(HWND hDlg, int nID);
+
+void SetText(HWND hDlg, int nID, const std::wstring& wsText);
+void Click(HWND hDlg, int nID);
+// Clicks a check box or radio button when its state differs.
+void SetChecked(HWND hDlg, int nID, bool bChecked);
+
+int ListRowCount(HWND hList);
+std::wstring ListText(HWND hList, int iRow, int iColumn);
+bool ListIsChecked(HWND hList, int iRow);
+// Clicks the row's check box.
+void ListClickCheckBox(HWND hList, int iRow);
+// Selects exactly these rows.
+void ListSelect(HWND hList, std::initializer_list<int> rows);
+// Clicks a column header; waits until the click is handled.
+void ListClickHeader(HWND hList, int iColumn);
+// HDF_SORTUP, HDF_SORTDOWN or 0.
+int ListSortArrow(HWND hList, int iColumn);
+
+// Writes what the window shows on the screen as a PNG file.
+bool SavePng(HWND hWnd, const std::wstring& wsPath);
+
+}  // namespace UiDriver

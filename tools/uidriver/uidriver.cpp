@@ -1,0 +1,66 @@
+// uidriver: answers a dialog of any process from the command line, for demos and scripts.
+//
+//   uidriver wait TITLE                 waits for a dialog with that title
+//   uidriver text TITLE ID              prints a control's text
+//   uidriver checked TITLE ID           prints 1 when the button is checked, else 0
+//   uidriver check TITLE ID 0|1         clicks the button when its state differs
+//   uidriver settext TITLE ID TEXT      sets a control's text
+//   uidriver click TITLE ID             presses a button
+//   uidriver shot TITLE FILE            writes what the dialog shows as a PNG file
+//   uidriver gone TITLE                 waits until no dialog has that title
+// Exit code 0 on success, 1 when the dialog did not come (or did not go), 2 on bad usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "UiDriver.h"
+
+namespace {
+
+HWND FindByTitle(const std::wstring& wsTitle) {
+  return UiDriver::WaitForWindow([&](HWND hWnd) { return UiDriver::WindowText(hWnd) == wsTitle; });
+}
+
+int Usage() {
+  fputws(
+      L"usage: uidriver wait|gone TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
+      L"                settext TITLE ID TEXT | shot TITLE FILE\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return Usage();
+  const std::wstring wsCommand = argv[1];
+  const std::wstring wsTitle = argv[2];
+  if (wsCommand == L"gone") {
+    HWND hWnd = FindWindowW(L"#32770", wsTitle.c_str());
+    return !hWnd || UiDriver::WaitUntilGone(hWnd) ? 0 : 1;
+  }
+  HWND hDlg = FindByTitle(wsTitle);
+  if (!hDlg) {
+    fwprintf(stderr, L"uidriver: no dialog \"%ls\"\n", wsTitle.c_str());
+    return 1;
+  }
+  if (wsCommand == L"wait") return 0;
+  if (argc < 4) return Usage();
+  if (wsCommand == L"shot") return UiDriver::SavePng(hDlg, argv[3]) ? 0 : 1;
+  const int nID = _wtoi(argv[3]);
+  if (wsCommand == L"text") {
+    wprintf(L"%ls\n", UiDriver::Text(hDlg, nID).c_str());
+  } else if (wsCommand == L"checked") {
+    wprintf(L"%d\n", UiDriver::IsChecked(hDlg, nID) ? 1 : 0);
+  } else if (wsCommand == L"click") {
+    UiDriver::Click(hDlg, nID);
+  } else if (wsCommand == L"check" && argc == 5) {
+    UiDriver::SetChecked(hDlg, nID, _wtoi(argv[4]) != 0);
+  } else if (wsCommand == L"settext" && argc == 5) {
+    UiDriver::SetText(hDlg, nID, argv[4]);
+  } else {
+    return Usage();
+  }
+  return 0;
+}
