@@ -394,8 +394,10 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     LONG lIndex = 0;
     HRESULT hr = ArgLong(call, 0, &lIndex);
     if (FAILED(hr)) return hr;
-    if (lIndex < 1 || static_cast<size_t>(lIndex) > m_addIns.size()) return DISP_E_BADINDEX;
-    return SetObject(call.pResult, static_cast<IDispatch*>(m_addIns[lIndex - 1].cpComAddIn));
+    // As in Outlook, the add-in being connected is listed already.
+    const auto& items = m_cpComAddIns->m_items;
+    if (lIndex < 1 || static_cast<size_t>(lIndex) > items.size()) return DISP_E_BADINDEX;
+    return SetObject(call.pResult, items[lIndex - 1]);
   });
   m_cpComAddIns->AddMember(L"Update", 2, [](SCall&) { return S_OK; });
 }

@@ -279,6 +279,15 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = L"\"" + wsValue + L"\"";
     return SUCCEEDED(hr) && wsValue == words[4] ? S_OK : E_FAIL;
   }
+  if (wsWhat == L"published" && cArgs == 2) {
+    const CComAddIn* pAddIn = m_cpOutlook->FindAddIn(words[2]);
+    if (!pAddIn) return *pwsDetail = L"not loaded", E_FAIL;
+    bool bExpected = false;
+    if (!YesNo(words[3], &bExpected)) return *pwsDetail = L"yes or no?", E_INVALIDARG;
+    const bool bPublished = pAddIn->m_cpObject.Get() != nullptr;
+    *pwsDetail = bPublished ? L"yes" : L"no";
+    return bPublished == bExpected ? S_OK : E_FAIL;
+  }
   if ((wsWhat == L"label" || wsWhat == L"visible" || wsWhat == L"enabled") && cArgs == 3) {
     IDispatch* pWindow = Window(words[2], pwsDetail);
     SControlState state;

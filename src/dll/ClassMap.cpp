@@ -5,6 +5,7 @@
 #include "VmOfcX_h.h"
 #include "com/ComObject.h"
 #include "documents/EncryptionProvider.h"
+#include "outlook/ComposeRibbon.h"
 #include "res/resource.h"
 
 namespace {
@@ -41,7 +42,7 @@ class CInertObject final : public CComObjectRoot, public IDispatch {
 };
 
 const CClassEntry g_classMap[] = {
-    {&CLSID_ComposeRibbon, IDR_COMPOSERIBBON, CreateComObject<CInertObject>, false},
+    {&CLSID_ComposeRibbon, IDR_COMPOSERIBBON, CreateComObject<CComposeRibbon>, false},
     {&CLSID_DocumentRibbon, IDR_DOCUMENTRIBBON, CreateComObject<CInertObject>, false},
     {&CLSID_EncryptionProvider, IDR_ENCRYPTIONPROVIDER, CreateComObject<CEncryptionProvider>, true},
     {&CLSID_FormRegionAddIn, IDR_FORMREGIONADDIN, CreateComObject<CInertObject>, false},

@@ -1,0 +1,19 @@
+#pragma once
+// The IDTExtensibility2 part of the module's Office add-ins: holds the host
+// application and the add-in instance that Office passes at connection.
+#include "com/ComObject.h"
+#include "com/ComPtr.h"
+#include "hosts/OfficeAddIn.h"
+
+class COfficeAddIn : public CComObjectRoot, public Office::IDTExtensibility2 {
+ public:
+  explicit COfficeAddIn(IUnknown* pOuter) : CComObjectRoot(pOuter) {}
+
+  // Runs OnBeginShutdown first when the user unloads the add-in, then lets go of the host.
+  STDMETHOD(OnDisconnection)(Office::ext_DisconnectMode RemoveMode, SAFEARRAY** custom) override;
+  STDMETHOD(OnAddInsUpdate)(SAFEARRAY** custom) override;
+
+ protected:
+  CComPtr<IDispatch> m_spApplication;
+  CComPtr<IDispatch> m_spAddInInst;
+};
