@@ -44,7 +44,10 @@ inline PCCERT_CONTEXT MakeCertificate(const std::wstring& wsCommonName) {
   keyInfo.pwszProvName = const_cast<LPWSTR>(MS_ENHANCED_PROV_W);
   keyInfo.dwProvType = PROV_RSA_FULL;
   keyInfo.dwKeySpec = AT_KEYEXCHANGE;
-  return CertCreateSelfSignCertificate(0, &nameBlob, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+  PCCERT_CONTEXT pCert = CertCreateSelfSignCertificate(0, &nameBlob, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+  // The platform does not always attach the key's place to the new certificate.
+  if (pCert) CertSetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo);
+  return pCert;
 }
 
 // Certificates reach a system store for other handles only when the adding handle is closed.
