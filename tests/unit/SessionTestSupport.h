@@ -44,7 +44,10 @@ inline PCCERT_CONTEXT MakeCertificate(const std::wstring& wsCommonName) {
   keyInfo.pwszProvName = const_cast<LPWSTR>(MS_ENHANCED_PROV_W);
   keyInfo.dwProvType = PROV_RSA_FULL;
   keyInfo.dwKeySpec = AT_KEYEXCHANGE;
-  PCCERT_CONTEXT pCert = CertCreateSelfSignCertificate(0, &nameBlob, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+  // Passing the provider handle binds the certificate to the key just generated: given only the
+  // key's place, the platform's certificate carried a public key that the container did not hold.
+  PCCERT_CONTEXT pCert =
+      CertCreateSelfSignCertificate(hProv, &nameBlob, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
   // The platform does not always attach the key's place to the new certificate.
   if (pCert) CertSetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, 0, &keyInfo);
   return pCert;
