@@ -9,6 +9,7 @@ namespace {
 
 // MsoControlType.
 enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
+constexpr LONG kCustomId = 1;
 
 // The published member ids of CommandBars, CommandBar, CommandBarControls and CommandBarControl.
 enum : DISPID {
@@ -24,6 +25,7 @@ enum : DISPID {
   kControlCaption = 0x60040003,
   kControlDelete = 0x60040007,
   kControlExecute = 0x6004000C,
+  kControlId = 0x60040013,
   kControlTag = 0x60040023,
   kControlType = 0x60040028,
   kControlVisible = 0x60040029,
@@ -47,21 +49,25 @@ MemberFn BoolProperty(bool* pb) {
   };
 }
 
-// FindControl(Type, Id, Tag, Visible, Recursive): the tag is what add-ins search by.
-MemberFn FindControlMember(std::function<CCommandBarControl*(const std::wstring&)> find) {
-  return [find](SCall& call) {
+// FindControl(Type, Id, Tag, Visible, Recursive): by the tag, or else by a built-in command's id.
+MemberFn FindControlMember(std::function<CCommandBarControl*(const std::wstring&)> find,
+                           std::function<CCommandBarControl*(LONG)> findId) {
+  return [find, findId](SCall& call) {
     std::wstring wsTag;
-    if (FAILED(ArgString(call, 2, &wsTag))) return SetObject(call.pResult, nullptr);
-    return SetObject(call.pResult, static_cast<IDispatch*>(find(wsTag)));
+    LONG lId = 0;
+    if (SUCCEEDED(ArgString(call, 2, &wsTag))) return SetObject(call.pResult, static_cast<IDispatch*>(find(wsTag)));
+    if (SUCCEEDED(ArgLong(call, 1, &lId))) return SetObject(call.pResult, static_cast<IDispatch*>(findId(lId)));
+    return SetObject(call.pResult, nullptr);
   };
 }
 
 }  // namespace
 
-CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType)
+CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, LONG lId)
     : CDispatch({lType == msoControlPopup ? Office::IID_CommandBarPopup : Office::IID__CommandBarButton,
                  Office::IID_CommandBarControl}),
       m_lType(lType),
+      m_lId(lId),
       m_pOwner(pOwner) {
   if (lType == msoControlPopup) {
     m_cpControls.Attach(new CCommandBarControls());
@@ -73,6 +79,7 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType)
   AddMember(L"Tag", kControlTag, TextProperty(&m_wsTag));
   AddMember(L"Visible", kControlVisible, BoolProperty(&m_bVisible));
   AddMember(L"Type", kControlType, [this](SCall& call) { return SetLong(call.pResult, m_lType); });
+  AddMember(L"Id", kControlId, [this](SCall& call) { return SetLong(call.pResult, m_lId); });
   AddMember(L"Execute", kControlExecute, [this](SCall&) { return Execute(); });
   AddMember(L"Delete", kControlDelete, [this](SCall&) {
     std::vector<CComPtr<IDispatch>>& items = m_pOwner->m_items;
@@ -96,13 +103,28 @@ HRESULT CCommandBarControl::Execute() {
 CCommandBarControls::CCommandBarControls() : CCollection({Office::IID_CommandBarControls}) {
   // Add(Type, Id, Parameter, Before, Temporary): buttons and pop-ups.
   AddMember(L"Add", kControlsAdd, [this](SCall& call) {
-    LONG lType = msoControlButton;
+    LONG lType = msoControlButton, lId = kCustomId;
     ArgLong(call, 0, &lType);
+    ArgLong(call, 1, &lId);
     if (lType != msoControlButton && lType != msoControlPopup) return E_INVALIDARG;
-    auto cpControl = MakeObject<CCommandBarControl>(this, lType);
-    m_items.push_back(static_cast<IDispatch*>(cpControl));
-    return SetObject(call.pResult, static_cast<IDispatch*>(cpControl));
+    return SetObject(call.pResult, static_cast<IDispatch*>(Add(lType, lId)));
   });
+}
+
+CCommandBarControl* CCommandBarControls::Add(LONG lType, LONG lId) {
+  auto cpControl = MakeObject<CCommandBarControl>(this, lType, lId);
+  m_items.push_back(static_cast<IDispatch*>(cpControl));
+  return cpControl;
+}
+
+CCommandBarControl* CCommandBarControls::FindId(LONG lId) const {
+  for (IDispatch* pItem : m_items) {
+    auto* pControl = static_cast<CCommandBarControl*>(pItem);
+    if (pControl->m_lId == lId && pControl->m_bVisible) return pControl;
+    CCommandBarControl* pFound = pControl->m_cpControls ? pControl->m_cpControls->FindId(lId) : nullptr;
+    if (pFound) return pFound;
+  }
+  return nullptr;
 }
 
 CCommandBarControl* CCommandBarControls::Find(const std::wstring& wsTagOrCaption) const {
@@ -135,38 +157,53 @@ CCommandBars::CCommandBars(std::function<HRESULT(const std::wstring&)> executeMs
   });
   // Add(Name, Position, MenuBar, Temporary).
   AddMember(L"Add", kBarsAdd, [this](SCall& call) {
-    SBar bar;
-    ArgString(call, 0, &bar.wsName);
-    bar.cpBar.Attach(new CDispatch({Office::IID_CommandBar}));
-    bar.cpControls.Attach(new CCommandBarControls());
-    CDispatch* pBar = bar.cpBar;
-    CCommandBarControls* pControls = bar.cpControls;
-    auto pVisible = std::make_shared<bool>(true);
-    pBar->AddMember(L"Name", kBarName, [wsName = bar.wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
-    pBar->AddMember(L"Visible", kBarVisible,
-                    [pVisible, visible = BoolProperty(pVisible.get())](SCall& c) { return visible(c); });
-    pBar->AddMember(L"Controls", kBarControls,
-                    [pControls](SCall& c) { return SetObject(c.pResult, static_cast<IDispatch*>(pControls)); });
-    pBar->AddMember(L"FindControl", 0x60040007,
-                    FindControlMember([pControls](const std::wstring& ws) { return pControls->Find(ws); }));
-    pBar->AddMember(L"Delete", kBarDelete, [this, pBar](SCall&) {
-      for (auto it = m_bars.begin(); it != m_bars.end(); ++it) {
-        if (it->cpBar.Get() == pBar) {
-          m_bars.erase(it);
-          return S_OK;
-        }
-      }
-      return E_UNEXPECTED;
-    });
-    m_bars.push_back(bar);
-    return SetObject(call.pResult, pBar);
+    std::wstring wsName;
+    ArgString(call, 0, &wsName);
+    AddBar(wsName);
+    return SetObject(call.pResult, m_bars.back().cpBar);
   });
-  AddMember(L"FindControl", kBarsFindControl, FindControlMember([this](const std::wstring& ws) { return Find(ws); }));
+  AddMember(L"FindControl", kBarsFindControl,
+            FindControlMember([this](const std::wstring& ws) { return Find(ws); },
+                              [this](LONG lId) {
+                                for (const SBar& bar : m_bars) {
+                                  if (CCommandBarControl* pControl = bar.cpControls->FindId(lId)) return pControl;
+                                }
+                                return static_cast<CCommandBarControl*>(nullptr);
+                              }));
   AddMember(L"ExecuteMso", kBarsExecuteMso, [executeMso](SCall& call) {
     std::wstring wsIdMso;
     HRESULT hr = ArgString(call, 0, &wsIdMso);
     return SUCCEEDED(hr) ? executeMso(wsIdMso) : hr;
   });
+}
+
+CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName) {
+  SBar bar;
+  bar.wsName = wsName;
+  bar.cpBar.Attach(new CDispatch({Office::IID_CommandBar}));
+  bar.cpControls.Attach(new CCommandBarControls());
+  CDispatch* pBar = bar.cpBar;
+  CCommandBarControls* pControls = bar.cpControls;
+  auto pVisible = std::make_shared<bool>(true);
+  pBar->AddMember(L"Name", kBarName, [wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
+  pBar->AddMember(L"Visible", kBarVisible,
+                  [pVisible, visible = BoolProperty(pVisible.get())](SCall& c) { return visible(c); });
+  pBar->AddMember(L"Controls", kBarControls,
+                  [pControls](SCall& c) { return SetObject(c.pResult, static_cast<IDispatch*>(pControls)); });
+  pBar->AddMember(L"FindControl", 0x60040007,
+                  FindControlMember([pControls](const std::wstring& ws) { return pControls->Find(ws); },
+                                    [pControls](LONG lId) { return pControls->FindId(lId); }));
+  pBar->AddMember(L"Delete", kBarDelete, [this, pBar](SCall&) {
+    for (auto it = m_bars.begin(); it != m_bars.end(); ++it) {
+      if (it->cpBar.Get() == pBar) {
+        m_bars.erase(it);
+        return S_OK;
+      }
+    }
+    return E_UNEXPECTED;
+  });
+  m_bars.push_back(bar);
+  return pControls;
 }
 
 CCommandBarControl* CCommandBars::Find(const std::wstring& wsTagOrCaption) const {

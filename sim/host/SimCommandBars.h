@@ -13,13 +13,14 @@ class CCommandBarControls;
 // A button or a pop-up; a button tells its Click sinks when it is executed.
 class CCommandBarControl final : public CDispatch {
  public:
-  CCommandBarControl(CCommandBarControls* pOwner, LONG lType);
+  CCommandBarControl(CCommandBarControls* pOwner, LONG lType, LONG lId);
   // Raises Click; S_FALSE when a sink cancelled the default action.
   HRESULT Execute();
   std::wstring m_wsCaption;
   std::wstring m_wsTag;
   bool m_bVisible = true;
   LONG m_lType;
+  LONG m_lId;                                 // 1 for a custom control, else the built-in command's id
   CComPtr<CCommandBarControls> m_cpControls;  // a pop-up's own controls
 
  private:
@@ -29,8 +30,12 @@ class CCommandBarControl final : public CDispatch {
 class CCommandBarControls final : public CCollection {
  public:
   CCommandBarControls();
+  // A button or pop-up at the end; lId 1 is a custom control.
+  CCommandBarControl* Add(LONG lType, LONG lId);
   // The first control, here or in a pop-up below, whose tag or caption is the text.
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
+  // The first visible control of a built-in command, here or in a pop-up below.
+  CCommandBarControl* FindId(LONG lId) const;
 };
 
 class CCommandBars final : public CDispatch {
@@ -38,6 +43,8 @@ class CCommandBars final : public CDispatch {
   // ExecuteMso is passed to the window that owns the bars.
   explicit CCommandBars(std::function<HRESULT(const std::wstring&)> executeMso);
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
+  // A new bar at the end, as CommandBars.Add makes it; its controls.
+  CCommandBarControls* AddBar(const std::wstring& wsName);
 
  private:
   struct SBar {

@@ -66,13 +66,15 @@ struct SCancel {
   bool Cancelled() const { return bValue != VARIANT_FALSE; }
 };
 
-template <class TBase = IDispatch>
-class CDispatchImpl : public TBase {
+// Reference counting and interface lookup: IUnknown, the listed ids and what a derived
+// class adds in FindInterface.
+template <class TBase>
+class CUnknownImpl : public TBase {
  public:
-  explicit CDispatchImpl(std::vector<IID> iids = {}) : m_iids(std::move(iids)) {}
-  virtual ~CDispatchImpl() = default;
-  CDispatchImpl(const CDispatchImpl&) = delete;
-  CDispatchImpl& operator=(const CDispatchImpl&) = delete;
+  explicit CUnknownImpl(std::vector<IID> iids = {}) : m_iids(std::move(iids)) {}
+  virtual ~CUnknownImpl() = default;
+  CUnknownImpl(const CUnknownImpl&) = delete;
+  CUnknownImpl& operator=(const CUnknownImpl&) = delete;
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -87,6 +89,26 @@ class CDispatchImpl : public TBase {
     if (!lRef) delete this;
     return lRef;
   }
+
+ protected:
+  virtual void* FindInterface(REFIID riid) {
+    if (IsEqualIID(riid, IID_IUnknown)) return static_cast<TBase*>(this);
+    for (const IID& iid : m_iids) {
+      if (IsEqualIID(riid, iid)) return static_cast<TBase*>(this);
+    }
+    return nullptr;
+  }
+
+ private:
+  std::vector<IID> m_iids;
+  volatile LONG m_lRef = 1;
+};
+
+template <class TBase = IDispatch>
+class CDispatchImpl : public CUnknownImpl<TBase> {
+ public:
+  explicit CDispatchImpl(std::vector<IID> iids = {}) : CUnknownImpl<TBase>(std::move(iids)) {}
+
   STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override {
     if (!pctinfo) return E_POINTER;
     *pctinfo = 0;
@@ -144,13 +166,10 @@ class CDispatchImpl : public TBase {
   }
 
  protected:
-  virtual void* FindInterface(REFIID riid) {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) return static_cast<IDispatch*>(this);
+  void* FindInterface(REFIID riid) override {
+    if (IsEqualIID(riid, IID_IDispatch)) return static_cast<IDispatch*>(this);
     if (m_pEvents && IsEqualIID(riid, IID_IConnectionPointContainer)) return m_pEvents.get();
-    for (const IID& iid : m_iids) {
-      if (IsEqualIID(riid, iid)) return static_cast<TBase*>(this);
-    }
-    return nullptr;
+    return CUnknownImpl<TBase>::FindInterface(riid);
   }
 
  private:
@@ -159,10 +178,8 @@ class CDispatchImpl : public TBase {
     DISPID dispid;
     MemberFn fn;
   };
-  std::vector<IID> m_iids;
   std::vector<SMember> m_members;
   std::unique_ptr<CConnectionPoints> m_pEvents;
-  volatile LONG m_lRef = 1;
 };
 
 using CDispatch = CDispatchImpl<IDispatch>;

@@ -6,9 +6,12 @@
 #define USES_IID_IProfSect
 #define USES_IID_IMessage
 #define USES_IID_IAttachment
+#define USES_IID_IMailUser
 #include <initguid.h>
 
 #include "SimMapi.h"
+
+#include "SimDispatch.h"
 
 #include <mapiguid.h>
 #include <mapiutil.h>
@@ -132,38 +135,6 @@ HRESULT GetValues(const PropMap& props, const SPropTagArray* pTags, ULONG* pcVal
   *ppValues = pValues;
   return bErrors ? MAPI_W_ERRORS_RETURNED : S_OK;
 }
-
-// Reference counting and interface lookup for the MAPI objects of this file.
-template <class TBase>
-class CUnknownImpl : public TBase {
- public:
-  explicit CUnknownImpl(std::vector<IID> iids) : m_iids(std::move(iids)) {}
-  virtual ~CUnknownImpl() = default;
-  CUnknownImpl(const CUnknownImpl&) = delete;
-  CUnknownImpl& operator=(const CUnknownImpl&) = delete;
-
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) &&
-        std::none_of(m_iids.begin(), m_iids.end(), [&riid](const IID& iid) { return IsEqualIID(riid, iid); })) {
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<TBase*>(this);
-    this->AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
-
- private:
-  std::vector<IID> m_iids;
-  volatile LONG m_lRef = 1;
-};
 
 // A property opened for writing: a memory stream whose content becomes the property's value
 // on Commit, as a store keeps a written stream.
@@ -560,8 +531,11 @@ class CServiceAdmin final : public CUnknownImpl<IMsgServiceAdmin> {
 
 class CSession final : public CUnknownImpl<IMAPISession> {
  public:
-  CSession(std::shared_ptr<CProfile> spProfile, MessageLookup lookup)
-      : CUnknownImpl({IID_IMAPISession}), m_spProfile(std::move(spProfile)), m_lookup(std::move(lookup)) {}
+  CSession(std::shared_ptr<CProfile> spProfile, std::string sProfileName, EntryLookup lookup)
+      : CUnknownImpl({IID_IMAPISession}),
+        m_spProfile(std::move(spProfile)),
+        m_sProfileName(std::move(sProfileName)),
+        m_lookup(std::move(lookup)) {}
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(GetMsgStoresTable)(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(OpenMsgStore)(ULONG_PTR, ULONG, LPENTRYID, LPCIID, ULONG, LPMDB*) override { return MAPI_E_NO_SUPPORT; }
@@ -571,17 +545,14 @@ class CSession final : public CUnknownImpl<IMAPISession> {
   }
   STDMETHOD(GetStatusTable)(ULONG, LPMAPITABLE* ppTable) override {
     std::vector<std::vector<SProp>> rows = {
-        {MakeLongProp(PR_RESOURCE_TYPE, MAPI_SUBSYSTEM), MakeString8Prop(PR_DISPLAY_NAME_A, "MAPI Subsystem")}};
+        {MakeLongProp(PR_RESOURCE_TYPE, MAPI_SUBSYSTEM), MakeString8Prop(PR_DISPLAY_NAME_A, m_sProfileName)}};
     return CreateTable(std::move(rows), ppTable);
   }
   STDMETHOD(OpenEntry)(ULONG cbEntryId, LPENTRYID pEntryId, LPCIID, ULONG, ULONG* pulType, LPUNKNOWN* ppUnk) override {
     if (!pEntryId || !pulType || !ppUnk) return MAPI_E_INVALID_PARAMETER;
     const BYTE* pb = reinterpret_cast<const BYTE*>(pEntryId);
-    IMessage* pMessage = m_lookup ? m_lookup(std::vector<BYTE>(pb, pb + cbEntryId)) : nullptr;
-    if (!pMessage) return MAPI_E_NOT_FOUND;
-    *pulType = MAPI_MESSAGE;
-    *ppUnk = pMessage;
-    return S_OK;
+    *ppUnk = m_lookup ? m_lookup(std::vector<BYTE>(pb, pb + cbEntryId), pulType) : nullptr;
+    return *ppUnk ? S_OK : MAPI_E_NOT_FOUND;
   }
   STDMETHOD(CompareEntryIDs)(ULONG cb1, LPENTRYID p1, ULONG cb2, LPENTRYID p2, ULONG, ULONG* pulResult) override {
     if (!p1 || !p2 || !pulResult) return MAPI_E_INVALID_PARAMETER;
@@ -609,7 +580,13 @@ class CSession final : public CUnknownImpl<IMAPISession> {
 
  private:
   std::shared_ptr<CProfile> m_spProfile;
-  MessageLookup m_lookup;
+  std::string m_sProfileName;
+  EntryLookup m_lookup;
+};
+
+class CMailUser final : public CPropObject<IMailUser> {
+ public:
+  explicit CMailUser(std::shared_ptr<CPropStore> spStore) : CPropObject(IID_IMailUser, std::move(spStore)) {}
 };
 
 }  // namespace
@@ -706,9 +683,16 @@ void CProfile::Load() {
   }
 }
 
-HRESULT CreateSession(std::shared_ptr<CProfile> spProfile, MessageLookup lookup, IMAPISession** ppSession) {
+HRESULT CreateSession(std::shared_ptr<CProfile> spProfile, const std::string& sProfileName, EntryLookup lookup,
+                      IMAPISession** ppSession) {
   if (!ppSession) return MAPI_E_INVALID_PARAMETER;
-  *ppSession = new CSession(std::move(spProfile), std::move(lookup));
+  *ppSession = new CSession(std::move(spProfile), sProfileName, std::move(lookup));
+  return S_OK;
+}
+
+HRESULT CreateMailUser(std::shared_ptr<CPropStore> spStore, IMailUser** ppUser) {
+  if (!ppUser) return MAPI_E_INVALID_PARAMETER;
+  *ppUser = new CMailUser(std::move(spStore));
   return S_OK;
 }
 

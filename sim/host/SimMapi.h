@@ -66,8 +66,14 @@ class CProfile {
   std::wstring m_wsPath;
 };
 
-// Finds a message of the session by its PR_ENTRYID.
-using MessageLookup = std::function<IMessage*(const std::vector<BYTE>& entryId)>;
-HRESULT CreateSession(std::shared_ptr<CProfile> spProfile, MessageLookup lookup, IMAPISession** ppSession);
+// An address-book entry (a mail user) over a property store.
+HRESULT CreateMailUser(std::shared_ptr<CPropStore> spStore, IMailUser** ppUser);
+
+// Opens an entry of the session (a message or a mail user) by its entry id: sets its object
+// type and hands out a reference, or answers null.
+using EntryLookup = std::function<IUnknown*(const std::vector<BYTE>& entryId, ULONG* pulType)>;
+// The session of a profile; sProfileName is what its status table names the MAPI subsystem.
+HRESULT CreateSession(std::shared_ptr<CProfile> spProfile, const std::string& sProfileName, EntryLookup lookup,
+                      IMAPISession** ppSession);
 
 }  // namespace Sim

@@ -17,6 +17,11 @@ constexpr wchar_t kAddInsKey[] = L"Software\\Microsoft\\Office\\Outlook\\Addins"
 constexpr wchar_t kExplorerClass[] = L"SimOutlookExplorer";
 constexpr wchar_t kInspectorClass[] = L"SimOutlookInspector";
 constexpr wchar_t kWordClass[] = L"OpusApp";  // Word's top-level window class
+// The Standard bar's account menu of Outlook 2003's compose window, and its entries' id.
+constexpr LONG kAccountsMenuId = 31224;
+constexpr LONG kCustomControlId = 1;
+enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
+constexpr ULONG kSmtpAddressTag = 0x39FE001F;  // PR_SMTP_ADDRESS_W
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t wsz[40] = {};
@@ -110,14 +115,34 @@ class CMailItem final : public CDispatch {
     AddTextMember(L"CC", 0xE03, PR_DISPLAY_CC_W);
     AddTextMember(L"BCC", 0xE02, PR_DISPLAY_BCC_W);
     AddMember(L"Recipients", 0xF814, [this](SCall& call) { return SetObject(call.pResult, m_cpRecipients); });
-    AddMember(L"SendUsingAccount", 0xFAD1, [this](SCall& call) {
-      if (!(call.wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
-        return SetObject(call.pResult, m_cpAccount);
-      VARIANT* pValue = Arg(call, call.args.size() - 1);
-      if (!pValue || pValue->vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
-      m_cpAccount = pValue->pdispVal;
-      return S_OK;
+    AddMember(L"Application", 0xF000,
+              [pOutlook](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(pOutlook)); });
+    AddMember(L"Session", 0xF00B, [pOutlook](SCall& call) { return SetObject(call.pResult, pOutlook->NameSpace()); });
+    if (pOutlook->MajorVersion() >= 12) {
+      // Outlook refuses to change the account of a message that has gone.
+      AddMember(L"SendUsingAccount", 0xFAD1, [this](SCall& call) {
+        if (!(call.wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
+          return SetObject(call.pResult, m_cpAccount);
+        VARIANT* pValue = Arg(call, call.args.size() - 1);
+        if (!pValue || pValue->vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
+        if (!(LongProp(m_cpMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT)) return DISP_E_EXCEPTION;
+        m_cpAccount = pValue->pdispVal;
+        return S_OK;
+      });
+    }
+    AddMember(L"ReceivedByEntryID", 0x3F, [this](SCall& call) {
+      const PropMap& props = MessageStore(m_cpMessage).m_props;
+      auto it = props.find(PROP_ID(PR_RECEIVED_BY_ENTRYID));
+      std::wstring wsHex;
+      for (BYTE b : it == props.end() ? std::vector<BYTE>() : it->second.data) {
+        wchar_t wsz[3];
+        wsprintfW(wsz, L"%02X", b);
+        wsHex += wsz;
+      }
+      return SetBstr(call.pResult, wsHex);
     });
+    AddMember(L"ReceivedByName", 0x40,
+              [this](SCall& call) { return SetBstr(call.pResult, TextProp(m_cpMessage, PR_RECEIVED_BY_NAME_W)); });
     // Recipients.Add(Name) writes a row of the message's recipient table; all resolve.
     m_cpRecipients->AddMember(L"Add", 0x6F, [this](SCall& call) {
       std::wstring wsName;
@@ -186,7 +211,9 @@ class CMailItem final : public CDispatch {
 
   CComPtr<IMessage> m_cpMessage;
   CComPtr<CCollection> m_cpRecipients = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Recipients});
-  CComPtr<IDispatch> m_cpAccount;
+
+ public:
+  CComPtr<IDispatch> m_cpAccount;  // SendUsingAccount
 };
 
 }  // namespace
@@ -238,7 +265,7 @@ void CWindowObject::Activate() {
   SetWindowPos(m_hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
   SetForegroundWindow(m_hwnd);
   m_pOutlook->Log(L"Activate window " + std::to_wstring(reinterpret_cast<UINT_PTR>(m_hwnd)));
-  Fire(m_eventsIid, Outlook::DISPID_WindowActivate);
+  m_pOutlook->WindowActivated(this);
 }
 
 void* CWindowObject::FindInterface(REFIID riid) {
@@ -260,6 +287,10 @@ CExplorer::CExplorer(COutlook* pOutlook)
     if (SUCCEEDED(hr)) hr = ArgLong(call, 1, &lVisible);
     if (SUCCEEDED(hr) && lPane == Outlook::olPreview) m_bPreviewPane = lVisible != 0;
     return hr;
+  });
+  AddMember(L"Display", 0x2104, [this](SCall&) {
+    Activate();
+    return S_OK;
   });
   AddMember(L"Selection", 0x2202, [this](SCall& call) {
     auto cpSelection = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Selection});
@@ -325,37 +356,23 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
   }
   m_spProfile = std::make_shared<CProfile>(m_options.wsProfilePath);
   CreateSession(
-      m_spProfile,
-      [this](const std::vector<BYTE>& entryId) -> IMessage* {
-        for (IMessage* pMessage : m_folder) {
-          const PropMap& props = MessageStore(pMessage).m_props;
-          auto it = props.find(PROP_ID(PR_ENTRYID));
-          if (it != props.end() && it->second.data == entryId) {
-            pMessage->AddRef();
-            return pMessage;
-          }
-        }
-        return nullptr;
-      },
-      &m_cpSession);
-
-  auto cpAccount = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__Account});
-  auto cpAccounts = MakeObject<CCollection>(std::vector<IID>{Outlook::IID__Accounts});
-  cpAccounts->m_items.push_back(cpAccount.Get());
+      m_spProfile, "Outlook",
+      [this](const std::vector<BYTE>& entryId, ULONG* pulType) { return OpenEntry(entryId, pulType); }, &m_cpSession);
   m_cpNameSpace.Attach(new CDispatch({Outlook::IID__NameSpace}));
   m_cpExplorers.Attach(new CCollection({Outlook::IID__Explorers}));
+  // Add(Folder, DisplayMode): a new main window on the one folder there is.
+  m_cpExplorers->AddMember(L"Add", 0x5F, [this](SCall& call) {
+    CExplorer* pExplorer = nullptr;
+    HRESULT hr = NewExplorer(&pExplorer);
+    return SUCCEEDED(hr) ? SetObject(call.pResult, static_cast<IDispatch*>(pExplorer)) : hr;
+  });
   m_cpInspectors.Attach(new CCollection({Outlook::IID__Inspectors}));
   m_cpComAddIns.Attach(new CCollection({Office::IID_COMAddIns}));
   AddEvents(Outlook::DIID_ApplicationEvents_11);
   m_cpExplorers->AddEvents(Outlook::DIID_ExplorersEvents);
   m_cpInspectors->AddEvents(Outlook::DIID_InspectorsEvents);
-  cpAccount->AddMember(L"DisplayName", 0x3001, TextMember(&m_options.wsAccount));
-  cpAccount->AddMember(L"SmtpAddress", 0xFAD4, TextMember(&m_options.wsAccount));
-  cpAccount->AddMember(L"UserName", 0xFAD3, TextMember(&m_options.wsAccount));
   m_cpNameSpace->AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpSession); });
-  m_cpNameSpace->AddMember(L"Accounts", 0xFAD0, [cpAccounts](SCall& call) {
-    return SetObject(call.pResult, static_cast<IDispatch*>(cpAccounts));
-  });
+  AddAccounts();
   m_cpNameSpace->AddMember(L"CurrentProfileName", 0xFAD5,
                            [](SCall& call) { return SetBstr(call.pResult, L"Outlook"); });
 
@@ -366,8 +383,10 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
   AddMember(L"Explorers", 0x119, [this](SCall& call) { return SetObject(call.pResult, m_cpExplorers); });
   AddMember(L"Inspectors", 0x11A, [this](SCall& call) { return SetObject(call.pResult, m_cpInspectors); });
   AddMember(L"COMAddIns", 0x118, [this](SCall& call) { return SetObject(call.pResult, m_cpComAddIns); });
-  AddMember(L"ActiveExplorer", 0x111,
-            [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(Explorer())); });
+  AddMember(L"ActiveExplorer", 0x111, [this](SCall& call) {
+    CWindowObject* pExplorer = Topmost({m_cpExplorers});
+    return SetObject(call.pResult, static_cast<IDispatch*>(pExplorer ? pExplorer : Explorer()));
+  });
   AddMember(L"ActiveInspector", 0x112,
             [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(ActiveInspector())); });
   AddMember(L"ActiveWindow", 0x11F, [this](SCall& call) { return SetObject(call.pResult, TopWindowObject()); });
@@ -410,6 +429,8 @@ HRESULT COutlook::Start() {
   if (m_bStarted) return S_OK;
   m_bStarted = true;
   Log(L"Start Outlook " + m_options.wsVersion);
+  HRESULT hr = RegisterAccountManager(m_spAccounts, &m_dwAccountManagerCookie);
+  if (FAILED(hr)) Log(L"Account manager not registered " + HresultText(hr));
   LoadAddIns();
   auto cpExplorer = MakeObject<CExplorer>(this);
   m_cpExplorers->m_items.push_back(cpExplorer.Get());
@@ -449,7 +470,10 @@ HRESULT COutlook::Quit() {
     addIn.ribbons.clear();
   }
   m_cpExplorers->m_items.clear();
+  m_pActiveWindow = nullptr;
   m_mailItems.clear();
+  if (m_dwAccountManagerCookie) CoRevokeClassObject(m_dwAccountManagerCookie);
+  m_dwAccountManagerCookie = 0;
   return S_OK;
 }
 
@@ -645,24 +669,106 @@ CInspector* COutlook::InspectorOf(IMessage* pMessage) const {
   return nullptr;
 }
 
-CInspector* COutlook::ActiveInspector() const {
+CWindowObject* COutlook::Topmost(std::initializer_list<CCollection*> lists) const {
   for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
-    for (IDispatch* pItem : m_cpInspectors->m_items) {
-      if (static_cast<CInspector*>(pItem)->Window() == hwnd) return static_cast<CInspector*>(pItem);
+    for (CCollection* pList : lists) {
+      for (IDispatch* pItem : pList->m_items) {
+        if (static_cast<CWindowObject*>(pItem)->Window() == hwnd && IsWindowVisible(hwnd)) {
+          return static_cast<CWindowObject*>(pItem);
+        }
+      }
     }
   }
   return nullptr;
 }
 
-IDispatch* COutlook::TopWindowObject() const {
-  for (HWND hwnd = GetTopWindow(nullptr); hwnd; hwnd = GetWindow(hwnd, GW_HWNDNEXT)) {
-    for (CCollection* pList : {m_cpInspectors.Get(), m_cpExplorers.Get()}) {
-      for (IDispatch* pItem : pList->m_items) {
-        if (static_cast<CWindowObject*>(pItem)->Window() == hwnd) return pItem;
-      }
+CInspector* COutlook::ActiveInspector() const { return static_cast<CInspector*>(Topmost({m_cpInspectors})); }
+
+IDispatch* COutlook::TopWindowObject() const { return Topmost({m_cpInspectors, m_cpExplorers}); }
+
+void COutlook::WindowActivated(CWindowObject* pWindow) {
+  CWindowObject* pPrevious = m_pActiveWindow;
+  m_pActiveWindow = pWindow;
+  if (pPrevious && pPrevious != pWindow) pPrevious->Fire(pPrevious->EventsIid(), Outlook::DISPID_WindowDeactivate);
+  pWindow->Fire(pWindow->EventsIid(), Outlook::DISPID_WindowActivate);
+}
+
+HRESULT COutlook::NewExplorer(CExplorer** ppExplorer) {
+  if (!m_bStarted) return E_FAIL;
+  auto cpExplorer = MakeObject<CExplorer>(this);
+  m_cpExplorers->m_items.push_back(cpExplorer.Get());
+  Log(L"Main window " + std::to_wstring(reinterpret_cast<UINT_PTR>(cpExplorer->Window())));
+  CVariant varExplorer(static_cast<IDispatch*>(cpExplorer));
+  m_cpExplorers->Fire(Outlook::DIID_ExplorersEvents, Outlook::DISPID_NewExplorer, {varExplorer});
+  if (MajorVersion() >= 14) ShowRibbons(L"Microsoft.Outlook.Explorer", cpExplorer);
+  *ppExplorer = cpExplorer;
+  return S_OK;
+}
+
+// Each account has stamps, the user's entry in the address book and, from version 12, an
+// Account object; version 14 adds its CurrentUser.
+void COutlook::AddAccounts() {
+  m_cpAccounts.Attach(new CCollection({Outlook::IID__Accounts}));
+  for (const SMailAccount& account : m_options.accounts) {
+    SAccountRecord record{account, {}, {}, {}};
+    wchar_t wszStamp[16];
+    wsprintfW(wszStamp, L"%08x", static_cast<unsigned>(m_spAccounts->records.size() + 1));
+    record.wsStamp = wszStamp;
+    GUID guid;
+    CoCreateGuid(&guid);
+    record.wsSendStamp = GuidText(guid);
+    CoCreateGuid(&guid);
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&guid);
+    record.identityId.assign(pb, pb + sizeof guid);
+    const std::wstring wsEmail = account.wsEmailAddress.empty() ? account.wsSmtpAddress : account.wsEmailAddress;
+    auto spEntry = std::make_shared<CPropStore>();
+    spEntry->m_props[PROP_ID(PR_DISPLAY_NAME_W)] = MakeUnicodeProp(PR_DISPLAY_NAME_W, account.wsUserName);
+    spEntry->m_props[PROP_ID(PR_EMAIL_ADDRESS_W)] = MakeUnicodeProp(PR_EMAIL_ADDRESS_W, wsEmail);
+    if (!account.wsSmtpAddress.empty()) {
+      spEntry->m_props[PROP_ID(kSmtpAddressTag)] = MakeUnicodeProp(kSmtpAddressTag, account.wsSmtpAddress);
+    }
+    m_addressEntries[record.identityId] = spEntry;
+    m_spAccounts->records.push_back(record);
+
+    auto cpAccount = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__Account});
+    auto pAccount = std::make_shared<SMailAccount>(account);
+    cpAccount->AddMember(L"DisplayName", 0x3001, TextMember(&pAccount->wsName));
+    cpAccount->AddMember(L"SmtpAddress", 0xFAD4, TextMember(&pAccount->wsSmtpAddress));
+    cpAccount->AddMember(L"UserName", 0xFAD3,
+                         [pAccount](SCall& call) { return SetBstr(call.pResult, pAccount->wsUserName); });
+    if (MajorVersion() >= 14) {
+      auto cpEntry = MakeObject<CDispatch>();
+      cpEntry->AddMember(L"Address", 0x3003, [wsEmail](SCall& call) { return SetBstr(call.pResult, wsEmail); });
+      cpEntry->AddMember(L"Name", 0x3001,
+                         [pAccount](SCall& call) { return SetBstr(call.pResult, pAccount->wsUserName); });
+      auto cpUser = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID_Recipient});
+      cpUser->AddMember(L"AddressEntry", 0x79, [cpEntry](SCall& call) { return SetObject(call.pResult, cpEntry); });
+      cpUser->AddMember(L"Address", 0x3003, [wsEmail](SCall& call) { return SetBstr(call.pResult, wsEmail); });
+      cpAccount->AddMember(L"CurrentUser", 0xFC6E, [cpUser](SCall& call) { return SetObject(call.pResult, cpUser); });
+    }
+    m_cpAccounts->m_items.push_back(cpAccount.Get());
+  }
+  if (MajorVersion() >= 12) {
+    m_cpNameSpace->AddMember(L"Accounts", 0xFAD0,
+                             [this](SCall& call) { return SetObject(call.pResult, m_cpAccounts); });
+  }
+}
+
+IUnknown* COutlook::OpenEntry(const std::vector<BYTE>& entryId, ULONG* pulType) {
+  for (IMessage* pMessage : m_folder) {
+    const PropMap& props = MessageStore(pMessage).m_props;
+    auto it = props.find(PROP_ID(PR_ENTRYID));
+    if (it != props.end() && it->second.data == entryId) {
+      *pulType = MAPI_MESSAGE;
+      pMessage->AddRef();
+      return pMessage;
     }
   }
-  return nullptr;
+  auto it = m_addressEntries.find(entryId);
+  IMailUser* pUser = nullptr;
+  if (it == m_addressEntries.end() || FAILED(CreateMailUser(it->second, &pUser))) return nullptr;
+  *pulType = MAPI_MAILUSER;
+  return pUser;
 }
 
 CDispatch* COutlook::MailItem(IMessage* pMessage) {
@@ -690,16 +796,35 @@ HRESULT COutlook::Compose(CInspector** ppInspector) {
   if (FAILED(hr)) return hr;
   *ppInspector = NewInspector(cpMessage, true);
   if (!*ppInspector) return E_ABORT;
+  // A new message is sent from the default account: from version 12 its SendUsingAccount,
+  // before that the first entry of the Standard bar's account menu (Outlook's own editor only).
+  const auto& accountObjects = m_cpAccounts->m_items;
+  if (MajorVersion() >= 12 && !accountObjects.empty()) {
+    static_cast<CMailItem*>(MailItem(cpMessage))->m_cpAccount = accountObjects.front();
+  } else if (MajorVersion() < 12 && !(*ppInspector)->WordEditor()) {
+    CCommandBarControl* pMenu =
+        (*ppInspector)->CommandBars()->AddBar(L"Standard")->Add(msoControlPopup, kAccountsMenuId);
+    pMenu->m_wsCaption = L"Accounts";
+    for (const SAccountRecord& record : m_spAccounts->records) {
+      pMenu->m_cpControls->Add(msoControlButton, kCustomControlId)->m_wsCaption = record.account.wsName;
+    }
+  }
   (*ppInspector)->Activate();
   return S_OK;
 }
 
-HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessage) {
+HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount) {
+  if (iAccount >= m_spAccounts->records.size()) return E_INVALIDARG;
   CComPtr<IMessage> cpMessage;
   HRESULT hr = CreateMessage(&cpMessage);
   if (FAILED(hr)) return hr;
   SetTextProp(cpMessage, PR_SUBJECT_W, wsSubject);
-  MessageStore(cpMessage).m_props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, MSGFLAG_READ);
+  PropMap& props = MessageStore(cpMessage).m_props;
+  props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, MSGFLAG_READ);
+  const SAccountRecord& record = m_spAccounts->records[iAccount];
+  props[PROP_ID(PR_RECEIVED_BY_ENTRYID)] =
+      MakeBinaryProp(PR_RECEIVED_BY_ENTRYID, record.identityId.data(), record.identityId.size());
+  props[PROP_ID(PR_RECEIVED_BY_NAME_W)] = MakeUnicodeProp(PR_RECEIVED_BY_NAME_W, record.account.wsUserName);
   m_folder.push_back(cpMessage);
   Log(L"Received \"" + wsSubject + L"\"");
   return ppMessage ? cpMessage.CopyTo(ppMessage) : S_OK;
@@ -782,6 +907,10 @@ HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bM
     if (bMayCancel && cancel.Cancelled()) {
       Log(L"Close cancelled");
       return S_FALSE;
+    }
+    if (m_pActiveWindow == pInspector) {
+      m_pActiveWindow = nullptr;
+      pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowDeactivate);
     }
     pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose);
     if (lSaveMode == Outlook::olSave) pInspector->Message()->SaveChanges(KEEP_OPEN_READWRITE);

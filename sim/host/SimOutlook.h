@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SimAccounts.h"
 #include "SimCommandBars.h"
 #include "SimDispatch.h"
 #include "SimMapi.h"
@@ -20,12 +21,14 @@ struct SOutlookOptions {
   std::wstring wsVersion = L"14.0.0.7015";
   bool bWordMail = false;      // compose windows edited by Word
   std::wstring wsProfilePath;  // the profile file; empty: %LOCALAPPDATA%\OfficeSim\Outlook.profile
-  std::wstring wsAccount = L"user@example.com";
+  // The profile's mail accounts, the default one first.
+  std::vector<SMailAccount> accounts = {{L"user@example.com", L"user@example.com", L"Sim User", L""}};
   std::vector<std::wstring> onlyAddIns;  // ProgIDs to load; empty: every add-in set to load
 };
 
 class CExplorer;
 class CInspector;
+class CWindowObject;
 class CComAddIn;
 class CRibbonUI;
 
@@ -50,8 +53,11 @@ class COutlook final : public CDispatch {
 
   // A new message in a new compose window, shown and in front.
   HRESULT Compose(CInspector** ppInspector);
-  // A received message in the main window's folder; it is not selected.
-  HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage);
+  // A received message in the main window's folder, received by the account of that
+  // 0-based index; it is not selected.
+  HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount = 0);
+  // Another main window, not yet shown (Display shows it); Explorers.NewExplorer is raised.
+  HRESULT NewExplorer(CExplorer** ppExplorer);
   // Opens a message in its own window; E_ABORT when the item's Open event cancels.
   HRESULT Open(IMessage* pMessage, CInspector** ppInspector);
   // Selects messages of the folder by their 1-based positions.
@@ -67,7 +73,10 @@ class COutlook final : public CDispatch {
   // The state of a control in a window's ribbon, refreshed now.
   HRESULT ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState);
 
+  // The first main window.
   CExplorer* Explorer() const;
+  // Called by a window object that comes to the front: the one in front before is deactivated.
+  void WindowActivated(CWindowObject* pWindow);
   CInspector* ActiveInspector() const;
   CInspector* InspectorOf(IMessage* pMessage) const;
   const std::vector<size_t>& Selection() const { return m_selection; }
@@ -76,11 +85,15 @@ class COutlook final : public CDispatch {
   // The _MailItem object of a message: one per message, so that its event sinks stay.
   CDispatch* MailItem(IMessage* pMessage);
   bool Started() const { return m_bStarted; }
+  LONG MajorVersion() const;
+  IDispatch* NameSpace() const { return m_cpNameSpace; }
   CComAddIn* FindAddIn(const std::wstring& wsProgId) const;
   std::vector<CComAddIn*> AddIns() const;
   const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
   std::shared_ptr<CProfile> Profile() const { return m_spProfile; }
   const SOutlookOptions& Options() const { return m_options; }
+  // The accounts with their stamps, and what account manager clients told it.
+  std::shared_ptr<SAccountStore> Accounts() const { return m_spAccounts; }
 
   void Log(const std::wstring& ws);
   std::vector<std::wstring> m_log;  // what the host did and saw, one line an action
@@ -100,7 +113,10 @@ class COutlook final : public CDispatch {
     std::map<std::wstring, SRibbon> ribbons;  // by ribbon id; an empty one when the add-in has none
   };
 
-  LONG MajorVersion() const;
+  void AddAccounts();
+  // The window of these lists that is nearest the top of the z-order, or null.
+  CWindowObject* Topmost(std::initializer_list<CCollection*> lists) const;
+  IUnknown* OpenEntry(const std::vector<BYTE>& entryId, ULONG* pulType);
   void LoadAddIns();
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
   void ForEachAddIn(const char* szMethod, const AddInCall& fn);
@@ -121,6 +137,11 @@ class COutlook final : public CDispatch {
   std::vector<CComPtr<IMessage>> m_folder;
   std::map<IMessage*, CComPtr<CDispatch>> m_mailItems;
   std::vector<size_t> m_selection;
+  std::shared_ptr<SAccountStore> m_spAccounts = std::make_shared<SAccountStore>();
+  std::map<std::vector<BYTE>, std::shared_ptr<CPropStore>> m_addressEntries;  // by entry id
+  CComPtr<CCollection> m_cpAccounts;                                          // the object model's Accounts
+  DWORD m_dwAccountManagerCookie = 0;
+  CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;
   bool m_bStarted = false;
   bool m_bQuitRequested = false;
@@ -134,6 +155,7 @@ class CWindowObject : public CDispatch {
   HWND Window() const { return m_hwnd; }
   // Brings the window to the top of the z-order and activates it.
   void Activate();
+  const IID& EventsIid() const { return m_eventsIid; }
   CCommandBars* CommandBars() const { return m_cpCommandBars; }
 
  protected:

@@ -13,7 +13,7 @@ namespace Sim {
 namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
-const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}, {L"press", 2}};
+const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}, {L"press", 2}, {L"account", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}};
 
@@ -145,6 +145,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   if (wsVerb == L"start") return Start(words, pwsDetail);
   if (wsVerb == L"expect") return Expect(words, pwsDetail);
   if (wsVerb == L"show") return Show(pwsDetail);
+  if (wsVerb == L"account" && cArgs == 2) return Account(words, pwsDetail);
   if (wsVerb == L"answer" && cArgs == 1) {
     m_pAnswerer->Arm(ButtonId(words[1]));
     return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
@@ -160,6 +161,12 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     CInspector* pInspector = nullptr;
     HRESULT hr = pOutlook->Compose(&pInspector);
     if (SUCCEEDED(hr)) m_cpItem = pInspector->Message();
+    return hr;
+  }
+  if (wsVerb == L"open" && words == Words{L"open", L"explorer"}) {
+    CExplorer* pExplorer = nullptr;
+    HRESULT hr = pOutlook->NewExplorer(&pExplorer);
+    if (SUCCEEDED(hr)) pExplorer->Activate();
     return hr;
   }
   if (wsVerb == L"open" && cArgs == 1) {
@@ -254,6 +261,23 @@ HRESULT CScenario::Start(const Words& words, std::wstring* pwsDetail) {
   }
   *pwsDetail = L"Outlook " + options.wsVersion + L", add-ins: " + (pwsDetail->empty() ? L"none" : *pwsDetail);
   return hr;
+}
+
+// "account SMTP|- NAME; USER NAME": the first one replaces the default account.
+HRESULT CScenario::Account(const Words& words, std::wstring* pwsDetail) {
+  if (m_cpOutlook && m_cpOutlook->Started()) return *pwsDetail = L"accounts come before start", E_UNEXPECTED;
+  const size_t nSeparator = words[2].find(L';');
+  if (nSeparator == std::wstring::npos) return *pwsDetail = L"NAME; USER NAME", E_INVALIDARG;
+  SMailAccount account;
+  account.wsSmtpAddress = words[1] == L"-" ? L"" : words[1];
+  account.wsName = words[2].substr(0, nSeparator);
+  const size_t nUser = words[2].find_first_not_of(L' ', nSeparator + 1);
+  account.wsUserName = nUser == std::wstring::npos ? L"" : words[2].substr(nUser);
+  if (!m_bAccountsGiven) m_options.accounts.clear();
+  m_bAccountsGiven = true;
+  m_options.accounts.push_back(account);
+  *pwsDetail = L"account " + std::to_wstring(m_options.accounts.size());
+  return S_OK;
 }
 
 HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {

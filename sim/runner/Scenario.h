@@ -24,6 +24,7 @@ class CScenario {
   HRESULT Step(const Words& words, std::wstring* pwsDetail);
   HRESULT Expect(const Words& words, std::wstring* pwsDetail);
   HRESULT Start(const Words& words, std::wstring* pwsDetail);
+  HRESULT Account(const Words& words, std::wstring* pwsDetail);
   HRESULT Show(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
@@ -40,6 +41,7 @@ class CScenario {
   CComPtr<IMessage> m_cpItem;  // the item composed or opened last
   // The objects the add-ins published, kept so that their records outlive shut-down.
   std::vector<std::pair<std::wstring, CComPtr<IDispatch>>> m_published;
+  bool m_bAccountsGiven = false;
   size_t m_cShownLog = 0;
   size_t m_cShownRecord = 0;
   std::unique_ptr<CDialogAnswerer> m_pAnswerer;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SimDispatch.h"
 #include "hosts/OfficeAddIn.h"
 #include "hosts/Outlook.h"
 
@@ -20,15 +21,8 @@ constexpr wchar_t kProgId[] = L"OfficeSim.TestAddIn";
 HMODULE g_hModule = nullptr;
 volatile LONG g_lObjects = 0;
 
+// The add-in's own members, called by name; IDTExtensibility2 has ids 1 to 5.
 enum : DISPID { kOnLoad = 1001, kGetLabel, kGetVisible, kOnAction, kCallLog };
-const struct {
-  const wchar_t* wszName;
-  DISPID dispid;
-} kNames[] = {{L"OnLoad", kOnLoad},
-              {L"GetLabel", kGetLabel},
-              {L"GetVisible", kGetVisible},
-              {L"OnAction", kOnAction},
-              {L"CallLog", kCallLog}};
 
 constexpr wchar_t kComposeXml[] =
     L"<?xml version=\"1.0\"?><customUI xmlns=\"http://schemas.microsoft.com/office/2009/07/customui\" "
@@ -55,9 +49,11 @@ const SEventName kEventNames[] = {
     {&Outlook::DIID_ExplorersEvents, Outlook::DISPID_NewExplorer, L"Explorers.NewExplorer"},
     {&Outlook::DIID_InspectorsEvents, Outlook::DISPID_NewInspector, L"Inspectors.NewInspector"},
     {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowActivate, L"Explorer.Activate"},
+    {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowDeactivate, L"Explorer.Deactivate"},
     {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange, L"Explorer.SelectionChange"},
     {&Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowClose, L"Explorer.Close"},
     {&Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowActivate, L"Inspector.Activate"},
+    {&Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowDeactivate, L"Inspector.Deactivate"},
     {&Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose, L"Inspector.Close"},
     {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemOpen, L"Item.Open"},
     {&Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemSendEvent, L"Item.Send"},
@@ -98,43 +94,28 @@ HRESULT GetText(IDispatch* pDisp, const wchar_t* wszName, std::wstring* pws) {
 class CTestAddIn;
 
 // One advised event interface: every call is handed to the add-in.
-class CSink final : public IDispatch {
+class CSink final : public Sim::CDispatch {
  public:
   CSink(CTestAddIn* pOwner, const IID& iid);
-  ~CSink();
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv =
-        IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, m_iid) ? this : nullptr;
-    if (!*ppv) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
-  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-  }
-  STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  ~CSink() override;
   STDMETHOD(Invoke)(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*, UINT*) override;
 
  private:
   CTestAddIn* m_pOwner;
   IID m_iid;
-  volatile LONG m_lRef = 1;
 };
 
-class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbonExtensibility {
+class CTestAddIn final : public Sim::CDispatchImpl<Office::IDTExtensibility2> {
  public:
-  CTestAddIn() { InterlockedIncrement(&g_lObjects); }
-  ~CTestAddIn() {
+  CTestAddIn() : CDispatchImpl({Office::IID_IDTExtensibility2}), m_ribbon(this) {
+    InterlockedIncrement(&g_lObjects);
+    for (const auto& [wszName, dispid] : {std::pair{L"OnLoad", kOnLoad}, std::pair{L"GetLabel", kGetLabel},
+                                          std::pair{L"GetVisible", kGetVisible}, std::pair{L"OnAction", kOnAction}}) {
+      AddMember(wszName, dispid, [this, dispid = dispid](Sim::SCall& call) { return RibbonCall(dispid, call); });
+    }
+    AddMember(L"CallLog", kCallLog, [this](Sim::SCall& call) { return Sim::SetBstr(call.pResult, m_wsLog); });
+  }
+  ~CTestAddIn() override {
     if (m_pRibbonUI) m_pRibbonUI->Release();
     InterlockedDecrement(&g_lObjects);
   }
@@ -172,70 +153,6 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
       wsRecord += L" subject=" + wsSubject + L" cancel=" + (bHold ? L"1" : L"0");
     }
     return Record(wsRecord);
-  }
-
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, Office::IID_IDTExtensibility2)) {
-      *ppv = static_cast<Office::IDTExtensibility2*>(this);
-    } else if (IsEqualIID(riid, Office::IID_IRibbonExtensibility)) {
-      *ppv = static_cast<Office::IRibbonExtensibility*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return InterlockedIncrement(&m_lRef); }
-  STDMETHOD_(ULONG, Release)() override {
-    const LONG lRef = InterlockedDecrement(&m_lRef);
-    if (!lRef) delete this;
-    return lRef;
-  }
-  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override {
-    if (!pctinfo) return E_POINTER;
-    *pctinfo = 0;
-    return S_OK;
-  }
-  STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-  STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
-    if (!rgszNames || !rgDispId || cNames != 1) return E_INVALIDARG;
-    for (const auto& name : kNames) {
-      if (!lstrcmpiW(name.wszName, rgszNames[0])) {
-        *rgDispId = name.dispid;
-        return S_OK;
-      }
-    }
-    *rgDispId = DISPID_UNKNOWN;
-    return DISP_E_UNKNOWNNAME;
-  }
-  STDMETHOD(Invoke)
-  (DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*, UINT*) override {
-    const UINT cArgs = pParams ? pParams->cArgs : 0;
-    // Arguments arrive last to first: the ribbon control is the last one.
-    IDispatch* pFirst =
-        cArgs && pParams->rgvarg[cArgs - 1].vt == VT_DISPATCH ? pParams->rgvarg[cArgs - 1].pdispVal : nullptr;
-    switch (dispid) {
-      case kOnLoad:
-        if (!pFirst) return DISP_E_TYPEMISMATCH;
-        if (m_pRibbonUI) m_pRibbonUI->Release();
-        m_pRibbonUI = nullptr;
-        Record(L"OnLoad");
-        return pFirst->QueryInterface(Office::IID_IRibbonUI, reinterpret_cast<void**>(&m_pRibbonUI));
-      case kGetLabel:
-      case kGetVisible:
-      case kOnAction:
-        return RibbonCallback(dispid, pFirst, cArgs, pResult);
-      case kCallLog:
-        if (!pResult) return E_POINTER;
-        pResult->vt = VT_BSTR;
-        pResult->bstrVal = SysAllocStringLen(m_wsLog.data(), static_cast<UINT>(m_wsLog.size()));
-        return S_OK;
-      default:  // IDTExtensibility2 is called through its slots
-        return DISP_E_MEMBERNOTFOUND;
-    }
   }
 
   STDMETHOD(OnConnection)
@@ -290,7 +207,7 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     return Record(L"OnBeginShutdown");
   }
 
-  STDMETHOD(GetCustomUI)(BSTR bsRibbonId, BSTR* pbsXml) override {
+  HRESULT GetCustomUI(BSTR bsRibbonId, BSTR* pbsXml) {
     if (!pbsXml) return E_POINTER;
     const std::wstring wsId = Text(bsRibbonId);
     Record(L"GetCustomUI " + wsId);
@@ -301,7 +218,39 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     return S_OK;
   }
 
+ protected:
+  void* FindInterface(REFIID riid) override {
+    if (IsEqualIID(riid, Office::IID_IRibbonExtensibility))
+      return static_cast<Office::IRibbonExtensibility*>(&m_ribbon);
+    return CDispatchImpl::FindInterface(riid);
+  }
+
  private:
+  // IRibbonExtensibility on an object of its own that answers for the add-in.
+  class CRibbonExtensibility final : public Office::IRibbonExtensibility {
+   public:
+    explicit CRibbonExtensibility(CTestAddIn* pOwner) : m_pOwner(pOwner) {}
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return m_pOwner->QueryInterface(riid, ppv); }
+    STDMETHOD_(ULONG, AddRef)() override { return m_pOwner->AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return m_pOwner->Release(); }
+    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override { return m_pOwner->GetTypeInfoCount(pctinfo); }
+    STDMETHOD(GetTypeInfo)(UINT iInfo, LCID lcid, ITypeInfo** ppInfo) override {
+      return m_pOwner->GetTypeInfo(iInfo, lcid, ppInfo);
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override {
+      return m_pOwner->GetIDsOfNames(riid, rgszNames, cNames, lcid, rgDispId);
+    }
+    STDMETHOD(Invoke)
+    (DISPID dispid, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO* pExcep,
+     UINT* puArgErr) override {
+      return m_pOwner->Invoke(dispid, riid, lcid, wFlags, pParams, pResult, pExcep, puArgErr);
+    }
+    STDMETHOD(GetCustomUI)(BSTR bsRibbonId, BSTR* pbsXml) override { return m_pOwner->GetCustomUI(bsRibbonId, pbsXml); }
+
+   private:
+    CTestAddIn* m_pOwner;
+  };
+
   HRESULT Record(const std::wstring& ws) {
     m_wsLog += ws + L"\n";
     return S_OK;
@@ -353,7 +302,19 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     }
   }
 
-  HRESULT RibbonCallback(DISPID dispid, IDispatch* pControl, UINT cArgs, VARIANT* pResult) {
+  // A ribbon callback; the control comes first.
+  HRESULT RibbonCall(DISPID dispid, Sim::SCall& call) {
+    VARIANT* pFirst = Sim::Arg(call, 0);
+    IDispatch* pControl = pFirst && pFirst->vt == VT_DISPATCH ? pFirst->pdispVal : nullptr;
+    const size_t cArgs = call.args.size();
+    VARIANT* pResult = call.pResult;
+    if (dispid == kOnLoad) {
+      if (!pControl) return DISP_E_TYPEMISMATCH;
+      if (m_pRibbonUI) m_pRibbonUI->Release();
+      m_pRibbonUI = nullptr;
+      Record(L"OnLoad");
+      return pControl->QueryInterface(Office::IID_IRibbonUI, reinterpret_cast<void**>(&m_pRibbonUI));
+    }
     Office::IRibbonControl* pRibbonControl = nullptr;
     if (!pControl ||
         FAILED(pControl->QueryInterface(Office::IID_IRibbonControl, reinterpret_cast<void**>(&pRibbonControl)))) {
@@ -401,14 +362,16 @@ class CTestAddIn final : public Office::IDTExtensibility2, public Office::IRibbo
     IConnectionPoint* pPoint;
     DWORD dwCookie;
   };
-  volatile LONG m_lRef = 1;
+  CRibbonExtensibility m_ribbon;
   std::wstring m_wsLog;
   Office::IRibbonUI* m_pRibbonUI = nullptr;
   IDispatch* m_pApplication = nullptr;
   std::vector<SConnection> m_connections;
 };
 
-CSink::CSink(CTestAddIn* pOwner, const IID& iid) : m_pOwner(pOwner), m_iid(iid) { m_pOwner->AddRef(); }
+CSink::CSink(CTestAddIn* pOwner, const IID& iid) : CDispatchImpl({iid}), m_pOwner(pOwner), m_iid(iid) {
+  m_pOwner->AddRef();
+}
 
 CSink::~CSink() { m_pOwner->Release(); }
 

@@ -1,5 +1,6 @@
 // The MAPI interface ids the mail code queries.
 #define USES_IID_IMessage
+#define USES_IID_IMAPIProp
 #define USES_IID_IMAPISession
 #define USES_IID_IMsgServiceAdmin
 #include <initguid.h>
@@ -45,6 +46,13 @@ void FreeRows(SRowSet* pRows) {
   if (!pRows) return;
   for (ULONG i = 0; i < pRows->cRows; ++i) FreeBuffer(pRows->aRow[i].lpProps);
   FreeBuffer(pRows);
+}
+
+const SPropValue* FindProp(const SRow& row, ULONG ulTag) {
+  for (ULONG i = 0; i < row.cValues; ++i) {
+    if (row.lpProps[i].ulPropTag == ulTag) return &row.lpProps[i];
+  }
+  return nullptr;
 }
 
 }  // namespace MapiApi

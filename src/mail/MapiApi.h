@@ -9,5 +9,7 @@ namespace MapiApi {
 HRESULT HrSetOneProp(IMAPIProp* pProp, SPropValue* pValue);
 void FreeBuffer(void* pv);
 void FreeRows(SRowSet* pRows);
+// The value of a tag in a table row, or null.
+const SPropValue* FindProp(const SRow& row, ULONG ulTag);
 
 }  // namespace MapiApi

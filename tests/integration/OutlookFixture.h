@@ -19,18 +19,23 @@ class COutlookTest : public testing::Test {
     DeleteFileW(wszFile);
   }
   void TearDown() override {
-    m_cpOutlook.Release();
+    Stop();
     DeleteFileW(m_wsProfile.c_str());
     CoUninitialize();
   }
   Sim::COutlook* Start(Sim::SOutlookOptions options = {}) {
     options.wsProfilePath = m_wsProfile;
-    m_cpOutlook.Release();
+    Stop();
     m_cpOutlook.Attach(new Sim::COutlook(options));
     EXPECT_EQ(S_OK, m_cpOutlook->Start());
     return m_cpOutlook;
   }
   IDispatch* App() { return m_cpOutlook; }
+  // Outlook ends by quitting: its connected add-ins hold it until they are disconnected.
+  void Stop() {
+    if (m_cpOutlook) m_cpOutlook->Quit();
+    m_cpOutlook.Release();
+  }
 
   std::wstring m_wsProfile;
   CComPtr<Sim::COutlook> m_cpOutlook;

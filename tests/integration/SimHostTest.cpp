@@ -6,6 +6,7 @@
 
 #include "OutlookFixture.h"
 #include "com/LateBound.h"
+#include "hosts/Outlook.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class SimHostTest : public COutlookTest {
     ASSERT_EQ(S_OK, CallExport("DllRegisterServer"));
   }
   void TearDown() override {
-    m_cpOutlook.Release();
+    Stop();
     if (m_hAddIn) {
       CallExport("DllUnregisterServer");
       FreeLibrary(m_hAddIn);
@@ -83,10 +84,12 @@ TEST_F(SimHostTest, ConnectsTheAddInInOfficeOrderRaisesEventsAndAsksForEachRibbo
       L"OnLoad",
       L"GetLabel TestSend tag=send",
       L"GetVisible TestSign",
+      L"Event Explorer.Deactivate",
       L"Event Inspector.Activate",
       L"Event Inspectors.NewInspector",
       L"GetLabel TestSend tag=send",
       L"GetVisible TestSign",
+      L"Event Inspector.Deactivate",
       L"Event Inspector.Activate",
   };
   EXPECT_EQ(expected, AddInCalls());
@@ -96,6 +99,36 @@ TEST_F(SimHostTest, ConnectsTheAddInInOfficeOrderRaisesEventsAndAsksForEachRibbo
   auto itBegin = std::find(log.begin(), log.end(), L"OnBeginShutdown OfficeSim.TestAddIn 0x00000000");
   auto itDisconnect = std::find(log.begin(), log.end(), L"OnDisconnection OfficeSim.TestAddIn 0x00000000");
   EXPECT_TRUE(itBegin < itDisconnect && itDisconnect != log.end());
+}
+
+TEST_F(SimHostTest, TheWindowLeavingTheFrontIsDeactivatedAndNewMainWindowsAreAnnounced) {
+  Sim::COutlook* pOutlook = Start();
+  Sim::CInspector* pInspector = nullptr;
+  ASSERT_EQ(S_OK, pOutlook->Compose(&pInspector));
+  const size_t cBefore = AddInCalls().size();
+
+  VARIANT varExplorers, varExplorer, varFolder = {}, varMode = {};
+  varFolder.vt = VT_ERROR;
+  varFolder.scode = DISP_E_PARAMNOTFOUND;
+  varMode.vt = VT_I4;
+  ASSERT_EQ(S_OK, LateBound::GetProperty(App(), L"Explorers", &varExplorers));
+  ASSERT_EQ(S_OK, LateBound::Call(varExplorers.pdispVal, L"Add", {varFolder, varMode}, &varExplorer));
+  EXPECT_EQ(static_cast<IDispatch*>(pInspector), pOutlook->TopWindowObject());
+  ASSERT_EQ(S_OK, LateBound::Call(varExplorer.pdispVal, L"Display"));
+  pOutlook->Explorer()->Activate();
+  pInspector->Activate();
+  ASSERT_EQ(S_OK, pOutlook->CloseInspector(pInspector, Outlook::olDiscard));
+
+  // The add-in advises each new explorer from NewExplorer; the closing window goes last.
+  const std::vector<std::wstring> calls = AddInCalls();
+  const std::vector<std::wstring> expected = {L"Event Explorers.NewExplorer", L"Event Inspector.Deactivate",
+                                              L"Event Explorer.Activate",     L"Event Explorer.Deactivate",
+                                              L"Event Explorer.Activate",     L"Event Explorer.Deactivate",
+                                              L"Event Inspector.Activate",    L"Event Item.Close",
+                                              L"Event Inspector.Deactivate",  L"Event Inspector.Close"};
+  EXPECT_EQ(expected, std::vector<std::wstring>(calls.begin() + static_cast<ptrdiff_t>(cBefore), calls.end()));
+  VariantClear(&varExplorers);
+  VariantClear(&varExplorer);
 }
 
 TEST_F(SimHostTest, OlderOutlookHasNoMainWindowRibbon) {
