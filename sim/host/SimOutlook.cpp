@@ -292,10 +292,12 @@ CExplorer::CExplorer(COutlook* pOutlook)
     Activate();
     return S_OK;
   });
+  // As in Outlook, the selection hands out item objects of its own, not those of open windows.
   AddMember(L"Selection", 0x2202, [this](SCall& call) {
     auto cpSelection = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Selection});
     for (size_t pos : m_pOutlook->Selection()) {
-      cpSelection->m_items.push_back(m_pOutlook->MailItem(m_pOutlook->Folder()[pos - 1]));
+      auto cpItem = MakeObject<CMailItem>(m_pOutlook, m_pOutlook->Folder()[pos - 1]);
+      cpSelection->m_items.push_back(static_cast<IDispatch*>(cpItem));
     }
     return SetObject(call.pResult, static_cast<IDispatch*>(cpSelection));
   });

@@ -41,29 +41,44 @@ void SetBinary(IMessage* pMessage, ULONG ulTag, std::vector<BYTE> bytes) {
 
 using MailKeyTest = COutlookTest;
 
-TEST_F(MailKeyTest, TwoItemObjectsOfOneMessageGiveEqualKeys) {
+TEST_F(MailKeyTest, TwoItemObjectsOfOneMessageGiveEqualKeysAndItsSearchKeyIsWrittenOnce) {
   Sim::COutlook* pOutlook = Start();
   CComPtr<IMessage> cpFirst, cpSecond;
   ASSERT_EQ(S_OK, pOutlook->AddReceived(L"One", &cpFirst));
   ASSERT_EQ(S_OK, pOutlook->AddReceived(L"Two", &cpSecond));
   SetBinary(cpFirst, PR_RECORD_KEY, {1, 2, 0xAB});
 
-  const CMailItemKey key(pOutlook->MailItem(cpFirst));
+  // The reading pane's item and the message window's item are two objects of one message,
+  // which has no search key yet: the first key gives it one, the second reads it.
+  ASSERT_EQ(S_OK, pOutlook->Select({1}));
+  CComPtr<IDispatch> cpSelected;
+  ASSERT_EQ(S_OK, GetCurrentMailItem(pOutlook->Explorer(), &cpSelected, nullptr));
+  Sim::CInspector* pInspector = nullptr;
+  ASSERT_EQ(S_OK, pOutlook->Open(cpFirst, &pInspector));
+  CComPtr<IDispatch> cpOpened;
+  ASSERT_EQ(S_OK, GetCurrentMailItem(pInspector, &cpOpened, nullptr));
+  ASSERT_NE(cpSelected.Get(), cpOpened.Get());
+
+  const CMailItemKey key(cpSelected);
   EXPECT_TRUE(key.IsValid());
   EXPECT_EQ(L"0102AB", std::wstring(key.RecordKey()));
-  EXPECT_TRUE(key == CMailItemKey(pOutlook->MailItem(cpFirst)));
+  EXPECT_STREQ(key.SearchKey(), CMailItemKey(cpOpened).SearchKey());
+  EXPECT_TRUE(key == CMailItemKey(cpOpened));
   EXPECT_FALSE(key == CMailItemKey(pOutlook->MailItem(cpSecond)));
-}
 
-TEST_F(MailKeyTest, AMessageWithoutSearchKeyGetsOneWrittenOnce) {
-  Sim::COutlook* pOutlook = Start();
-  CComPtr<IMessage> cpMessage;
-  ASSERT_EQ(S_OK, pOutlook->AddReceived(L"New", &cpMessage));
-  const CMailItemKey first(pOutlook->MailItem(cpMessage));
-  const CMailItemKey second(pOutlook->MailItem(cpMessage));
-  EXPECT_EQ(32u, wcslen(first.SearchKey()));
-  EXPECT_STREQ(first.SearchKey(), second.SearchKey());
-  EXPECT_EQ(0u, Sim::MessageSaveCount(cpMessage));
+  BYTE* pb = nullptr;
+  ULONG cb = 0;
+  ASSERT_EQ(S_OK, GetBinaryProp(cpFirst, PR_SEARCH_KEY, &pb, &cb));
+  std::wstring wsStored;
+  for (ULONG i = 0; i < cb; ++i) {
+    wchar_t wsz[3];
+    swprintf(wsz, 3, L"%02X", pb[i]);
+    wsStored += wsz;
+  }
+  CoTaskMemFree(pb);
+  EXPECT_EQ(16u, cb);
+  EXPECT_EQ(wsStored, std::wstring(key.SearchKey()));
+  EXPECT_EQ(0u, Sim::MessageSaveCount(cpFirst));
 }
 
 TEST_F(MailKeyTest, PresetIsAppliedOnceAndFoundByRecordKeyAfterTheSearchKeyChanged) {
