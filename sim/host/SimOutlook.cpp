@@ -1,6 +1,7 @@
 #include "SimOutlook.h"
 
 #include <mapiutil.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -55,11 +56,93 @@ MemberFn TextMember(std::wstring* pws) {
   };
 }
 
+// mingw's library has a wrong IID_IAccessible.
+constexpr IID kIIDAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+constexpr wchar_t kEnvelopeClass[] = L"MSO Generic Control Container";
+
+// An element of Word's mail envelope as accessibility shows it: the envelope, its account
+// menu button, whose entries appear once it is opened (its default action), and the entries.
+class CAccessibleNode final : public CDispatchImpl<IAccessible> {
+ public:
+  CAccessibleNode(LONG lRole, std::wstring wsName, LONG lState = 0)
+      : CDispatchImpl({kIIDAccessible}), m_lRole(lRole), m_wsName(std::move(wsName)), m_lState(lState) {}
+  std::vector<CComPtr<CAccessibleNode>> m_children;
+  bool m_bMenu = false;  // children shown only while open
+  bool m_bOpen = false;
+
+  STDMETHOD(get_accParent)(IDispatch**) override { return E_NOTIMPL; }
+  STDMETHOD(get_accChildCount)(LONG* pc) override {
+    if (!pc) return E_POINTER;
+    *pc = Shown() ? static_cast<LONG>(m_children.size()) : 0;
+    return S_OK;
+  }
+  STDMETHOD(get_accChild)(VARIANT varChild, IDispatch** ppChild) override {
+    if (!ppChild) return E_POINTER;
+    *ppChild = nullptr;
+    if (varChild.vt != VT_I4 || varChild.lVal < 1 || !Shown() ||
+        static_cast<size_t>(varChild.lVal) > m_children.size()) {
+      return E_INVALIDARG;
+    }
+    *ppChild = static_cast<IDispatch*>(m_children[varChild.lVal - 1].Get());
+    (*ppChild)->AddRef();
+    return S_OK;
+  }
+  STDMETHOD(get_accName)(VARIANT varChild, BSTR* pbs) override {
+    if (!pbs || !IsSelf(varChild)) return E_INVALIDARG;
+    *pbs = SysAllocString(m_wsName.c_str());
+    return S_OK;
+  }
+  STDMETHOD(get_accRole)(VARIANT varChild, VARIANT* pvar) override { return Long(varChild, m_lRole, pvar); }
+  STDMETHOD(get_accState)(VARIANT varChild, VARIANT* pvar) override { return Long(varChild, m_lState, pvar); }
+  STDMETHOD(accDoDefaultAction)(VARIANT varChild) override {
+    if (!IsSelf(varChild)) return E_INVALIDARG;
+    m_bOpen = !m_bOpen;
+    return S_OK;
+  }
+  STDMETHOD(get_accValue)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accDescription)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accHelp)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accHelpTopic)(BSTR*, VARIANT, LONG*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accKeyboardShortcut)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accFocus)(VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accSelection)(VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(get_accDefaultAction)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(accSelect)(LONG, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(accLocation)(LONG*, LONG*, LONG*, LONG*, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(accNavigate)(LONG, VARIANT, VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(accHitTest)(LONG, LONG, VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(put_accName)(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
+  STDMETHOD(put_accValue)(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
+
+ private:
+  bool Shown() const { return !m_bMenu || m_bOpen; }
+  static bool IsSelf(const VARIANT& var) { return var.vt == VT_I4 && var.lVal == CHILDID_SELF; }
+  static HRESULT Long(const VARIANT& varChild, LONG l, VARIANT* pvar) {
+    if (!pvar || !IsSelf(varChild)) return E_INVALIDARG;
+    pvar->vt = VT_I4;
+    pvar->lVal = l;
+    return S_OK;
+  }
+  LONG m_lRole;
+  std::wstring m_wsName;
+  LONG m_lState;
+};
+
+// The envelope window answers accessibility with its node, kept in the window's user data.
+LRESULT CALLBACK EnvelopeProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  auto* pNode = reinterpret_cast<CAccessibleNode*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (uMsg == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT && pNode) {
+    return LresultFromObject(kIIDAccessible, wParam, static_cast<IAccessible*>(pNode));
+  }
+  return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+}
+
 void RegisterClasses() {
   static const bool s_bRegistered = [] {
-    for (const wchar_t* wszClass : {kExplorerClass, kInspectorClass, kWordClass}) {
+    for (const wchar_t* wszClass :
+         {kExplorerClass, kInspectorClass, kWordClass, L"MsoCommandBarDock", L"MsoCommandBar", kEnvelopeClass}) {
       WNDCLASSW wc = {};
-      wc.lpfnWndProc = DefWindowProcW;
+      wc.lpfnWndProc = wszClass == kEnvelopeClass ? EnvelopeProc : DefWindowProcW;
       wc.hInstance = GetModuleHandleW(nullptr);
       wc.lpszClassName = wszClass;
       wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -327,6 +410,25 @@ CInspector::CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor)
     Activate();
     return S_OK;
   });
+}
+
+void CInspector::AddEnvelope(const std::vector<std::wstring>& accountNames) {
+  auto cpEnvelope = MakeObject<CAccessibleNode>(ROLE_SYSTEM_CLIENT, L"Envelope");
+  auto cpMenu = MakeObject<CAccessibleNode>(ROLE_SYSTEM_BUTTONMENU, L"Account");
+  cpMenu->m_bMenu = true;
+  for (size_t i = 0; i < accountNames.size(); ++i) {
+    cpMenu->m_children.push_back(MakeObject<CAccessibleNode>(
+        ROLE_SYSTEM_MENUITEM, std::to_wstring(i + 1) + L" " + accountNames[i], i ? 0 : STATE_SYSTEM_CHECKED));
+  }
+  cpEnvelope->m_children = {MakeObject<CAccessibleNode>(ROLE_SYSTEM_PUSHBUTTON, L"Send"), cpMenu};
+  HWND hwnd = m_hwnd;
+  for (const auto& [wszClass, wszTitle] : {std::pair{L"MsoCommandBarDock", L"MsoDockTop"}, std::pair{L"#32770", L""},
+                                           std::pair{L"MsoCommandBar", L"Envelope"}, std::pair{kEnvelopeClass, L""}}) {
+    hwnd = CreateWindowExW(0, wszClass, wszTitle, WS_CHILD | WS_VISIBLE, 0, 0, 400, 60, hwnd, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  }
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cpEnvelope.Get()));
+  m_cpEnvelope = static_cast<IDispatch*>(cpEnvelope);
 }
 
 CComAddIn::CComAddIn(const std::wstring& wsProgId, const CLSID& clsid, const std::wstring& wsDescription)
@@ -799,11 +901,16 @@ HRESULT COutlook::Compose(CInspector** ppInspector) {
   *ppInspector = NewInspector(cpMessage, true);
   if (!*ppInspector) return E_ABORT;
   // A new message is sent from the default account: from version 12 its SendUsingAccount,
-  // before that the first entry of the Standard bar's account menu (Outlook's own editor only).
+  // before that the first entry of the Standard bar's account menu or, when Word edits it, the
+  // checked entry of the envelope's account menu.
   const auto& accountObjects = m_cpAccounts->m_items;
   if (MajorVersion() >= 12 && !accountObjects.empty()) {
     static_cast<CMailItem*>(MailItem(cpMessage))->m_cpAccount = accountObjects.front();
-  } else if (MajorVersion() < 12 && !(*ppInspector)->WordEditor()) {
+  } else if (MajorVersion() < 12 && (*ppInspector)->WordEditor()) {
+    std::vector<std::wstring> names;
+    for (const SAccountRecord& record : m_spAccounts->records) names.push_back(record.account.wsName);
+    (*ppInspector)->AddEnvelope(names);
+  } else if (MajorVersion() < 12) {
     CCommandBarControl* pMenu =
         (*ppInspector)->CommandBars()->AddBar(L"Standard")->Add(msoControlPopup, kAccountsMenuId);
     pMenu->m_wsCaption = L"Accounts";

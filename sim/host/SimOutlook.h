@@ -182,6 +182,8 @@ class CInspector final : public CWindowObject {
   CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor);
   IMessage* Message() const { return m_cpMessage; }
   bool WordEditor() const { return m_bWordEditor; }
+  // Word's mail envelope (Outlook 2003): its account menu lists these names, the first checked.
+  void AddEnvelope(const std::vector<std::wstring>& accountNames);
   bool m_bCompose = false;
 
  protected:
@@ -191,6 +193,7 @@ class CInspector final : public CWindowObject {
  private:
   CComPtr<IMessage> m_cpMessage;
   CComPtr<IDispatch> m_cpDocument;
+  CComPtr<IUnknown> m_cpEnvelope;
   bool m_bWordEditor;
 };
 

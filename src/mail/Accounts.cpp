@@ -1,6 +1,7 @@
 #include "mail/Accounts.h"
 
 #include <mapiutil.h>
+#include <oleacc.h>
 
 #include <functional>
 #include <initializer_list>
@@ -12,6 +13,7 @@
 #include "hosts/Outlook.h"
 #include "mail/MailItemKey.h"
 #include "mail/MapiApi.h"
+#include "mail/WindowHelpers.h"
 #include "module/Trace.h"
 
 namespace {
@@ -29,6 +31,10 @@ constexpr ULONG kPrimarySendAccount = 0x0E28001F;
 constexpr ULONG kNextSendAccount = 0x0E29001F;
 constexpr ULONG kMapiSubsystem = 39;
 constexpr ULONG kSmtpAddress = 0x39FE001F;  // PR_SMTP_ADDRESS_W
+// mingw's library has a wrong IID_IAccessible.
+constexpr IID kIIDAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+// A menu entry that is checked or mixed is the account in use.
+constexpr LONG kChosenStateMask = STATE_SYSTEM_CHECKED | STATE_SYSTEM_MIXED;
 
 HRESULT GetInterfaceProp(IDispatch* pDisp, const wchar_t* wszName, REFIID riid, void** ppv,
                          std::initializer_list<VARIANT> args = {}) {
@@ -217,7 +223,88 @@ HRESULT FindOlkAccount(IDispatch* pApplication, CTraceScope& trace, const std::f
   return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 }
 
-// The first entry of the account menu of Outlook's own compose window.
+// CHILDID_SELF (VT_I4) or an argument left out (VT_ERROR, DISP_E_PARAMNOTFOUND): scode and
+// lVal are the same member.
+VARIANT LongVariant(VARTYPE vt, LONG l) {
+  VARIANT var;
+  var.vt = vt;
+  var.lVal = l;
+  return var;
+}
+
+HRESULT AccessibleLong(IAccessible* pAccessible, HRESULT (STDMETHODCALLTYPE IAccessible::*pfn)(VARIANT, VARIANT*),
+                       LONG* pl) {
+  CComVariant var;
+  HRESULT hr = (pAccessible->*pfn)(LongVariant(VT_I4, CHILDID_SELF), &var);
+  if (SUCCEEDED(hr)) hr = var.vt == VT_I4 ? S_OK : E_UNEXPECTED;
+  if (SUCCEEDED(hr)) *pl = var.lVal;
+  return hr;
+}
+
+HRESULT AccessibleChild(IAccessible* pParent, LONG lChild, IAccessible** ppChild) {
+  CComVariant varChild(lChild);
+  CComPtr<IDispatch> cpChild;
+  HRESULT hr = pParent->get_accChild(varChild, &cpChild);
+  if (SUCCEEDED(hr)) hr = cpChild ? cpChild->QueryInterface(kIIDAccessible, reinterpret_cast<void**>(ppChild)) : E_FAIL;
+  return hr;
+}
+
+// The account of Word's mail envelope: the second word of the chosen entry of its account
+// menu, which only accessibility shows.
+HRESULT WordEnvelopeAccount(IDispatch* pInspector, CTraceScope& trace, std::wstring* pwsName) {
+  trace.Message("WordMail...");
+  HWND hwnd = nullptr;
+  HRESULT hr = GetWordMailWindowHandle(pInspector, &hwnd);
+  if (FAILED(hr)) return hr;
+  hwnd = FindWindowExW(hwnd, nullptr, L"MsoCommandBarDock", L"MsoDockTop");
+  for (const wchar_t* wszClass : {L"#32770", L"MsoCommandBar", L"MSO Generic Control Container"}) {
+    if (hwnd) hwnd = FindWindowExW(hwnd, nullptr, wszClass, nullptr);
+  }
+  if (!hwnd) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  CComPtr<IAccessible> cpEnvelope, cpButton;
+  hr = AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), kIIDAccessible,
+                                  reinterpret_cast<void**>(&cpEnvelope));
+  if (SUCCEEDED(hr)) hr = AccessibleChild(cpEnvelope, 2, &cpButton);
+  if (FAILED(hr)) {
+    trace.Error("AccessibleObjectFromWindow()", hr);
+    return hr;
+  }
+  const VARIANT varSelf = LongVariant(VT_I4, CHILDID_SELF);
+  CComBSTR bsName;
+  cpButton->get_accName(varSelf, &bsName);
+  trace.Message("Second child: %ls", bsName.c_str());
+  LONG lRole = 0;
+  hr = AccessibleLong(cpButton, &IAccessible::get_accRole, &lRole);
+  if (FAILED(hr) || lRole != ROLE_SYSTEM_BUTTONMENU) {
+    trace.Message("Invalid role! ( 0x%x )", static_cast<unsigned>(lRole));
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  }
+  // The menu's entries exist while it is open; it is closed again afterwards.
+  hr = cpButton->accDoDefaultAction(varSelf);
+  LONG cEntries = 0;
+  if (SUCCEEDED(hr)) hr = cpButton->get_accChildCount(&cEntries);
+  for (LONG i = 1; SUCCEEDED(hr) && i <= cEntries && pwsName->empty(); ++i) {
+    CComPtr<IAccessible> cpEntry;
+    LONG lState = 0;
+    if (FAILED(AccessibleChild(cpButton, i, &cpEntry)) ||
+        FAILED(AccessibleLong(cpEntry, &IAccessible::get_accRole, &lRole)) || lRole != ROLE_SYSTEM_MENUITEM ||
+        FAILED(AccessibleLong(cpEntry, &IAccessible::get_accState, &lState)) || !(lState & kChosenStateMask) ||
+        FAILED(cpEntry->get_accName(varSelf, &bsName))) {
+      continue;
+    }
+    std::wstring wsEntry(bsName.c_str());
+    const size_t nStart = wsEntry.find_first_not_of(L' ', wsEntry.find(L' '));
+    if (wsEntry.find(L' ') != std::wstring::npos && nStart != std::wstring::npos) {
+      *pwsName = wsEntry.substr(nStart, wsEntry.find(L' ', nStart) - nStart);
+    }
+  }
+  if (SUCCEEDED(hr)) cpButton->accDoDefaultAction(varSelf);
+  if (SUCCEEDED(hr) && pwsName->empty()) hr = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  if (FAILED(hr)) trace.Error("oMenuNode.FindItemByStateMask()", hr);
+  return hr;
+}
+
+// The first entry of the account menu of Outlook's own compose window, or Word's envelope's.
 HRESULT ComposeWindowAccount(IDispatch* pMailItem, CTraceScope& trace, std::wstring* pwsName) {
   CComPtr<IDispatch> cpInspector;
   HRESULT hr = GetInterfaceProp(pMailItem, L"GetInspector", IID_IDispatch, &cpInspector);
@@ -228,9 +315,7 @@ HRESULT ComposeWindowAccount(IDispatch* pMailItem, CTraceScope& trace, std::wstr
   CComVariant varEditor;
   if (SUCCEEDED(LateBound::GetProperty(cpInspector, L"EditorType", &varEditor)) &&
       SUCCEEDED(varEditor.ChangeType(VT_I4)) && varEditor.lVal == Outlook::olEditorWord) {
-    // Word's envelope shows the account through accessibility only, which is not read here.
-    trace.Message("WordMail...");
-    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+    return WordEnvelopeAccount(cpInspector, trace, pwsName);
   }
   CComPtr<IDispatch> cpBars, cpBar, cpControls, cpFirst;
   CComPtr<IUnknown> cpPopup;
@@ -241,9 +326,7 @@ HRESULT ComposeWindowAccount(IDispatch* pMailItem, CTraceScope& trace, std::wstr
     trace.Error("cpCommandBars->get_Item(\"Standard\")", hr);
     return hr;
   }
-  VARIANT varMissing;
-  varMissing.vt = VT_ERROR;
-  varMissing.scode = DISP_E_PARAMNOTFOUND;
+  const VARIANT varMissing = LongVariant(VT_ERROR, DISP_E_PARAMNOTFOUND);
   CComVariant varControl;
   hr = LateBound::Call(cpBar, L"FindControl", {varMissing, varId, varMissing, varVisible}, &varControl);
   if (SUCCEEDED(hr) && (varControl.vt != VT_DISPATCH || !varControl.pdispVal)) hr = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);

@@ -116,6 +116,17 @@ TEST_F(AccountsTest, Outlook11FindsTheAccountByMenuStampOrSendStampThroughTheAcc
   EXPECT_EQ(0, pOutlook->Accounts()->log.lLive);
 }
 
+TEST_F(AccountsTest, Outlook11WithWordTakesTheSecondWordOfTheEnvelopesCheckedEntry) {
+  Sim::SOutlookOptions options;
+  options.wsVersion = L"11.0.0.8312";
+  options.bWordMail = true;
+  options.accounts = {{L"office@example.com", L"Home office", L"Anna", L""},
+                      {L"home@example.com", L"Home", L"Anna at home", L""}};
+  Start(options);
+  // The checked entry "1 Home office" names the account "Home".
+  EXPECT_EQ(L"home@example.com|Anna at home", Sender(NewItem()));
+}
+
 TEST_F(AccountsTest, ASentItemsAccountIsNeitherReadNorChanged) {
   for (const wchar_t* wszVersion : {L"11.0.0.8312", L"14.0.0.7015"}) {
     SCOPED_TRACE(wszVersion);
