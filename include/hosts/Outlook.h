@@ -8,6 +8,8 @@ namespace Outlook {
 #define VM_OUTLOOK_IID(name, l1) \
   inline constexpr IID name = {l1, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}
 VM_OUTLOOK_IID(IID__Application, 0x00063001);
+// Outlook.Application, under which Outlook enters itself in the running object table.
+VM_OUTLOOK_IID(CLSID_Application, 0x0006F03A);
 VM_OUTLOOK_IID(IID__NameSpace, 0x00063002);
 VM_OUTLOOK_IID(IID__Explorer, 0x00063003);
 VM_OUTLOOK_IID(IID__Inspector, 0x00063005);

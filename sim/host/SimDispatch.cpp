@@ -50,6 +50,8 @@ class CConnectionPoints::CPoint final : public IConnectionPoint {
     return E_NOTIMPL;
   }
 
+  size_t SinkCount() const { return m_sinks.size(); }
+
   HRESULT Fire(DISPID dispid, std::vector<VARIANT>& reversed) {
     // A sink may unadvise while it is called: call the ones advised when the event began.
     std::vector<CComPtr<IDispatch>> sinks;
@@ -76,6 +78,13 @@ CConnectionPoints::CConnectionPoints(IUnknown* pOwner, const IID& iid) : m_pOwne
 CConnectionPoints::~CConnectionPoints() = default;
 
 void CConnectionPoints::Add(const IID& iid) { m_points.push_back(std::make_unique<CPoint>(this, iid)); }
+
+size_t CConnectionPoints::SinkCount(const IID& iid) const {
+  for (const auto& pPoint : m_points) {
+    if (IsEqualIID(pPoint->Iid(), iid)) return pPoint->SinkCount();
+  }
+  return 0;
+}
 
 HRESULT CConnectionPoints::Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args) {
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());

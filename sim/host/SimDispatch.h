@@ -41,6 +41,8 @@ class CConnectionPoints final : public IConnectionPointContainer {
   void Add(const IID& iid);
   // Calls every sink advised for the interface through IDispatch::Invoke; arguments in natural order.
   HRESULT Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args);
+  // How many sinks are advised for the interface.
+  size_t SinkCount(const IID& iid) const;
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return m_pOwner->QueryInterface(riid, ppv); }
   STDMETHOD_(ULONG, AddRef)() override { return m_pOwner->AddRef(); }
@@ -156,6 +158,7 @@ class CDispatchImpl : public CUnknownImpl<TBase> {
   HRESULT Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args = {}) {
     return m_pEvents ? m_pEvents->Fire(iid, dispid, std::move(args)) : S_OK;
   }
+  size_t SinkCount(const IID& iid) const { return m_pEvents ? m_pEvents->SinkCount(iid) : 0; }
   // Declares an outgoing interface that sinks can advise.
   void AddEvents(const IID& iid) {
     if (m_pEvents) {

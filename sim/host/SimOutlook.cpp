@@ -23,6 +23,17 @@ constexpr LONG kAccountsMenuId = 31224;
 constexpr LONG kCustomControlId = 1;
 enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
 constexpr ULONG kSmtpAddressTag = 0x39FE001F;  // PR_SMTP_ADDRESS_W
+// The profile section of the safe-senders list, and its property.
+constexpr MAPIUID kSafeSendersSection = {
+    {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr ULONG kSafeSendersTag = 0x0418001F;
+
+double Milliseconds(const LARGE_INTEGER& liStart) {
+  LARGE_INTEGER liNow, liFrequency;
+  QueryPerformanceCounter(&liNow);
+  QueryPerformanceFrequency(&liFrequency);
+  return 1000.0 * static_cast<double>(liNow.QuadPart - liStart.QuadPart) / static_cast<double>(liFrequency.QuadPart);
+}
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t wsz[40] = {};
@@ -475,7 +486,10 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
   AddEvents(Outlook::DIID_ApplicationEvents_11);
   m_cpExplorers->AddEvents(Outlook::DIID_ExplorersEvents);
   m_cpInspectors->AddEvents(Outlook::DIID_InspectorsEvents);
-  m_cpNameSpace->AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpSession); });
+  // Without a logged-on profile the namespace has no MAPI session.
+  m_cpNameSpace->AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) {
+    return SetObject(call.pResult, m_options.bOffline ? nullptr : m_cpSession.Get());
+  });
   AddAccounts();
   m_cpNameSpace->AddMember(L"CurrentProfileName", 0xFAD5,
                            [](SCall& call) { return SetBstr(call.pResult, L"Outlook"); });
@@ -543,10 +557,15 @@ HRESULT COutlook::Start() {
   ForEachAddIn("OnAddInsUpdate", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
     return pAddIn->OnAddInsUpdate(ppsaCustom);
   });
-  ForEachAddIn("OnStartupComplete", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
-    return pAddIn->OnStartupComplete(ppsaCustom);
-  });
+  ForEachAddIn(
+      "OnStartupComplete",
+      [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) { return pAddIn->OnStartupComplete(ppsaCustom); },
+      &SStartupCost::dStartupCompleteMs);
   Log(L"Event Startup " + HresultText(Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Startup)));
+  // Other programs reach the running Outlook through the running object table.
+  hr = RegisterActiveObject(static_cast<IDispatch*>(this), Outlook::CLSID_Application, ACTIVEOBJECT_STRONG,
+                            &m_dwActiveObject);
+  if (FAILED(hr)) Log(L"RegisterActiveObject " + HresultText(hr));
   return S_OK;
 }
 
@@ -554,6 +573,7 @@ HRESULT COutlook::Quit() {
   if (!m_bStarted) return S_OK;
   m_bStarted = false;
   Log(L"Quit Outlook");
+  if (m_dwActiveObject) RevokeActiveObject(std::exchange(m_dwActiveObject, 0), nullptr);
   while (!m_cpInspectors->m_items.empty()) {
     CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard, false);
   }
@@ -567,12 +587,7 @@ HRESULT COutlook::Quit() {
   ForEachAddIn("OnDisconnection", [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) {
     return pAddIn->OnDisconnection(Office::ext_dm_HostShutdown, ppsaCustom);
   });
-  for (SAddIn& addIn : m_addIns) {
-    addIn.cpComAddIn->m_bConnect = false;
-    addIn.cpComAddIn->m_cpObject.Release();
-    addIn.cpObject.Release();
-    addIn.ribbons.clear();
-  }
+  for (SAddIn& addIn : m_addIns) ReleaseAddIn(addIn);
   m_cpExplorers->m_items.clear();
   m_pActiveWindow = nullptr;
   m_mailItems.clear();
@@ -605,34 +620,119 @@ void COutlook::LoadAddIns() {
   }
   RegCloseKey(hKey);
 
-  for (const auto& [wsProgId, wsDescription] : candidates) {
-    CLSID clsid;
-    HRESULT hr = CLSIDFromProgID(wsProgId.c_str(), &clsid);
-    CComPtr<Office::IDTExtensibility2> cpAddIn;
-    if (SUCCEEDED(hr)) {
-      hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, Office::IID_IDTExtensibility2,
-                            reinterpret_cast<void**>(&cpAddIn));
-    }
-    if (FAILED(hr)) {
-      Log(L"Load failed " + wsProgId + L" " + HresultText(hr));
-      continue;
-    }
-    SAddIn addIn;
-    addIn.cpComAddIn.Attach(new CComAddIn(wsProgId, clsid, wsDescription));
-    addIn.cpObject = cpAddIn.Get();
-    m_cpComAddIns->m_items.push_back(addIn.cpComAddIn.Get());
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    hr = cpAddIn->OnConnection(this, Office::ext_cm_Startup, addIn.cpComAddIn, &psaCustom);
-    SafeArrayDestroy(psaCustom);
-    Log(L"OnConnection " + wsProgId + L" " + HresultText(hr));
-    // An add-in that fails to connect stays listed but is not connected.
-    addIn.cpComAddIn->m_bConnect = SUCCEEDED(hr);
-    if (FAILED(hr)) addIn.cpObject.Release();
-    m_addIns.push_back(std::move(addIn));
-  }
+  for (const auto& [wsProgId, wsDescription] : candidates)
+    ConnectAddIn(wsProgId, wsDescription, Office::ext_cm_Startup);
 }
 
-void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn) {
+HRESULT COutlook::ConnectAddIn(const std::wstring& wsProgId, const std::wstring& wsDescription,
+                               Office::ext_ConnectMode connectMode) {
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(wsProgId.c_str(), &clsid);
+  CComPtr<Office::IDTExtensibility2> cpAddIn;
+  if (SUCCEEDED(hr)) {
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, Office::IID_IDTExtensibility2,
+                          reinterpret_cast<void**>(&cpAddIn));
+  }
+  if (FAILED(hr)) {
+    Log(L"Load failed " + wsProgId + L" " + HresultText(hr));
+    return hr;
+  }
+  // A listed add-in that is loaded again keeps its COMAddIns entry.
+  SAddIn* pAddIn = nullptr;
+  for (SAddIn& addIn : m_addIns) {
+    if (!lstrcmpiW(addIn.cpComAddIn->m_wsProgId.c_str(), wsProgId.c_str())) pAddIn = &addIn;
+  }
+  if (!pAddIn) {
+    pAddIn = &m_addIns.emplace_back();
+    pAddIn->cpComAddIn.Attach(new CComAddIn(wsProgId, clsid, wsDescription));
+    m_cpComAddIns->m_items.push_back(pAddIn->cpComAddIn.Get());
+  }
+  pAddIn->cpObject = cpAddIn.Get();
+  SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  LARGE_INTEGER liStart;
+  QueryPerformanceCounter(&liStart);
+  hr = cpAddIn->OnConnection(this, connectMode, pAddIn->cpComAddIn, &psaCustom);
+  pAddIn->cost.dConnectionMs = Milliseconds(liStart);
+  SafeArrayDestroy(psaCustom);
+  Log(L"OnConnection " + wsProgId + L" " + HresultText(hr));
+  // An add-in that fails to connect stays listed but is not connected.
+  pAddIn->cpComAddIn->m_bConnect = SUCCEEDED(hr);
+  if (FAILED(hr)) pAddIn->cpObject.Release();
+  return hr;
+}
+
+void COutlook::ReleaseAddIn(SAddIn& addIn) {
+  addIn.cpComAddIn->m_bConnect = false;
+  addIn.cpComAddIn->m_cpObject.Release();
+  addIn.cpObject.Release();
+  addIn.ribbons.clear();
+}
+
+HRESULT COutlook::LoadAddIn(const std::wstring& wsProgId) {
+  if (!m_bStarted) return E_UNEXPECTED;
+  const CComAddIn* pListed = FindAddIn(wsProgId);
+  if (pListed && pListed->m_bConnect) return S_FALSE;
+  const HRESULT hr = ConnectAddIn(wsProgId, pListed ? pListed->m_wsDescription : wsProgId, Office::ext_cm_AfterStartup);
+  // Ribbons of windows already open are asked for now.
+  if (SUCCEEDED(hr) && MajorVersion() >= 14 && Explorer()) ShowRibbons(L"Microsoft.Outlook.Explorer", Explorer());
+  return hr;
+}
+
+HRESULT COutlook::UnloadAddIn(const std::wstring& wsProgId) {
+  for (SAddIn& addIn : m_addIns) {
+    if (lstrcmpiW(addIn.cpComAddIn->m_wsProgId.c_str(), wsProgId.c_str()) || !addIn.cpObject) continue;
+    CComPtr<Office::IDTExtensibility2> cpAddIn;
+    HRESULT hr = addIn.cpObject->QueryInterface(Office::IID_IDTExtensibility2, reinterpret_cast<void**>(&cpAddIn));
+    if (SUCCEEDED(hr)) {
+      SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+      hr = cpAddIn->OnDisconnection(Office::ext_dm_UserClosed, &psaCustom);
+      SafeArrayDestroy(psaCustom);
+    }
+    Log(L"OnDisconnection " + wsProgId + L" " + HresultText(hr) + L" (unloaded by the user)");
+    cpAddIn.Release();
+    ReleaseAddIn(addIn);
+    return hr;
+  }
+  return DISP_E_BADINDEX;
+}
+
+size_t COutlook::SinkCount(const std::wstring& wsSource) const {
+  if (wsSource == L"application") return CDispatch::SinkCount(Outlook::DIID_ApplicationEvents_11);
+  if (wsSource == L"explorers") return m_cpExplorers->SinkCount(Outlook::DIID_ExplorersEvents);
+  if (wsSource == L"inspectors") return m_cpInspectors->SinkCount(Outlook::DIID_InspectorsEvents);
+  return 0;
+}
+
+bool COutlook::StartupCost(const std::wstring& wsProgId, SStartupCost* pCost) const {
+  for (const SAddIn& addIn : m_addIns) {
+    if (lstrcmpiW(addIn.cpComAddIn->m_wsProgId.c_str(), wsProgId.c_str())) continue;
+    *pCost = addIn.cost;
+    return true;
+  }
+  return false;
+}
+
+std::wstring COutlook::SafeSenders() const {
+  const PropMap& props = m_spProfile->Section(kSafeSendersSection)->m_props;
+  auto it = props.find(PROP_ID(kSafeSendersTag));
+  return it == props.end() ? std::wstring() : PropText(it->second);
+}
+
+void COutlook::AddSafeSender(const std::wstring& wsEntry) {
+  const std::wstring wsList = SafeSenders();
+  m_spProfile->Section(kSafeSendersSection)->m_props[PROP_ID(kSafeSendersTag)] =
+      MakeUnicodeProp(kSafeSendersTag, wsList.empty() ? wsEntry : wsList + L";" + wsEntry);
+  m_spProfile->Save();
+}
+
+LONG COutlook::ServiceConfigured(const std::string& sName) const {
+  for (const CProfile::SService& service : m_spProfile->m_services) {
+    if (service.sName == sName) return static_cast<LONG>(service.ulConfigured);
+  }
+  return -1;
+}
+
+void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost) {
   for (SAddIn& addIn : m_addIns) {
     CComPtr<Office::IDTExtensibility2> cpAddIn;
     if (!addIn.cpObject ||
@@ -641,7 +741,10 @@ void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn) {
     }
     // Each call gets an empty custom array, as Office passes.
     SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    LARGE_INTEGER liStart;
+    QueryPerformanceCounter(&liStart);
     const HRESULT hr = fn(cpAddIn, &psaCustom);
+    if (pCost) addIn.cost.*pCost = Milliseconds(liStart);
     SafeArrayDestroy(psaCustom);
     Log(std::wstring(szMethod, szMethod + strlen(szMethod)) + L" " + addIn.cpComAddIn->m_wsProgId + L" " +
         HresultText(hr));
@@ -680,7 +783,7 @@ void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
     if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) continue;
     for (SXmlElement& element : elements) {
       if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
-        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId));
+        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId + L" " + wsRibbonId));
         CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
         InvokeCallback(addIn, element.attributes[L"onLoad"], {varUI}, nullptr);
       } else if (element.attributes.count(L"id")) {
@@ -998,6 +1101,8 @@ HRESULT COutlook::SendItem(IMessage* pMessage) {
 
 HRESULT COutlook::ExecuteMso(const std::wstring& wsIdMso) {
   Log(L"ExecuteMso " + wsIdMso);
+  // CommandBars.ExecuteMso came with Office 2007.
+  if (MajorVersion() < 12) return DISP_E_MEMBERNOTFOUND;
   CInspector* pInspector = ActiveInspector();
   if (wsIdMso != L"SendItem") return E_INVALIDARG;
   return pInspector ? SendItem(pInspector->Message()) : E_FAIL;

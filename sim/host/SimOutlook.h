@@ -24,6 +24,13 @@ struct SOutlookOptions {
   // The profile's mail accounts, the default one first.
   std::vector<SMailAccount> accounts = {{L"user@example.com", L"user@example.com", L"Sim User", L""}};
   std::vector<std::wstring> onlyAddIns;  // ProgIDs to load; empty: every add-in set to load
+  bool bOffline = false;                 // no profile logged on: the namespace has no MAPI session
+};
+
+// What an add-in's connection and start-up completion took, as Outlook's resiliency check times them.
+struct SStartupCost {
+  double dConnectionMs = 0;
+  double dStartupCompleteMs = 0;
 };
 
 class CExplorer;
@@ -48,6 +55,20 @@ class COutlook final : public CDispatch {
   HRESULT Start();
   // Shut-down as Outlook does it; safe to call twice.
   HRESULT Quit();
+  // Connects an add-in of the machine's list while Outlook runs (ext_cm_AfterStartup), as the
+  // add-in dialog does; and unloads one (ext_dm_UserClosed), releasing it.
+  HRESULT LoadAddIn(const std::wstring& wsProgId);
+  HRESULT UnloadAddIn(const std::wstring& wsProgId);
+  // A profile is logged on after a start without one.
+  void Logon() { m_options.bOffline = false; }
+  // Sinks advised on "application", "explorers" or "inspectors".
+  size_t SinkCount(const std::wstring& wsSource) const;
+  bool StartupCost(const std::wstring& wsProgId, SStartupCost* pCost) const;
+  // The profile's safe-senders list as Outlook stores it (entries joined with ";"); an entry the user adds.
+  std::wstring SafeSenders() const;
+  void AddSafeSender(const std::wstring& wsEntry);
+  // How often the profile's service of that name was configured; -1 when it is not in the profile.
+  LONG ServiceConfigured(const std::string& sName) const;
   // Whether the object model asked to quit: Outlook quits once the caller has returned.
   bool QuitRequested() const { return m_bQuitRequested; }
 
@@ -111,6 +132,7 @@ class COutlook final : public CDispatch {
     CComPtr<CComAddIn> cpComAddIn;
     CComPtr<IDispatch> cpObject;
     std::map<std::wstring, SRibbon> ribbons;  // by ribbon id; an empty one when the add-in has none
+    SStartupCost cost;
   };
 
   void AddAccounts();
@@ -118,8 +140,11 @@ class COutlook final : public CDispatch {
   CWindowObject* Topmost(std::initializer_list<CCollection*> lists) const;
   IUnknown* OpenEntry(const std::vector<BYTE>& entryId, ULONG* pulType);
   void LoadAddIns();
+  HRESULT ConnectAddIn(const std::wstring& wsProgId, const std::wstring& wsDescription,
+                       Office::ext_ConnectMode connectMode);
+  void ReleaseAddIn(SAddIn& addIn);
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
-  void ForEachAddIn(const char* szMethod, const AddInCall& fn);
+  void ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost = nullptr);
   void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
   HRESULT InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
   const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);
@@ -145,6 +170,7 @@ class COutlook final : public CDispatch {
   std::vector<SAddIn> m_addIns;
   bool m_bStarted = false;
   bool m_bQuitRequested = false;
+  DWORD m_dwActiveObject = 0;  // registration in the running object table
 };
 
 class CWindowObject : public CDispatch {

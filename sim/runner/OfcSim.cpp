@@ -1,8 +1,13 @@
 // ofcsim: plays a scenario script against the simulated Outlook.
-// Usage: ofcsim [--register DLL]... [--only PROGID]... SCRIPT
+// Usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] SCRIPT
 //   --register  registers an add-in DLL for the run (DllRegisterServer) and removes it afterwards
 //   --only      loads only the add-ins of these ProgIDs
+//   --profile   keeps the MAPI profile in FILE (kept afterwards) instead of a temporary file
+//   --log       appends what the run prints to FILE
+// Started without arguments, as Outlook is started again after a restart, it takes the arguments
+// that a scenario's "relaunch" step left in HKCU\Software\OfficeSim (once).
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -25,19 +30,45 @@ HRESULT CallExport(HMODULE hModule, const char* szName) {
   return pfn ? pfn() : E_NOINTERFACE;
 }
 
+// The arguments a scenario left for the next start without arguments; the value is used once.
+std::vector<std::wstring> RelaunchArguments() {
+  wchar_t wszLine[2048] = {};
+  DWORD cbLine = sizeof wszLine - sizeof(wchar_t);
+  std::vector<std::wstring> args;
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", L"RelaunchArguments", RRF_RT_REG_SZ, nullptr, wszLine,
+                   &cbLine) != ERROR_SUCCESS) {
+    return args;
+  }
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", L"RelaunchArguments");
+  int cArgs = 0;
+  wchar_t** ppArgs = CommandLineToArgvW((std::wstring(L"ofcsim ") + wszLine).c_str(), &cArgs);
+  for (int i = 0; ppArgs && i < cArgs; ++i) args.push_back(ppArgs[i]);
+  LocalFree(ppArgs);
+  return args;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> args(argv, argv + argc);
+  if (argc == 1) args = RelaunchArguments();
+  argc = static_cast<int>(args.size());
   Sim::SOutlookOptions options;
   std::vector<HMODULE> registered;
   std::wstring wsScript;
   int iResult = 0;
+  bool bLog = false;
   for (int i = 1; i < argc && !iResult; ++i) {
-    const std::wstring wsArg = argv[i];
+    const std::wstring wsArg = args[i];
     if (wsArg == L"--only" && i + 1 < argc) {
-      options.onlyAddIns.push_back(argv[++i]);
+      options.onlyAddIns.push_back(args[++i]);
+    } else if (wsArg == L"--profile" && i + 1 < argc) {
+      options.wsProfilePath = WindowsPath(args[++i]);
+    } else if (wsArg == L"--log" && i + 1 < argc) {
+      bLog = true;
+      if (!_wfreopen(WindowsPath(args[++i]).c_str(), L"a", stdout)) iResult = 2;
     } else if (wsArg == L"--register" && i + 1 < argc) {
-      const std::wstring wsDll = WindowsPath(argv[++i]);
+      const std::wstring wsDll = WindowsPath(args[++i]);
       HMODULE hModule = LoadLibraryW(wsDll.c_str());
       const HRESULT hr = hModule ? CallExport(hModule, "DllRegisterServer") : HRESULT_FROM_WIN32(GetLastError());
       if (hModule) registered.push_back(hModule);
@@ -49,7 +80,7 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (wsScript.empty() || iResult) {
-    fwprintf(stderr, L"usage: ofcsim [--register DLL]... [--only PROGID]... SCRIPT\n");
+    fwprintf(stderr, L"usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] SCRIPT\n");
     iResult = 2;
   }
   if (!iResult && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
@@ -60,5 +91,7 @@ int wmain(int argc, wchar_t** argv) {
     CallExport(hModule, "DllUnregisterServer");
     FreeLibrary(hModule);
   }
+  // Whoever waits for a run that nobody started by hand reads its end here.
+  if (bLog) printf("ofcsim: exit code %d\n", iResult), fflush(stdout);
   return iResult;
 }

@@ -2,6 +2,7 @@
 
 #include <mapiutil.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -13,9 +14,41 @@ namespace Sim {
 namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
-const std::map<std::wstring, size_t> kTextSteps = {{L"receive", 1}, {L"type", 2}, {L"press", 2}, {L"account", 2}};
+const std::map<std::wstring, size_t> kTextSteps = {
+    {L"receive", 1}, {L"type", 2}, {L"press", 2}, {L"account", 2}, {L"run", 1}, {L"relaunch", 1}, {L"safesender", 1}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}};
+    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}};
+
+// Where a runner started without arguments finds the arguments of its next run.
+constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
+constexpr wchar_t kRelaunchValue[] = L"RelaunchArguments";
+
+// An idle Outlook uses far less processor time than this share of the time that passes.
+constexpr double kIdleCpuShare = 0.1;
+
+ULONGLONG ProcessCpuTime() {
+  FILETIME ftCreation, ftExit, ftKernel, ftUser;
+  if (!GetProcessTimes(GetCurrentProcess(), &ftCreation, &ftExit, &ftKernel, &ftUser)) return 0;
+  return (static_cast<ULONGLONG>(ftKernel.dwHighDateTime) << 32 | ftKernel.dwLowDateTime) +
+         (static_cast<ULONGLONG>(ftUser.dwHighDateTime) << 32 | ftUser.dwLowDateTime);
+}
+
+// Runs the thread's messages until the handle is signalled or the time is up; false when it timed out.
+bool PumpUntil(HANDLE hHandle, DWORD dwMilliseconds) {
+  const ULONGLONG ullEnd = GetTickCount64() + dwMilliseconds;
+  for (;;) {
+    const ULONGLONG ullNow = GetTickCount64();
+    if (ullNow >= ullEnd) return false;
+    const DWORD dwWait = MsgWaitForMultipleObjects(hHandle ? 1 : 0, hHandle ? &hHandle : nullptr, FALSE,
+                                                   static_cast<DWORD>(ullEnd - ullNow), QS_ALLINPUT);
+    if (hHandle && dwWait == WAIT_OBJECT_0) return true;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
 
 std::wstring Widen(const std::string& s) {
   std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
@@ -80,9 +113,11 @@ void Print(const std::wstring& ws) {
 CScenario::CScenario(std::wstring wsFile, SOutlookOptions options)
     : m_wsFile(std::move(wsFile)), m_options(std::move(options)), m_pAnswerer(std::make_unique<CDialogAnswerer>()) {
   wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
+  if (!m_options.wsProfilePath.empty()) return;
   GetTempPathW(MAX_PATH, wszFolder);
   GetTempFileNameW(wszFolder, L"olp", 0, wszFile);
   m_options.wsProfilePath = wszFile;
+  m_bTemporaryProfile = true;
   DeleteFileW(wszFile);
 }
 
@@ -91,7 +126,7 @@ CScenario::~CScenario() {
   m_published.clear();
   m_cpItem.Release();
   m_cpOutlook.Release();
-  DeleteFileW(m_options.wsProfilePath.c_str());
+  if (m_bTemporaryProfile) DeleteFileW(m_options.wsProfilePath.c_str());
 }
 
 int CScenario::Run() {
@@ -150,10 +185,30 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     m_pAnswerer->Arm(ButtonId(words[1]));
     return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
   }
+  if (wsVerb == L"relaunch" && cArgs == 1) {
+    const LSTATUS ls = RegSetKeyValueW(HKEY_CURRENT_USER, kRunnerKey, kRelaunchValue, REG_SZ, words[1].c_str(),
+                                       static_cast<DWORD>((words[1].size() + 1) * sizeof(wchar_t)));
+    return HRESULT_FROM_WIN32(ls);
+  }
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
   COutlook* pOutlook = m_cpOutlook;
   if (wsVerb == L"quit" && !cArgs) {
     QuitOutlook();
+    return S_OK;
+  }
+  if (wsVerb == L"wait" && cArgs == 1) {
+    Wait(_wtoi(words[1].c_str()));
+    return S_OK;
+  }
+  if (wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
+  if (wsVerb == L"load" && cArgs == 1) return pOutlook->LoadAddIn(words[1]);
+  if (wsVerb == L"unload" && cArgs == 1) return pOutlook->UnloadAddIn(words[1]);
+  if (wsVerb == L"logon" && !cArgs) {
+    pOutlook->Logon();
+    return S_OK;
+  }
+  if (wsVerb == L"safesender" && cArgs == 1) {
+    pOutlook->AddSafeSender(words[1]);
     return S_OK;
   }
   if (wsVerb == L"receive" && cArgs == 1) return pOutlook->AddReceived(words[1], nullptr);
@@ -248,8 +303,13 @@ HRESULT CScenario::Start(const Words& words, std::wstring* pwsDetail) {
   if (lMajor < 10 || lMajor > 16) return *pwsDetail = L"versions 10 to 16", E_INVALIDARG;
   options.wsVersion = words[1].find(L'.') == std::wstring::npos ? words[1] + L".0.0.0" : words[1];
   for (size_t i = 2; i < words.size(); ++i) {
-    if (words[i] != L"wordmail") return *pwsDetail = L"unknown option " + words[i], E_INVALIDARG;
-    options.bWordMail = true;
+    if (words[i] == L"wordmail") {
+      options.bWordMail = true;
+    } else if (words[i] == L"offline") {
+      options.bOffline = true;
+    } else {
+      return *pwsDetail = L"unknown option " + words[i], E_INVALIDARG;
+    }
   }
   m_cpOutlook.Attach(new COutlook(options));
   m_published.clear();
@@ -291,6 +351,12 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     }
     return wsWhat == L"seen" ? (*pwsDetail = L"not seen", E_FAIL) : S_OK;
   }
+  // Sinks are counted after shut-down too: they must be gone by then.
+  if (wsWhat == L"sinks" && cArgs == 2 && m_cpOutlook) {
+    const size_t cSinks = m_cpOutlook->SinkCount(words[2]);
+    *pwsDetail = std::to_wstring(cSinks);
+    return std::to_wstring(cSinks) == words[3] ? S_OK : E_FAIL;
+  }
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
   if (wsWhat == L"property" && cArgs == 3) {
     IDispatch* pTarget = Target(words[2], pwsDetail);
@@ -303,6 +369,16 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = L"\"" + wsValue + L"\"";
     return SUCCEEDED(hr) && wsValue == words[4] ? S_OK : E_FAIL;
   }
+  if (wsWhat == L"service" && cArgs == 2) {
+    const LONG lConfigured = m_cpOutlook->ServiceConfigured(Narrow(words[2]));
+    *pwsDetail = lConfigured < 0 ? L"absent" : L"configured " + std::to_wstring(lConfigured);
+    return (lConfigured < 0 ? L"absent" : std::to_wstring(lConfigured)) == words[3] ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"safesenders" && cArgs == 1) {
+    *pwsDetail = L"\"" + m_cpOutlook->SafeSenders() + L"\"";
+    return m_cpOutlook->SafeSenders() == words[2] ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"idle" && cArgs == 1) return ExpectIdle(_wtoi(words[2].c_str()), pwsDetail);
   if (wsWhat == L"published" && cArgs == 2) {
     const CComAddIn* pAddIn = m_cpOutlook->FindAddIn(words[2]);
     if (!pAddIn) return *pwsDetail = L"not loaded", E_FAIL;
@@ -340,6 +416,76 @@ HRESULT CScenario::Show(std::wstring* pwsDetail) {
   for (; m_cShownRecord < record.size(); ++m_cShownRecord) Print(L"    " + record[m_cShownRecord]);
   *pwsDetail = L"shown above";
   return S_OK;
+}
+
+void CScenario::Wait(DWORD dwMilliseconds) {
+  const ULONGLONG ullEnd = GetTickCount64() + dwMilliseconds;
+  for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd && !m_cpOutlook->QuitRequested();
+       ullNow = GetTickCount64()) {
+    PumpUntil(nullptr, static_cast<DWORD>(std::min<ULONGLONG>(ullEnd - ullNow, 50)));
+  }
+}
+
+HRESULT CScenario::ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail) {
+  const ULONGLONG ullCpuBefore = ProcessCpuTime();
+  const ULONGLONG ullStart = GetTickCount64();
+  Wait(dwMilliseconds);
+  const ULONGLONG ullCpuMs = (ProcessCpuTime() - ullCpuBefore) / 10000;
+  const ULONGLONG ullWallMs = GetTickCount64() - ullStart;
+  *pwsDetail = L"processor time " + std::to_wstring(ullCpuMs) + L" ms in " + std::to_wstring(ullWallMs) + L" ms";
+  return static_cast<double>(ullCpuMs) < kIdleCpuShare * static_cast<double>(ullWallMs) ? S_OK : E_FAIL;
+}
+
+HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail) {
+  std::wstring wsCommand = wsCommandLine;
+  if (wsCommand.size() < 2 || (wsCommand[1] != L':' && wsCommand[0] != L'\\' && wsCommand[0] != L'"')) {
+    wchar_t wszRunner[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, wszRunner, MAX_PATH);
+    const std::wstring wsRunner = wszRunner;
+    const size_t nProgramEnd = std::min(wsCommand.find(L' '), wsCommand.size());
+    wsCommand = L"\"" + wsRunner.substr(0, wsRunner.find_last_of(L'\\') + 1) + wsCommand.substr(0, nProgramEnd) +
+                L"\"" + wsCommand.substr(nProgramEnd);
+  }
+  wchar_t wszFolder[MAX_PATH] = {}, wszOutput[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, wszFolder);
+  GetTempFileNameW(wszFolder, L"run", 0, wszOutput);
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE hOutput = CreateFileW(wszOutput, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  if (hOutput == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = hOutput;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION pi = {};
+  const BOOL bStarted =
+      CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  const DWORD dwError = GetLastError();
+  CloseHandle(hOutput);
+  HRESULT hr = bStarted ? S_OK : HRESULT_FROM_WIN32(dwError);
+  DWORD dwExitCode = 0;
+  if (bStarted) {
+    // Outlook answers the program's calls while it waits for it.
+    if (!PumpUntil(pi.hProcess, 120000)) TerminateProcess(pi.hProcess, 1);
+    GetExitCodeProcess(pi.hProcess, &dwExitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    FILE* pFile = _wfopen(wszOutput, L"rb");
+    std::string sOutput;
+    char sz[1024];
+    for (size_t cb; pFile && (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sOutput.append(sz, cb);
+    if (pFile) fclose(pFile);
+    std::istringstream lines(sOutput);
+    for (std::string sLine; std::getline(lines, sLine);) {
+      if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+      m_cpOutlook->Log(L"run: " + Widen(sLine));
+      *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + Widen(sLine);
+    }
+    *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + std::wstring(L"exit code ") + std::to_wstring(dwExitCode);
+    if (dwExitCode) hr = E_FAIL;
+  }
+  DeleteFileW(wszOutput);
+  return hr;
 }
 
 CWindowObject* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsDetail) {

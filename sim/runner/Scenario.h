@@ -26,6 +26,11 @@ class CScenario {
   HRESULT Start(const Words& words, std::wstring* pwsDetail);
   HRESULT Account(const Words& words, std::wstring* pwsDetail);
   HRESULT Show(std::wstring* pwsDetail);
+  // Lets the thread's timers and windows run for a while; ends early when Outlook is asked to quit.
+  void Wait(DWORD dwMilliseconds);
+  // Runs a program (relative paths from the runner's folder) while Outlook keeps answering calls.
+  HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
+  HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
   IMessage* Item();
@@ -37,6 +42,7 @@ class CScenario {
 
   std::wstring m_wsFile;
   SOutlookOptions m_options;
+  bool m_bTemporaryProfile = false;
   CComPtr<COutlook> m_cpOutlook;
   CComPtr<IMessage> m_cpItem;  // the item composed or opened last
   // The objects the add-ins published, kept so that their records outlive shut-down.

@@ -1,15 +1,34 @@
 #include "outlook/ComposeRibbon.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cwchar>
 
 #include "com/LateBound.h"
 #include "com/Variant.h"
 #include "hosts/Outlook.h"
+#include "mail/AddressBook.h"
+#include "mail/WindowHelpers.h"
+#include "module/MessageBox.h"
+#include "module/Settings.h"
+#include "outlook/DispEventHandler.h"
+#include "outlook/OutlookRestart.h"
+#include "res/StringIds.h"
+#include "suite/VmCertServices.h"
+
+CComposeRibbon* g_pComposeRibbon = nullptr;
 
 namespace {
 
 // Outlook 10 and older are refused; their add-in stays connected but inert.
 constexpr int kOldestOutlook = 11;
+// Outlook 12 dropped the Inspectors sink, 14 the Explorers sink and the command bars.
+constexpr int kFirstWithoutInspectorsSink = 12;
+constexpr int kFirstRibbonsOnly = 14;
+constexpr UINT kRefreshPeriod = 1000;
+constexpr UINT kRestartPeriod = 100;
+constexpr DWORD kWatchThreadExitWait = 2000;
 
 // The class id as COMAddIn.Guid spells it.
 constexpr wchar_t kComposeRibbonGuid[] = L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050}";
@@ -30,6 +49,31 @@ HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** 
   return S_OK;
 }
 
+// Low-integrity programs of the suite may then set the event (no write-up from below).
+void LabelLowIntegrity(HANDLE hEvent, CTraceScope& scope) {
+  OSVERSIONINFOW osvi = {};
+  osvi.dwOSVersionInfoSize = sizeof osvi;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExW(&osvi) || osvi.dwPlatformId != VER_PLATFORM_WIN32_NT || osvi.dwMajorVersion < 6) return;
+#pragma GCC diagnostic pop
+  PSECURITY_DESCRIPTOR pSD = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;LW)", SDDL_REVISION_1, &pSD, nullptr)) {
+    scope.Error("ConvertStringSecurityDescriptorToSecurityDescriptor()", HRESULT_FROM_WIN32(GetLastError()));
+    return;
+  }
+  PACL pSacl = nullptr;
+  BOOL bPresent = FALSE, bDefaulted = FALSE;
+  if (GetSecurityDescriptorSacl(pSD, &bPresent, &pSacl, &bDefaulted) && bPresent) {
+    const DWORD dwErr =
+        SetSecurityInfo(hEvent, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, pSacl);
+    if (dwErr != ERROR_SUCCESS) scope.Error("SetSecurityInfo()", HRESULT_FROM_WIN32(dwErr));
+  }
+  LocalFree(pSD);
+}
+
+void CALLBACK EndWaitApc(ULONG_PTR) {}
+
 }  // namespace
 
 int GetOutlookVersion(IDispatch* pApplication) {
@@ -46,30 +90,54 @@ int GetOutlookVersion(IDispatch* pApplication) {
   return g_nOutlookVersion;
 }
 
-HRESULT CComposeRibbon::GetTypeInfoCount(UINT* pctinfo) {
-  if (!pctinfo) return E_POINTER;
-  *pctinfo = 0;
+CComposeRibbon::CComposeRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {
+  InitializeCriticalSection(&m_csProfile);
+  CRegistryKey key;
+  if (key.Open(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\Applications\\Tessaly", KEY_READ) == ERROR_SUCCESS) {
+    m_nBalloonCount = static_cast<int>(key.ReadDword(kEmailBalloon.wszName, m_nBalloonCount));
+  }
+}
+
+CComposeRibbon::~CComposeRibbon() {
+  FinalRelease();
+  if (m_hCertAddedEvent) CloseHandle(m_hCertAddedEvent);
+  DeleteCriticalSection(&m_csProfile);
+}
+
+HRESULT CComposeRibbon::FinalConstruct() {
+  CTraceScope scope("CComposeRibbon::FinalConstruct");
+  m_hCertAddedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!m_hCertAddedEvent) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    scope.Error("CreateEvent()", hr);
+    return hr;
+  }
+  g_pComposeRibbon = this;
+  m_nRefreshTimer = SetTimer(nullptr, 0, kRefreshPeriod, OnRefreshTimer);
   return S_OK;
 }
 
-HRESULT CComposeRibbon::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo) {
-  if (ppTInfo) *ppTInfo = nullptr;
-  return DISP_E_BADINDEX;
-}
-
-HRESULT CComposeRibbon::GetIDsOfNames(REFIID, LPOLESTR*, UINT cNames, LCID, DISPID* rgDispId) {
-  for (UINT i = 0; rgDispId && i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
-  return DISP_E_UNKNOWNNAME;
-}
-
-HRESULT CComposeRibbon::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  return DISP_E_MEMBERNOTFOUND;
+void CComposeRibbon::FinalRelease() {
+  CTraceScope scope("CComposeRibbon::FinalRelease");
+  if (m_nRefreshTimer) KillTimer(nullptr, std::exchange(m_nRefreshTimer, 0));
+  if (m_nRestartTimer) KillTimer(nullptr, std::exchange(m_nRestartTimer, 0));
+  if (m_hWatchThread) {
+    QueueUserAPC(EndWaitApc, m_hWatchThread, 0);
+    if (WaitForSingleObject(m_hWatchThread, kWatchThreadExitWait) != WAIT_OBJECT_0) {
+      scope.Error("watcher thread did not end", HRESULT_FROM_WIN32(WAIT_TIMEOUT));
+      TerminateThread(m_hWatchThread, 0);
+    }
+    CloseHandle(std::exchange(m_hWatchThread, nullptr));
+  }
+  if (g_pComposeRibbon == this) g_pComposeRibbon = nullptr;
 }
 
 void* CComposeRibbon::FindInterface(REFIID riid) {
-  if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, Office::IID_IDTExtensibility2)) {
-    return static_cast<Office::IDTExtensibility2*>(this);
+  if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IComposeRibbon)) {
+    return static_cast<IComposeRibbon*>(this);
   }
+  if (IsEqualIID(riid, Office::IID_IDTExtensibility2)) return static_cast<Office::IDTExtensibility2*>(this);
+  if (IsEqualIID(riid, Office::IID_IRibbonExtensibility)) return static_cast<Office::IRibbonExtensibility*>(this);
   return nullptr;
 }
 
@@ -92,7 +160,8 @@ void CComposeRibbon::PublishInComAddIns(CTraceScope& scope, IDispatch* pApplicat
     hr = GetObjectProperty(cpAddIns, L"Item", &cpAddIn, {CComVariant(lIndex)});
     if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpAddIn, L"Guid", &varGuid);
     if (SUCCEEDED(hr) && varGuid.vt == VT_BSTR && varGuid.bstrVal && !_wcsicmp(varGuid.bstrVal, kComposeRibbonGuid)) {
-      hr = LateBound::PutProperty(cpAddIn, L"Object", CComVariant(static_cast<IDispatch*>(this)));
+      // Other programs reach SendTrustedContactInvitation through this object.
+      hr = LateBound::PutProperty(cpAddIn, L"Object", CComVariant(static_cast<IComposeRibbon*>(this)));
       break;
     }
   }
@@ -121,16 +190,192 @@ HRESULT CComposeRibbon::OnStartupComplete(SAFEARRAY**) {
     CComPtr<IDispatch> cpApplication;
     HRESULT hr = QueryApplication(scope, &cpApplication);
     if (FAILED(hr)) return hr;
-    if (GetOutlookVersion(cpApplication) < kOldestOutlook) return E_NOTIMPL;
-    CComPtr<IDispatch> cpExplorers;
-    CComPtr<IDispatch> cpInspectors;
-    hr = GetObjectProperty(cpApplication, L"Explorers", &cpExplorers);
-    if (SUCCEEDED(hr)) hr = GetObjectProperty(cpApplication, L"Inspectors", &cpInspectors);
-    return hr;
+    const int nVersion = GetOutlookVersion(cpApplication);
+    if (nVersion < kOldestOutlook) return E_NOTIMPL;
+    hr = InstallSinks(cpApplication, nVersion);
+    if (FAILED(hr)) return hr;
+    if (!m_hWatchThread) m_hWatchThread = CreateThread(nullptr, 0, CertificateWatchThread, this, 0, nullptr);
+    if (!m_hWatchThread) scope.Error("CreateThread()", HRESULT_FROM_WIN32(GetLastError()));
+    return S_OK;
   });
+}
+
+// Command-bar buttons of Outlook 11 to 13 are not part of this build: their windows get no button.
+HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
+  CTraceScope scope("CComposeRibbon::InstallSinks");
+  CComPtr<IDispatch> cpExplorers;
+  CComPtr<IDispatch> cpInspectors;
+  HRESULT hr = GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
+  if (SUCCEEDED(hr)) hr = GetObjectProperty(pApplication, L"Inspectors", &cpInspectors);
+  if (FAILED(hr)) {
+    scope.Error("cpApplication->get_Explorers/get_Inspectors", hr);
+    return hr;
+  }
+  // The sinks hold the add-in until they are disconnected at shut-down.
+  CComPtr<IUnknown> cpSelf(GetControllingUnknown());
+  if (!m_dwAppEventsCookie) {
+    hr = CDispEventHandler::Advise(
+        pApplication, Outlook::DIID_ApplicationEvents_11,
+        [this, cpSelf](DISPID dispid, DISPPARAMS*) { return OnApplicationEvent(dispid); }, &m_dwAppEventsCookie);
+    if (FAILED(hr)) return hr;
+  }
+  // NewExplorer and NewInspector are heard but not yet acted on.
+  const auto ignore = [](DISPID, DISPPARAMS*) { return S_OK; };
+  if (nVersion < kFirstRibbonsOnly && !m_dwExplorersEventsCookie) {
+    hr = CDispEventHandler::Advise(cpExplorers, Outlook::DIID_ExplorersEvents, ignore, &m_dwExplorersEventsCookie);
+    if (FAILED(hr)) return hr;
+  }
+  if (nVersion < kFirstWithoutInspectorsSink && !m_dwInspectorsEventsCookie) {
+    hr = CDispEventHandler::Advise(cpInspectors, Outlook::DIID_InspectorsEvents, ignore, &m_dwInspectorsEventsCookie);
+  }
+  return hr;
+}
+
+HRESULT CComposeRibbon::OnApplicationEvent(DISPID dispid) {
+  if (dispid == Outlook::DISPID_Startup) return OnApplicationStartup();
+  if (dispid == Outlook::DISPID_Quit) return OnApplicationQuit();
+  return S_OK;
 }
 
 HRESULT CComposeRibbon::OnBeginShutdown(SAFEARRAY**) {
   CTraceScope scope("OnBeginShutdown");
+  return GuardComEntry(scope, [&] {
+    CComPtr<IDispatch> cpApplication;
+    if (FAILED(QueryApplication(scope, &cpApplication))) return S_OK;
+    const struct {
+      const wchar_t* wszSource;
+      const IID& iid;
+      DWORD& dwCookie;
+    } sinks[] = {{L"Inspectors", Outlook::DIID_InspectorsEvents, m_dwInspectorsEventsCookie},
+                 {L"Explorers", Outlook::DIID_ExplorersEvents, m_dwExplorersEventsCookie},
+                 {nullptr, Outlook::DIID_ApplicationEvents_11, m_dwAppEventsCookie}};
+    for (const auto& sink : sinks) {
+      if (!sink.dwCookie) continue;
+      CComPtr<IDispatch> cpSource(cpApplication.Get());
+      if (sink.wszSource && FAILED(GetObjectProperty(cpApplication, sink.wszSource, &cpSource))) continue;
+      if (SUCCEEDED(CDispEventHandler::Unadvise(cpSource, sink.iid, sink.dwCookie))) sink.dwCookie = 0;
+    }
+    return S_OK;
+  });
+}
+
+bool CComposeRibbon::IsProfileActive() {
+  CTraceScope scope("CComposeRibbon::IsProfileActive()");
+  // The call right after the first failed check does not look again.
+  if (m_nProfileChecks == 1) {
+    m_nProfileChecks = 2;
+    scope.Message("skipped after the first failed check");
+    return false;
+  }
+  CComPtr<IDispatch> cpApplication;
+  CComPtr<IDispatch> cpNameSpace;
+  CComVariant varMapiObject;
+  HRESULT hr = QueryApplication(scope, &cpApplication);
+  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpApplication, L"Session", &cpNameSpace);
+  if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpNameSpace, L"MAPIOBJECT", &varMapiObject);
+  const bool bActive =
+      SUCCEEDED(hr) && (varMapiObject.vt == VT_UNKNOWN || varMapiObject.vt == VT_DISPATCH) && varMapiObject.punkVal;
+  if (!bActive) {
+    ++m_nProfileChecks;
+    scope.Error("no active profile", FAILED(hr) ? hr : E_POINTER);
+  }
+  return bActive;
+}
+
+HRESULT CComposeRibbon::InitializeProfile() {
+  CTraceScope scope("CComposeRibbon::InitializeProfile()");
+  AddToSafeSenders(m_spApplication, kAuthorityMailDomain);
+  const HWND hwnd = GetActiveWindowHandle(m_spApplication);
+  DWORD dwAdded = 0;
+  const HRESULT hr = RegisterAB(m_spApplication, TRUE, hwnd, &dwAdded);
+  m_bProfileReady = SUCCEEDED(hr) && !dwAdded;
+  if (FAILED(hr)) scope.Error("RegisterAB()", hr);
+  if (!dwAdded) return S_OK;
+  // The new address-book service is seen by Outlook only after a restart.
+  if (VmMessageBox(hwnd, IDS_MSG_RESTART_OUTLOOK, IDS_CAPTION, MB_YESNO | MB_ICONQUESTION) != IDYES) return S_OK;
+  m_nRestartTimer = SetTimer(nullptr, 0, kRestartPeriod, OnRestartTimer);
+  return E_ABORT;
+}
+
+HRESULT CComposeRibbon::OnApplicationStartup() {
+  CTraceScope scope("CComposeRibbon::OnApplicationStartup()");
+  EnterCriticalSection(&m_csProfile);
+  HRESULT hr = S_OK;
+  if (IsProfileActive() && FAILED(InitializeProfile())) hr = E_ABORT;
+  LeaveCriticalSection(&m_csProfile);
+  return hr;
+}
+
+HRESULT CComposeRibbon::OnApplicationQuit() {
+  CTraceScope scope("CComposeRibbon::OnApplicationQuit()");
+  if (m_nRestartTimer) KillTimer(nullptr, std::exchange(m_nRestartTimer, 0));
   return S_OK;
+}
+
+void CALLBACK CComposeRibbon::OnRestartTimer(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_pComposeRibbon) g_pComposeRibbon->RestartOutlookProc();
+}
+
+void CComposeRibbon::RestartOutlookProc() {
+  CTraceScope scope("CComposeRibbon::RestartOutlookProc()");
+  CComPtr<IDispatch> cpApplication;
+  CComPtr<IDispatch> cpExplorer;
+  if (FAILED(QueryApplication(scope, &cpApplication))) return;
+  HRESULT hr = GetObjectProperty(cpApplication, L"ActiveExplorer", &cpExplorer);
+  if (FAILED(hr)) {
+    scope.Error("cpApplication->ActiveExplorer()", hr);
+    return;
+  }
+  const HWND hWndOutlook = UnkToHWnd(cpExplorer);
+  const HWND hWndActive = GetActiveWindow();
+  scope.Message("hWndOutlook = %08X, hWndActive = %08X", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hWndOutlook)),
+                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hWndActive)));
+  // The user is in another window (a message, a dialog): try again on the next tick.
+  if (hWndOutlook != hWndActive) return;
+  StartRestarter();
+  hr = LateBound::Call(cpApplication, L"Quit");
+  if (FAILED(hr)) scope.Error("cpApplication->Quit()", hr);
+}
+
+DWORD WINAPI CComposeRibbon::CertificateWatchThread(LPVOID pvObject) {
+  CTraceScope scope("CertificateWatchThread");
+  auto* pThis = static_cast<CComposeRibbon*>(pvObject);
+  const HANDLE hSignal = CreateEventW(nullptr, TRUE, FALSE, VM_CERT_ADDED_EVENT);
+  if (!hSignal) {
+    scope.Error("CreateEvent()", HRESULT_FROM_WIN32(GetLastError()));
+    return 1;
+  }
+  if (GetLastError() != ERROR_ALREADY_EXISTS) LabelLowIntegrity(hSignal, scope);
+  for (;;) {
+    DWORD dwWait = WaitForSingleObjectEx(hSignal, INFINITE, TRUE);
+    if (dwWait == WAIT_IO_COMPLETION) break;
+    if (dwWait != WAIT_OBJECT_0) continue;
+    SetEvent(pThis->m_hCertAddedEvent);
+    // The named event is manual-reset and set by others: while it stays set, look once a
+    // refresh period instead of waking at once, and signal again only after it was reset.
+    do {
+      dwWait = SleepEx(kRefreshPeriod, TRUE);
+    } while (dwWait != WAIT_IO_COMPLETION && WaitForSingleObject(hSignal, 0) == WAIT_OBJECT_0);
+    if (dwWait == WAIT_IO_COMPLETION) break;
+  }
+  CloseHandle(hSignal);
+  return 0;
+}
+
+void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
+  try {
+    if (g_pComposeRibbon) g_pComposeRibbon->RefreshRibbons();
+  } catch (...) {
+    CTraceScope scope("CComposeRibbon::OnRefreshTimer");
+    scope.Error("", E_UNEXPECTED);
+  }
+}
+
+// Outlook then asks the callbacks again; the certificate request item hides once a certificate exists.
+void CComposeRibbon::RefreshRibbons() {
+  if (WaitForSingleObject(m_hCertAddedEvent, 0) != WAIT_OBJECT_0) return;
+  CTraceScope scope("CComposeRibbon::OnRefreshTimer");
+  if (m_spExplorerRibbonUI) m_spExplorerRibbonUI->Invalidate();
+  if (m_spComposeRibbonUI) m_spComposeRibbonUI->Invalidate();
+  ResetEvent(m_hCertAddedEvent);
 }

@@ -1,18 +1,30 @@
 #pragma once
-// The Outlook add-in: connects to Outlook, publishes itself in COMAddIns and
-// starts according to the Outlook version.
+// The Outlook add-in: connects to Outlook, publishes itself in COMAddIns, installs the event
+// sinks of its Outlook version, prepares the profile at Outlook's start-up, serves the compose
+// and explorer ribbons and refreshes them when the suite signals a new personal certificate.
+#include <ocidl.h>
+
+#include "VmOfcX_h.h"
+#include "hosts/OfficeAddIn.h"
 #include "module/Trace.h"
 #include "outlook/OfficeAddIn.h"
 
 // The major version of _Application.Version, fixed by the first call that reads one; 0 when unknown.
 int GetOutlookVersion(IDispatch* pApplication);
 
-class CComposeRibbon final : public COfficeAddIn {
+// Mail domain of the suite's certificate authority, put on the safe-senders list so that its
+// answers are not taken for junk.
+inline constexpr wchar_t kAuthorityMailDomain[] = L"@ca.tessaly.example";
+
+class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensibility, public IComposeRibbon {
  public:
-  explicit CComposeRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {}
+  explicit CComposeRibbon(IUnknown* pOuter);
+  ~CComposeRibbon() override;
   VM_DELEGATING_IUNKNOWN
 
-  // The dispatch members come with the ribbon callbacks; until then there are none.
+  HRESULT FinalConstruct() override;
+
+  // IDispatch of IComposeRibbon, from the module's type library; Office calls the callbacks by name.
   STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
   STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
   STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
@@ -20,15 +32,69 @@ class CComposeRibbon final : public COfficeAddIn {
   (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
    EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
+  // IDTExtensibility2
   STDMETHOD(OnConnection)
   (IDispatch* pApplication, Office::ext_ConnectMode ConnectMode, IDispatch* pAddInInst, SAFEARRAY** custom) override;
   STDMETHOD(OnStartupComplete)(SAFEARRAY** custom) override;
   STDMETHOD(OnBeginShutdown)(SAFEARRAY** custom) override;
 
+  // IRibbonExtensibility
+  STDMETHOD(GetCustomUI)(BSTR RibbonID, BSTR* RibbonXml) override;
+
+  // IComposeRibbon
+  STDMETHOD(Ribbon_OnLoadExplorer)(IDispatch* pRibbon) override;
+  STDMETHOD(Ribbon_OnLoadCompose)(IDispatch* pRibbon) override;
+  STDMETHOD(Ribbon_OnLoadImage)(BSTR* pbstrImageId, IPictureDisp** ppdispImage) override;
+  STDMETHOD(Ribbon_OnButtonClicked)(IDispatch* pControl) override;
+  STDMETHOD(Ribbon_GetGroupLabel)(IDispatch* pControl, BSTR* pbstrLabel) override;
+  STDMETHOD(Ribbon_GetButtonLabel)(IDispatch* pControl, BSTR* pbstrLabel) override;
+  STDMETHOD(Ribbon_GetMenuItemLabel)(IDispatch* pControl, BSTR* pbstrLabel) override;
+  STDMETHOD(Ribbon_GetMenuItemTip)(IDispatch* pControl, BSTR* pbstrScreentip) override;
+  STDMETHOD(Ribbon_OnMenuItemClicked)(IDispatch* pControl) override;
+  STDMETHOD(Ribbon_GetMenuItemVisible)(IDispatch* pControl, VARIANT_BOOL* pvarfVisible) override;
+  STDMETHOD(SendTrustedContactInvitation)() override;
+
+  bool IsProfileActive();
+  HRESULT InitializeProfile();
+  // Outlook's Startup and Quit events.
+  HRESULT OnApplicationStartup();
+  HRESULT OnApplicationQuit();
+  // Run by the restart timer until Outlook quits.
+  void RestartOutlookProc();
+
  protected:
   void* FindInterface(REFIID riid) override;
 
  private:
+  static void CALLBACK OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD);
+  static void CALLBACK OnRestartTimer(HWND, UINT, UINT_PTR, DWORD);
+  static DWORD WINAPI CertificateWatchThread(LPVOID pvObject);
+
   HRESULT QueryApplication(CTraceScope& scope, IDispatch** ppApplication) const;
   void PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication);
+  HRESULT InstallSinks(IDispatch* pApplication, int nVersion);
+  HRESULT OnApplicationEvent(DISPID dispid);
+  void RefreshRibbons();
+  void FinalRelease();
+  HRESULT LoadTypeInfo();
+  HRESULT StoreRibbonUI(CTraceScope& scope, IDispatch* pRibbon, CComPtr<Office::IRibbonUI>& cpTarget);
+
+  CComPtr<Office::IRibbonUI> m_spComposeRibbonUI;
+  CComPtr<Office::IRibbonUI> m_spExplorerRibbonUI;
+  DWORD m_dwAppEventsCookie = 0;
+  DWORD m_dwExplorersEventsCookie = 0;
+  DWORD m_dwInspectorsEventsCookie = 0;
+  BOOL m_bProfileReady = FALSE;
+  CRITICAL_SECTION m_csProfile;
+  int m_nProfileChecks = 0;
+  UINT_PTR m_nRefreshTimer = 0;
+  UINT_PTR m_nRestartTimer = 0;
+  HANDLE m_hCertAddedEvent = nullptr;
+  HANDLE m_hWatchThread = nullptr;
+  int m_nBalloonCount = 5;
+  int m_nBalloonDelay = 15;
+  CComPtr<ITypeInfo> m_cpTypeInfo;
 };
+
+// The add-in object, for the timer procedures (timers without a window carry no context).
+extern CComposeRibbon* g_pComposeRibbon;

@@ -11,3 +11,7 @@
 #define IDR_SMIMEPOLICY 684
 
 #define IDR_ISOLATION_MANIFEST 2
+
+// Ribbon documents (RT_RCDATA, single-byte text).
+#define IDR_RIBBON_COMPOSE 602
+#define IDR_RIBBON_EXPLORER 607
