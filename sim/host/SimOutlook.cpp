@@ -783,7 +783,7 @@ void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
     if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) continue;
     for (SXmlElement& element : elements) {
       if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
-        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId + L" " + wsRibbonId));
+        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId, wsRibbonId));
         CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
         InvokeCallback(addIn, element.attributes[L"onLoad"], {varUI}, nullptr);
       } else if (element.attributes.count(L"id")) {

@@ -25,8 +25,11 @@ HRESULT CopyText(const std::wstring& ws, BSTR* pbs) {
 
 }  // namespace
 
-CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId)
-    : CDispatchImpl({Office::IID_IRibbonUI}), m_pOutlook(pOutlook), m_wsProgId(std::move(wsProgId)) {
+CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsRibbonId)
+    : CDispatchImpl({Office::IID_IRibbonUI}),
+      m_pOutlook(pOutlook),
+      m_wsProgId(std::move(wsProgId)),
+      m_wsRibbonId(std::move(wsRibbonId)) {
   AddMember(L"Invalidate", 1, [this](SCall&) { return Invalidate(); });
   AddMember(L"InvalidateControl", 2, [this](SCall& call) {
     std::wstring wsId;
@@ -37,7 +40,7 @@ CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId)
 
 STDMETHODIMP CRibbonUI::Invalidate() {
   ++m_ulInvalidations;
-  m_pOutlook->Log(L"Invalidate " + m_wsProgId);
+  m_pOutlook->Log(L"Invalidate " + m_wsProgId + L" " + m_wsRibbonId);
   return S_OK;
 }
 

@@ -13,7 +13,8 @@ class COutlook;
 
 class CRibbonUI final : public CDispatchImpl<Office::IRibbonUI> {
  public:
-  CRibbonUI(COutlook* pOutlook, std::wstring wsProgId);
+  // Invalidate is logged with the ribbon id, since one add-in may have a ribbon in each kind of window.
+  CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsRibbonId);
   STDMETHOD(Invalidate)() override;
   STDMETHOD(InvalidateControl)(BSTR bsControlId) override;
   STDMETHOD(InvalidateControlMso)(BSTR bsControlId) override;
@@ -25,6 +26,7 @@ class CRibbonUI final : public CDispatchImpl<Office::IRibbonUI> {
  private:
   COutlook* m_pOutlook;
   std::wstring m_wsProgId;
+  std::wstring m_wsRibbonId;
 };
 
 class CRibbonControl final : public CDispatchImpl<Office::IRibbonControl> {

@@ -25,6 +25,9 @@ class COutlookTest : public testing::Test {
   }
   Sim::COutlook* Start(Sim::SOutlookOptions options = {}) {
     options.wsProfilePath = m_wsProfile;
+    // The simulator's own add-in only: the module's add-in registered in the prefix asks
+    // questions at start-up that these tests do not answer.
+    if (options.onlyAddIns.empty()) options.onlyAddIns = {L"OfficeSim.TestAddIn"};
     Stop();
     m_cpOutlook.Attach(new Sim::COutlook(options));
     EXPECT_EQ(S_OK, m_cpOutlook->Start());
