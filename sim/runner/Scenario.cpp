@@ -185,6 +185,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     m_pAnswerer->Arm(ButtonId(words[1]));
     return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
   }
+  if (words == Words{L"certificates", L"none"}) return ForgetPersonalCertificates(pwsDetail);
   if (wsVerb == L"relaunch" && cArgs == 1) {
     const LSTATUS ls = RegSetKeyValueW(HKEY_CURRENT_USER, kRunnerKey, kRelaunchValue, REG_SZ, words[1].c_str(),
                                        static_cast<DWORD>((words[1].size() + 1) * sizeof(wchar_t)));
@@ -434,6 +435,14 @@ HRESULT CScenario::ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail) {
   const ULONGLONG ullWallMs = GetTickCount64() - ullStart;
   *pwsDetail = L"processor time " + std::to_wstring(ullCpuMs) + L" ms in " + std::to_wstring(ullWallMs) + L" ms";
   return static_cast<double>(ullCpuMs) < kIdleCpuShare * static_cast<double>(ullWallMs) ? S_OK : E_FAIL;
+}
+
+// Earlier runs in the same prefix may have left the user certificates; a scenario starts without.
+// Wine does not persist deletions from a system store, so the store's registry keys go.
+HRESULT CScenario::ForgetPersonalCertificates(std::wstring* pwsDetail) {
+  const LSTATUS ls = RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\SystemCertificates\\MY\\Certificates");
+  *pwsDetail = ls == ERROR_SUCCESS ? L"removed" : L"there were none";
+  return ls == ERROR_SUCCESS || ls == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(ls);
 }
 
 HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail) {

@@ -29,6 +29,7 @@ class CScenario {
   // Lets the thread's timers and windows run for a while; ends early when Outlook is asked to quit.
   void Wait(DWORD dwMilliseconds);
   // Runs a program (relative paths from the runner's folder) while Outlook keeps answering calls.
+  HRESULT ForgetPersonalCertificates(std::wstring* pwsDetail);
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
