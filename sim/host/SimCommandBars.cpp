@@ -19,23 +19,48 @@ enum : DISPID {
   kBarsFindControl = 0x60030008,
   kBarControls = 0x60040003,
   kBarDelete = 0x60040004,
+  kBarEnabled = 0x60040005,
   kBarName = 0x6004000E,
+  kBarRowIndex = 0x60040015,
   kBarVisible = 0x6004001E,
   kControlsAdd = 0x60030000,
+  kControlBeginGroup = 0x60040000,
   kControlCaption = 0x60040003,
   kControlDelete = 0x60040007,
   kControlExecute = 0x6004000C,
   kControlId = 0x60040013,
+  kControlParameter = 0x6004001D,
   kControlTag = 0x60040023,
+  kControlTooltipText = 0x60040025,
   kControlType = 0x60040028,
   kControlVisible = 0x60040029,
   kPopupControls = 0x60070000,
+  kButtonStyle = 0x6005000A,
 };
+
+// Every button made, so that Click sinks left on deleted ones are still counted.
+std::vector<CComPtr<CCommandBarControl>>& AllButtons() {
+  static std::vector<CComPtr<CCommandBarControl>> s_buttons;
+  return s_buttons;
+}
+
+// An optional argument that is given and true.
+bool ArgTrue(SCall& call, size_t i) {
+  LONG l = 0;
+  return SUCCEEDED(ArgLong(call, i, &l)) && l != 0;
+}
 
 MemberFn TextProperty(std::wstring* pws) {
   return [pws](SCall& call) {
     if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgString(call, call.args.size() - 1, pws);
     return SetBstr(call.pResult, *pws);
+  };
+}
+
+MemberFn LongProperty(LONG* pl) {
+  return [pl](SCall& call) {
+    if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgLong(call, call.args.size() - 1, pl);
+    return SetLong(call.pResult, *pl);
   };
 }
 
@@ -74,17 +99,23 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, 
     AddMember(L"Controls", kPopupControls, [this](SCall& call) { return SetObject(call.pResult, m_cpControls); });
   } else {
     AddEvents(Office::DIID__CommandBarButtonEvents);
+    AddMember(L"Style", kButtonStyle, LongProperty(&m_lStyle));
   }
   AddMember(L"Caption", kControlCaption, TextProperty(&m_wsCaption));
   AddMember(L"Tag", kControlTag, TextProperty(&m_wsTag));
+  AddMember(L"TooltipText", kControlTooltipText, TextProperty(&m_wsTooltip));
+  AddMember(L"Parameter", kControlParameter, TextProperty(&m_wsParameter));
+  AddMember(L"BeginGroup", kControlBeginGroup, BoolProperty(&m_bBeginGroup));
   AddMember(L"Visible", kControlVisible, BoolProperty(&m_bVisible));
   AddMember(L"Type", kControlType, [this](SCall& call) { return SetLong(call.pResult, m_lType); });
   AddMember(L"Id", kControlId, [this](SCall& call) { return SetLong(call.pResult, m_lId); });
   AddMember(L"Execute", kControlExecute, [this](SCall&) { return Execute(); });
   AddMember(L"Delete", kControlDelete, [this](SCall&) {
+    if (!m_pOwner) return E_FAIL;
     std::vector<CComPtr<IDispatch>>& items = m_pOwner->m_items;
     for (auto it = items.begin(); it != items.end(); ++it) {
       if (it->Get() == static_cast<IDispatch*>(this)) {
+        m_pOwner = nullptr;
         items.erase(it);  // the last reference may be the caller's
         return S_OK;
       }
@@ -100,6 +131,23 @@ HRESULT CCommandBarControl::Execute() {
   return FAILED(hr) ? hr : cancelDefault.Cancelled() ? S_FALSE : S_OK;
 }
 
+size_t CCommandBarControl::ClickSinks() {
+  size_t cSinks = 0;
+  for (const auto& cpButton : AllButtons()) cSinks += cpButton->SinkCount(Office::DIID__CommandBarButtonEvents);
+  return cSinks;
+}
+
+std::wstring CCommandBarControl::Describe() const {
+  std::wstring ws = m_bBeginGroup ? L"|" : L"";
+  if (m_cpControls) {
+    ws += m_wsCaption + L"[" + m_cpControls->Describe() + L"]";
+  } else {
+    ws +=
+        (m_wsTag.empty() ? m_wsCaption : m_wsTag) + std::wstring(SinkCount(Office::DIID__CommandBarButtonEvents), L'*');
+  }
+  return m_bTemporary ? ws : ws + L"+kept";
+}
+
 CCommandBarControls::CCommandBarControls() : CCollection({Office::IID_CommandBarControls}) {
   // Add(Type, Id, Parameter, Before, Temporary): buttons and pop-ups.
   AddMember(L"Add", kControlsAdd, [this](SCall& call) {
@@ -107,14 +155,27 @@ CCommandBarControls::CCommandBarControls() : CCollection({Office::IID_CommandBar
     ArgLong(call, 0, &lType);
     ArgLong(call, 1, &lId);
     if (lType != msoControlButton && lType != msoControlPopup) return E_INVALIDARG;
-    return SetObject(call.pResult, static_cast<IDispatch*>(Add(lType, lId)));
+    return SetObject(call.pResult, static_cast<IDispatch*>(Add(lType, lId, ArgTrue(call, 4))));
   });
 }
 
-CCommandBarControl* CCommandBarControls::Add(LONG lType, LONG lId) {
+CCommandBarControls::~CCommandBarControls() {
+  for (IDispatch* pItem : m_items) static_cast<CCommandBarControl*>(pItem)->m_pOwner = nullptr;
+}
+
+CCommandBarControl* CCommandBarControls::Add(LONG lType, LONG lId, bool bTemporary) {
   auto cpControl = MakeObject<CCommandBarControl>(this, lType, lId);
+  cpControl->m_bTemporary = bTemporary;
   m_items.push_back(static_cast<IDispatch*>(cpControl));
+  if (lType == msoControlButton) AllButtons().push_back(cpControl);
   return cpControl;
+}
+
+std::wstring CCommandBarControls::Describe() const {
+  std::wstring ws;
+  for (IDispatch* pItem : m_items)
+    ws += (ws.empty() ? L"" : L" ") + static_cast<CCommandBarControl*>(pItem)->Describe();
+  return ws;
 }
 
 CCommandBarControl* CCommandBarControls::FindId(LONG lId) const {
@@ -159,7 +220,7 @@ CCommandBars::CCommandBars(std::function<HRESULT(const std::wstring&)> executeMs
   AddMember(L"Add", kBarsAdd, [this](SCall& call) {
     std::wstring wsName;
     ArgString(call, 0, &wsName);
-    AddBar(wsName);
+    AddBar(wsName, ArgTrue(call, 3));
     return SetObject(call.pResult, m_bars.back().cpBar);
   });
   AddMember(L"FindControl", kBarsFindControl,
@@ -177,17 +238,23 @@ CCommandBars::CCommandBars(std::function<HRESULT(const std::wstring&)> executeMs
   });
 }
 
-CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName) {
+CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName, bool bTemporary) {
   SBar bar;
   bar.wsName = wsName;
   bar.cpBar.Attach(new CDispatch({Office::IID_CommandBar}));
   bar.cpControls.Attach(new CCommandBarControls());
+  bar.spState = std::make_shared<SBarState>();
+  bar.spState->bTemporary = bTemporary;
   CDispatch* pBar = bar.cpBar;
   CCommandBarControls* pControls = bar.cpControls;
-  auto pVisible = std::make_shared<bool>(true);
+  const std::shared_ptr<SBarState> spState = bar.spState;
   pBar->AddMember(L"Name", kBarName, [wsName](SCall& c) { return SetBstr(c.pResult, wsName); });
   pBar->AddMember(L"Visible", kBarVisible,
-                  [pVisible, visible = BoolProperty(pVisible.get())](SCall& c) { return visible(c); });
+                  [spState, visible = BoolProperty(&spState->bVisible)](SCall& c) { return visible(c); });
+  pBar->AddMember(L"Enabled", kBarEnabled,
+                  [spState, enabled = BoolProperty(&spState->bEnabled)](SCall& c) { return enabled(c); });
+  pBar->AddMember(L"RowIndex", kBarRowIndex,
+                  [spState, row = LongProperty(&spState->lRowIndex)](SCall& c) { return row(c); });
   pBar->AddMember(L"Controls", kBarControls,
                   [pControls](SCall& c) { return SetObject(c.pResult, static_cast<IDispatch*>(pControls)); });
   pBar->AddMember(L"FindControl", 0x60040007,
@@ -204,6 +271,17 @@ CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName) {
   });
   m_bars.push_back(bar);
   return pControls;
+}
+
+std::wstring CCommandBars::DescribeBar(const std::wstring& wsName) const {
+  for (const SBar& bar : m_bars) {
+    if (bar.wsName != wsName) continue;
+    const SBarState& state = *bar.spState;
+    return L"row " + std::to_wstring(state.lRowIndex) + (state.bEnabled ? L" enabled" : L"") +
+           (state.bVisible ? L" visible" : L"") + (state.bTemporary ? L" temporary" : L"") + L":" +
+           (bar.cpControls->m_items.empty() ? L"" : L" " + bar.cpControls->Describe());
+  }
+  return L"absent";
 }
 
 CCommandBarControl* CCommandBars::Find(const std::wstring& wsTagOrCaption) const {

@@ -1,6 +1,7 @@
 #pragma once
 // Office command bars as Outlook's windows offer them to add-ins (before and beside ribbons).
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,22 +17,37 @@ class CCommandBarControl final : public CDispatch {
   CCommandBarControl(CCommandBarControls* pOwner, LONG lType, LONG lId);
   // Raises Click; S_FALSE when a sink cancelled the default action.
   HRESULT Execute();
+  // Click sinks still advised on any button made in this process, deleted ones included.
+  static size_t ClickSinks();
+  // "|" when it begins a group; a button as its tag (else caption) with a "*" per Click sink, a
+  // pop-up as its caption and its controls in brackets; "+kept" when it is not temporary.
+  std::wstring Describe() const;
   std::wstring m_wsCaption;
   std::wstring m_wsTag;
+  std::wstring m_wsTooltip;
+  std::wstring m_wsParameter;
+  LONG m_lStyle = 0;
+  bool m_bBeginGroup = false;
+  bool m_bTemporary = false;
   bool m_bVisible = true;
   LONG m_lType;
   LONG m_lId;                                 // 1 for a custom control, else the built-in command's id
   CComPtr<CCommandBarControls> m_cpControls;  // a pop-up's own controls
 
  private:
-  CCommandBarControls* m_pOwner;  // the collection that holds this control
+  friend class CCommandBarControls;
+  CCommandBarControls* m_pOwner;  // the collection that holds this control; null once that has gone
 };
 
 class CCommandBarControls final : public CCollection {
  public:
   CCommandBarControls();
+  // The controls of a closed window stay with whoever holds them, but can no longer be deleted.
+  ~CCommandBarControls() override;
   // A button or pop-up at the end; lId 1 is a custom control.
-  CCommandBarControl* Add(LONG lType, LONG lId);
+  CCommandBarControl* Add(LONG lType, LONG lId, bool bTemporary = false);
+  // The controls' descriptions, separated by spaces.
+  std::wstring Describe() const;
   // The first control, here or in a pop-up below, whose tag or caption is the text.
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
   // The first visible control of a built-in command, here or in a pop-up below.
@@ -40,17 +56,27 @@ class CCommandBarControls final : public CCollection {
 
 class CCommandBars final : public CDispatch {
  public:
+  struct SBarState {
+    LONG lRowIndex = 0;
+    bool bEnabled = true;
+    bool bVisible = true;
+    bool bTemporary = false;
+  };
   // ExecuteMso is passed to the window that owns the bars.
   explicit CCommandBars(std::function<HRESULT(const std::wstring&)> executeMso);
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
   // A new bar at the end, as CommandBars.Add makes it; its controls.
-  CCommandBarControls* AddBar(const std::wstring& wsName);
+  CCommandBarControls* AddBar(const std::wstring& wsName, bool bTemporary = false);
+  // The bar's state ("row -1 enabled visible temporary:", missing words for false) and its
+  // controls after a space, or "absent".
+  std::wstring DescribeBar(const std::wstring& wsName) const;
 
  private:
   struct SBar {
     std::wstring wsName;
     CComPtr<CDispatch> cpBar;
     CComPtr<CCommandBarControls> cpControls;
+    std::shared_ptr<SBarState> spState;
   };
   std::vector<SBar> m_bars;
 };

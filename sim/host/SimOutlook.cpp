@@ -370,6 +370,8 @@ void* CWindowObject::FindInterface(REFIID riid) {
 CExplorer::CExplorer(COutlook* pOutlook)
     : CWindowObject(pOutlook, Outlook::IID__Explorer, Outlook::DIID_ExplorerEvents_10, kExplorerClass,
                     L"Inbox - Outlook") {
+  // Main windows of Outlook 2010 and later have a ribbon instead.
+  if (pOutlook->MajorVersion() < 14) CommandBars()->AddBar(L"Standard");
   AddMember(L"IsPaneVisible", 0x2203, [this](SCall& call) {
     LONG lPane = 0;
     HRESULT hr = ArgLong(call, 0, &lPane);
@@ -700,6 +702,7 @@ size_t COutlook::SinkCount(const std::wstring& wsSource) const {
   if (wsSource == L"application") return CDispatch::SinkCount(Outlook::DIID_ApplicationEvents_11);
   if (wsSource == L"explorers") return m_cpExplorers->SinkCount(Outlook::DIID_ExplorersEvents);
   if (wsSource == L"inspectors") return m_cpInspectors->SinkCount(Outlook::DIID_InspectorsEvents);
+  if (wsSource == L"buttons") return CCommandBarControl::ClickSinks();
   return 0;
 }
 

@@ -16,8 +16,8 @@ namespace {
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
     {L"receive", 1}, {L"type", 2}, {L"press", 2}, {L"account", 2}, {L"run", 1}, {L"relaunch", 1}, {L"safesender", 1}};
-const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}};
+const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"label", 3},       {L"seen", 1},
+                                                          {L"absent", 1},   {L"safesenders", 1}, {L"bar", 2}};
 
 // Where a runner started without arguments finds the arguments of its next run.
 constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
@@ -388,6 +388,16 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     const bool bPublished = pAddIn->m_cpObject.Get() != nullptr;
     *pwsDetail = bPublished ? L"yes" : L"no";
     return bPublished == bExpected ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"bar" && cArgs == 2) {
+    CWindowObject* pWindow = Window(words[2], pwsDetail);
+    if (!pWindow) return E_INVALIDARG;
+    // The bar's name is the first word of the text, the description the rest.
+    const std::wstring& wsText = words[3];
+    const size_t nSpace = wsText.find(L' ');
+    const std::wstring wsActual = pWindow->CommandBars()->DescribeBar(wsText.substr(0, nSpace));
+    *pwsDetail = L"\"" + wsActual + L"\"";
+    return wsActual == wsText.substr(nSpace + 1) ? S_OK : E_FAIL;
   }
   if ((wsWhat == L"label" || wsWhat == L"visible" || wsWhat == L"enabled") && cArgs == 3) {
     IDispatch* pWindow = Window(words[2], pwsDetail);

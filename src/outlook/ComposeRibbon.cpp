@@ -35,20 +35,6 @@ constexpr wchar_t kComposeRibbonGuid[] = L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050
 
 int g_nOutlookVersion = 0;
 
-// Reads a property holding an object; a null object is E_FAIL.
-HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
-                          std::initializer_list<VARIANT> args = {}) {
-  *ppResult = nullptr;
-  CComVariant var;
-  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var, args);
-  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_DISPATCH);
-  if (FAILED(hr)) return hr;
-  if (!var.pdispVal) return E_FAIL;
-  *ppResult = var.pdispVal;
-  var.pdispVal->AddRef();
-  return S_OK;
-}
-
 // Low-integrity programs of the suite may then set the event (no write-up from below).
 void LabelLowIntegrity(HANDLE hEvent, CTraceScope& scope) {
   OSVERSIONINFOW osvi = {};
@@ -75,6 +61,19 @@ void LabelLowIntegrity(HANDLE hEvent, CTraceScope& scope) {
 void CALLBACK EndWaitApc(ULONG_PTR) {}
 
 }  // namespace
+
+HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
+                          std::initializer_list<VARIANT> args) {
+  *ppResult = nullptr;
+  CComVariant var;
+  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var, args);
+  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_DISPATCH);
+  if (FAILED(hr)) return hr;
+  if (!var.pdispVal) return E_FAIL;
+  *ppResult = var.pdispVal;
+  var.pdispVal->AddRef();
+  return S_OK;
+}
 
 int GetOutlookVersion(IDispatch* pApplication) {
   if (g_nOutlookVersion || !pApplication) return g_nOutlookVersion;
@@ -194,13 +193,28 @@ HRESULT CComposeRibbon::OnStartupComplete(SAFEARRAY**) {
     if (nVersion < kOldestOutlook) return E_NOTIMPL;
     hr = InstallSinks(cpApplication, nVersion);
     if (FAILED(hr)) return hr;
+    if (nVersion < kFirstRibbonsOnly) AddToOpenExplorers(cpApplication);
     if (!m_hWatchThread) m_hWatchThread = CreateThread(nullptr, 0, CertificateWatchThread, this, 0, nullptr);
     if (!m_hWatchThread) scope.Error("CreateThread()", HRESULT_FROM_WIN32(GetLastError()));
     return S_OK;
   });
 }
 
-// Command-bar buttons of Outlook 11 to 13 are not part of this build: their windows get no button.
+// Main windows open before the add-in started get its menu too; failures leave a window without.
+void CComposeRibbon::AddToOpenExplorers(IDispatch* pApplication) {
+  CComPtr<IDispatch> cpExplorers;
+  CComVariant varCount;
+  HRESULT hr = GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
+  if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpExplorers, L"Count", &varCount);
+  if (SUCCEEDED(hr)) hr = varCount.ChangeType(VT_I4);
+  for (LONG lIndex = 1; SUCCEEDED(hr) && lIndex <= varCount.lVal; ++lIndex) {
+    CComPtr<IDispatch> cpExplorer;
+    if (SUCCEEDED(GetObjectProperty(cpExplorers, L"Item", &cpExplorer, {CComVariant(lIndex)}))) {
+      AddCommandBarButton(cpExplorer);
+    }
+  }
+}
+
 HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
   CTraceScope scope("CComposeRibbon::InstallSinks");
   CComPtr<IDispatch> cpExplorers;
@@ -219,14 +233,20 @@ HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
         [this, cpSelf](DISPID dispid, DISPPARAMS*) { return OnApplicationEvent(dispid); }, &m_dwAppEventsCookie);
     if (FAILED(hr)) return hr;
   }
-  // NewExplorer and NewInspector are heard but not yet acted on.
-  const auto ignore = [](DISPID, DISPPARAMS*) { return S_OK; };
+  // NewExplorer and NewInspector (both 0xF001, the window as the only argument) get the command bars.
+  const auto newWindow = [this, cpSelf](DISPID dispid, DISPPARAMS* pParams) -> HRESULT {
+    if (dispid != Outlook::DISPID_NewExplorer) return E_NOTIMPL;
+    if (!pParams || pParams->cArgs < 1) return E_INVALIDARG;
+    const VARIANT& varWindow = pParams->rgvarg[pParams->cArgs - 1];
+    return varWindow.vt == VT_DISPATCH ? AddCommandBarButton(varWindow.pdispVal) : E_INVALIDARG;
+  };
   if (nVersion < kFirstRibbonsOnly && !m_dwExplorersEventsCookie) {
-    hr = CDispEventHandler::Advise(cpExplorers, Outlook::DIID_ExplorersEvents, ignore, &m_dwExplorersEventsCookie);
+    hr = CDispEventHandler::Advise(cpExplorers, Outlook::DIID_ExplorersEvents, newWindow, &m_dwExplorersEventsCookie);
     if (FAILED(hr)) return hr;
   }
   if (nVersion < kFirstWithoutInspectorsSink && !m_dwInspectorsEventsCookie) {
-    hr = CDispEventHandler::Advise(cpInspectors, Outlook::DIID_InspectorsEvents, ignore, &m_dwInspectorsEventsCookie);
+    hr =
+        CDispEventHandler::Advise(cpInspectors, Outlook::DIID_InspectorsEvents, newWindow, &m_dwInspectorsEventsCookie);
   }
   return hr;
 }
@@ -240,6 +260,7 @@ HRESULT CComposeRibbon::OnApplicationEvent(DISPID dispid) {
 HRESULT CComposeRibbon::OnBeginShutdown(SAFEARRAY**) {
   CTraceScope scope("OnBeginShutdown");
   return GuardComEntry(scope, [&] {
+    DeleteCommandBarControls();
     CComPtr<IDispatch> cpApplication;
     if (FAILED(QueryApplication(scope, &cpApplication))) return S_OK;
     const struct {
@@ -371,11 +392,13 @@ void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
-// Outlook then asks the callbacks again; the certificate request item hides once a certificate exists.
+// Outlook then asks the callbacks again and the command-bar menus are made again: the certificate
+// request item goes once a certificate exists.
 void CComposeRibbon::RefreshRibbons() {
   if (WaitForSingleObject(m_hCertAddedEvent, 0) != WAIT_OBJECT_0) return;
   CTraceScope scope("CComposeRibbon::OnRefreshTimer");
   if (m_spExplorerRibbonUI) m_spExplorerRibbonUI->Invalidate();
   if (m_spComposeRibbonUI) m_spComposeRibbonUI->Invalidate();
+  RebuildMenuItems();
   ResetEvent(m_hCertAddedEvent);
 }

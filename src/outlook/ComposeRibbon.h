@@ -4,6 +4,11 @@
 // and explorer ribbons and refreshes them when the suite signals a new personal certificate.
 #include <ocidl.h>
 
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "VmOfcX_h.h"
 #include "hosts/OfficeAddIn.h"
 #include "module/Trace.h"
@@ -15,6 +20,13 @@ int GetOutlookVersion(IDispatch* pApplication);
 // Mail domain of the suite's certificate authority, put on the safe-senders list so that its
 // answers are not taken for junk.
 inline constexpr wchar_t kAuthorityMailDomain[] = L"@ca.tessaly.example";
+
+// Reads a property holding an object; a null object is E_FAIL.
+HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
+                          std::initializer_list<VARIANT> args = {});
+
+// Whether the suite's own-certificate store holds a certificate of the user's.
+bool HasPersonalCertificate();
 
 class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensibility, public IComposeRibbon {
  public:
@@ -62,6 +74,12 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   // Run by the restart timer until Outlook quits.
   void RestartOutlookProc();
 
+  // The command bars of Outlook 11 to 13: the add-in's menu on a main window's Standard bar, its
+  // toolbar with a button and the menu in a compose window.
+  HRESULT AddCommandBarButton(IDispatch* pWindow);
+  HRESULT AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL bCompose);
+  HRESULT OnButtonClick(IDispatch* pButton);
+
  protected:
   void* FindInterface(REFIID riid) override;
 
@@ -73,11 +91,22 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT QueryApplication(CTraceScope& scope, IDispatch** ppApplication) const;
   void PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication);
   HRESULT InstallSinks(IDispatch* pApplication, int nVersion);
+  void AddToOpenExplorers(IDispatch* pApplication);
   HRESULT OnApplicationEvent(DISPID dispid);
   void RefreshRibbons();
   void FinalRelease();
   HRESULT LoadTypeInfo();
   HRESULT StoreRibbonUI(CTraceScope& scope, IDispatch* pRibbon, CComPtr<Office::IRibbonUI>& cpTarget);
+  HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton);
+  HRESULT SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
+                      bool bBeginGroup, DWORD* pdwCookie);
+  void DeleteCommandBarControls();
+  void RebuildMenuItems();
+
+  // Controls in the order they were added, with their click-sink cookies or compose flags.
+  std::vector<std::pair<CComPtr<IDispatch>, DWORD>> m_mapMenuItems;
+  std::vector<std::pair<CComPtr<IDispatch>, bool>> m_mapPopups;
+  std::vector<std::pair<CComPtr<IDispatch>, DWORD>> m_mapButtons;
 
   CComPtr<Office::IRibbonUI> m_spComposeRibbonUI;
   CComPtr<Office::IRibbonUI> m_spExplorerRibbonUI;

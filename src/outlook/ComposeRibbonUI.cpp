@@ -94,8 +94,9 @@ HRESULT LoadRibbonXml(UINT nResource, BSTR* pbstrXml) {
   return S_OK;
 }
 
-// The user has a personal certificate when the suite's own-certificate store holds one; a store
-// that cannot be opened counts as none.
+}  // namespace
+
+// A store that cannot be opened counts as none.
 bool HasPersonalCertificate() {
   CCertLibrary certLib;
   CPersonalStoreScope personalStore(certLib);
@@ -103,8 +104,6 @@ bool HasPersonalCertificate() {
   DWORD dwCount = 0;
   return SUCCEEDED(certLib.CM_EnumMyCerts(0, nullptr, &dwCount)) && dwCount > 0;
 }
-
-}  // namespace
 
 HRESULT CComposeRibbon::LoadTypeInfo() {
   if (m_cpTypeInfo) return S_OK;

@@ -1,0 +1,357 @@
+// The command-bar layer of CComposeRibbon for Outlook 11 to 13, which have no ribbon in the main
+// window (11: none at all): the add-in's menu on the main window's Standard bar, and in compose
+// windows a toolbar of the product's own with the secure-send button and the same menu.
+// Not part of this build: button faces, the button for received messages (message analysis),
+// the per-window explorer and inspector sinks and the WordMail Word-application sink.
+#include <cwchar>
+#include <type_traits>
+
+#include "com/LateBound.h"
+#include "com/Variant.h"
+#include "hosts/Outlook.h"
+#include "mail/WindowHelpers.h"
+#include "module/Branding.h"
+#include "module/ResourceStrings.h"
+#include "outlook/ComposeRibbon.h"
+#include "outlook/DispEventHandler.h"
+#include "res/StringIds.h"
+
+namespace {
+
+// MsoControlType, MsoButtonStyle, MsoBarPosition, MsoBarRow; Click's dispatch id.
+enum : LONG { msoControlButton = 1, msoControlPopup = 10, msoButtonIconAndCaption = 3, msoBarTop = 1 };
+constexpr LONG msoBarRowLast = -1;
+constexpr DISPID kClickDispid = 1;
+constexpr int kLastWordMailOutlook = 11;
+constexpr LONG olEditorWord = 4;
+
+// Captions and super tips by command id; the single button (0 to 3) has no super tip.
+struct SCommandText {
+  UINT nCaption;
+  UINT nTip;
+};
+constexpr SCommandText kCommandTexts[] = {
+    {IDS_SECURE_SEND, 0},
+    {IDS_REGION_ACCEPT, 0},
+    {IDS_REGION_INSTALL, 0},
+    {IDS_REGION_ENROL, 0},
+    {IDS_MENU_REQUEST_CERT, IDS_TIP_REQUEST_CERT},
+    {IDS_MENU_SIGN, IDS_TIP_SIGN},
+    {IDS_MENU_SEAL, IDS_TIP_SEAL},
+    {IDS_MENU_INVITE, IDS_TIP_INVITE},
+    {IDS_MENU_BATCH_INVITE, IDS_TIP_BATCH_INVITE},
+    {IDS_MENU_MANAGE, IDS_TIP_MANAGE},
+    {IDS_MENU_BUDDIES, IDS_TIP_BUDDIES},
+    {IDS_MENU_OPTIONS, IDS_TIP_OPTIONS},
+    {IDS_MENU_HELP, IDS_TIP_HELP},
+};
+constexpr LONG kCommandCount = static_cast<LONG>(sizeof kCommandTexts / sizeof kCommandTexts[0]);
+
+struct SMenuRow {
+  LONG lCommand;
+  bool bBeginGroup;
+  bool bComposeOnly;
+};
+// Without a certificate there is nothing to invite with, but one can be requested.
+constexpr SMenuRow kItemsWithCertificate[] = {{5, true, true},    {6, false, true},  {7, true, false},
+                                              {8, false, false},  {9, true, false},  {10, false, false},
+                                              {11, false, false}, {12, false, false}};
+constexpr SMenuRow kItemsWithoutCertificate[] = {{4, true, false},  {5, true, true},    {6, false, true},
+                                                 {9, true, false},  {10, false, false}, {11, false, false},
+                                                 {12, false, false}};
+
+// A control's Parameter: a fresh GUID that identifies it later.
+std::wstring NewGuidText() {
+  GUID guid = {};
+  wchar_t wsz[40] = {};
+  if (FAILED(CoCreateGuid(&guid)) || !StringFromGUID2(guid, wsz, 40)) return L"";
+  return wsz;
+}
+
+VARIANT MissingArg() {
+  VARIANT var;
+  var.vt = VT_ERROR;
+  var.scode = DISP_E_PARAMNOTFOUND;
+  return var;
+}
+
+// Controls.Add(Type, , , , Temporary:=True).
+HRESULT AddTemporaryControl(CTraceScope& scope, IDispatch* pControls, LONG lType, const char* szCall,
+                            IDispatch** ppControl) {
+  *ppControl = nullptr;
+  CComVariant varControl;
+  HRESULT hr =
+      LateBound::Call(pControls, L"Add",
+                      {CComVariant(lType), MissingArg(), MissingArg(), MissingArg(), CComVariant(true)}, &varControl);
+  if (SUCCEEDED(hr)) hr = varControl.ChangeType(VT_DISPATCH);
+  if (SUCCEEDED(hr) && !varControl.pdispVal) hr = E_FAIL;
+  if (FAILED(hr)) {
+    scope.Error(szCall, hr);
+    return hr;
+  }
+  *ppControl = varControl.pdispVal;
+  (*ppControl)->AddRef();
+  return S_OK;
+}
+
+// Sets properties in order until one fails; the failing one is traced.
+HRESULT PutProperties(CTraceScope& scope, IDispatch* pDisp,
+                      std::initializer_list<std::pair<const wchar_t*, CComVariant>> properties) {
+  for (const auto& [wszName, var] : properties) {
+    const HRESULT hr = LateBound::PutProperty(pDisp, wszName, var);
+    if (FAILED(hr)) {
+      scope.Error("put_property", hr);
+      scope.Message("property %ls", wszName);
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName) {
+  CComVariant var;
+  return SUCCEEDED(LateBound::GetProperty(pDisp, wszName, &var)) && SUCCEEDED(var.ChangeType(VT_BOOL)) &&
+         var.boolVal != VARIANT_FALSE;
+}
+
+bool IsWordMail(IDispatch* pInspector) {
+  if (!pInspector || GetOutlookVersion(nullptr) > kLastWordMailOutlook) return false;
+  CComVariant varEditor;
+  return GetBoolProperty(pInspector, L"IsWordMail") &&
+         SUCCEEDED(LateBound::GetProperty(pInspector, L"EditorType", &varEditor)) &&
+         SUCCEEDED(varEditor.ChangeType(VT_I4)) && varEditor.lVal == olEditorWord;
+}
+
+// Word shares its command bars between its windows: a WordMail inspector's are its document's.
+HRESULT GetInspectorCommandBars(IDispatch* pInspector, IDispatch** ppCommandBars) {
+  if (!IsWordMail(pInspector)) return GetObjectProperty(pInspector, L"CommandBars", ppCommandBars);
+  CComPtr<IDispatch> cpDocument;
+  const HRESULT hr = GetObjectProperty(pInspector, L"WordEditor", &cpDocument);
+  return SUCCEEDED(hr) ? GetObjectProperty(cpDocument, L"CommandBars", ppCommandBars) : hr;
+}
+
+// Deletes the controls from the last one to the first; buttons also lose their click sinks.
+template <class T>
+void DeleteControls(std::vector<std::pair<CComPtr<IDispatch>, T>>& controls) {
+  CTraceScope scope("CComposeRibbon::DeleteControls");
+  while (!controls.empty()) {
+    auto& [cpControl, value] = controls.back();
+    HRESULT hr = LateBound::Call(cpControl, L"Delete");
+    if (FAILED(hr)) scope.Error("cpControl->Delete()", hr);
+    if constexpr (std::is_same_v<T, DWORD>) {
+      hr = CDispEventHandler::Unadvise(cpControl, Office::DIID__CommandBarButtonEvents, value);
+      if (FAILED(hr)) scope.Error("click sink Unadvise()", hr);
+    }
+    controls.pop_back();
+  }
+}
+
+}  // namespace
+
+HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
+  CTraceScope scope("CComposeRibbon::AddCommandBarButton()");
+  if (!pWindow) return E_POINTER;
+  CComPtr<IDispatch> cpCommandBars;
+  CComPtr<IDispatch> cpBar;
+  CComPtr<IDispatch> cpExplorer;
+  HRESULT hr = pWindow->QueryInterface(Outlook::IID__Explorer, reinterpret_cast<void**>(&cpExplorer));
+  if (SUCCEEDED(hr)) {
+    hr = GetObjectProperty(cpExplorer, L"CommandBars", &cpCommandBars);
+    if (FAILED(hr)) {
+      scope.Error("cpExplorer->get_CommandBars()", hr);
+      return hr;
+    }
+    hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
+    if (FAILED(hr)) {
+      scope.Error("cpCommandBars->get_Item(Standard)", hr);
+      return hr;
+    }
+    return AddCommandBarControls(scope, cpBar, false, false);
+  }
+  CComPtr<IDispatch> cpInspector;
+  hr = pWindow->QueryInterface(Outlook::IID__Inspector, reinterpret_cast<void**>(&cpInspector));
+  if (FAILED(hr)) {
+    scope.Error("QueryInterface(__uuidof(Outlook::_Inspector))", hr);
+    return hr;
+  }
+  CComPtr<IDispatch> cpItem;
+  hr = GetCurrentMailItem(cpInspector, &cpItem, nullptr);
+  if (FAILED(hr)) return hr;
+  const bool bWordMail = IsWordMail(cpInspector);
+  const bool bSent = GetBoolProperty(cpItem, L"Sent");
+  scope.Message("This is the %hs editor", bWordMail ? "Word" : "Outlook");
+  scope.Message("The message is %hs", bSent ? "sent" : "not sent");
+  // A received message would show the button when the suite can act on it; telling that is not
+  // part of this build, so its analysis fails and the toolbar stays away.
+  const bool bShow = !bSent;
+  if (bSent) scope.Error("AnalyzeMessage() not available", E_NOTIMPL);
+  hr = GetInspectorCommandBars(cpInspector, &cpCommandBars);
+  if (FAILED(hr)) {
+    scope.Error("Unable to get inspector's command bars!", hr);
+    return hr;
+  }
+  const std::wstring wsName = GetBrandString(IDS_BRAND_SHORT_PRODUCT);
+  hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsName.c_str())});
+  scope.Message("cpCommandBars->get_Item(%ls) = 0x%08lX", wsName.c_str(), static_cast<unsigned long>(hr));
+  if (SUCCEEDED(hr)) {
+    if (!bWordMail) {
+      scope.Error("Command bar already exists", E_UNEXPECTED);
+      return E_UNEXPECTED;
+    }
+    scope.Message("Command bar already exists!");
+    return PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bShow)}, {L"Visible", CComVariant(bShow)}});
+  }
+  if (!bShow) return S_OK;
+  CComVariant varBar;
+  hr = LateBound::Call(cpCommandBars, L"Add",
+                       {CComVariant(wsName.c_str()), CComVariant(LONG{msoBarTop}), MissingArg(), CComVariant(true)},
+                       &varBar);
+  if (SUCCEEDED(hr)) hr = varBar.ChangeType(VT_DISPATCH);
+  if (SUCCEEDED(hr) && !varBar.pdispVal) hr = E_FAIL;
+  if (FAILED(hr)) {
+    scope.Error("cpCommandBars->Add()", hr);
+    return hr;
+  }
+  cpBar = varBar.pdispVal;
+  hr = PutProperties(
+      scope, cpBar,
+      {{L"RowIndex", CComVariant(msoBarRowLast)}, {L"Enabled", CComVariant(true)}, {L"Visible", CComVariant(true)}});
+  return SUCCEEDED(hr) ? AddCommandBarControls(scope, cpBar, true, true) : hr;
+}
+
+HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton) {
+  CComPtr<IDispatch> cpControls;
+  HRESULT hr = GetObjectProperty(pBar, L"Controls", &cpControls);
+  if (FAILED(hr)) {
+    scope.Error("cpCommandBars->get_Controls()", hr);
+    return hr;
+  }
+  const std::wstring wsTip = LoadResourceString(IDS_CAPTION);
+  if (bButton) {
+    CComPtr<IDispatch> cpButton;
+    hr = AddTemporaryControl(scope, cpControls, msoControlButton, "cpControls->Add(Office::msoControlButton)",
+                             &cpButton);
+    DWORD dwCookie = 0;
+    if (SUCCEEDED(hr)) hr = SetUpButton(scope, cpButton, 0, wsTip, false, &dwCookie);
+    if (FAILED(hr)) return hr;
+    m_mapButtons.emplace_back(cpButton, dwCookie);
+  }
+  CComPtr<IDispatch> cpControl;
+  hr = AddTemporaryControl(scope, cpControls, msoControlPopup, "cpControls->Add(Office::msoControlPopup)", &cpControl);
+  if (FAILED(hr)) return hr;
+  CComPtr<IDispatch> cpPopup;
+  hr = cpControl->QueryInterface(Office::IID_CommandBarPopup, reinterpret_cast<void**>(&cpPopup));
+  if (FAILED(hr)) {
+    scope.Error("QueryInterface(__uuidof(Office::CommandBarPopup))", hr);
+    return hr;
+  }
+  hr = PutProperties(scope, cpPopup,
+                     {{L"Caption", CComVariant(LoadResourceString(IDS_GROUP_LABEL).c_str())},
+                      {L"TooltipText", CComVariant(wsTip.c_str())},
+                      {L"BeginGroup", CComVariant(true)}});
+  if (SUCCEEDED(hr)) hr = AddCommandBarButtonItems(cpPopup, bCompose ? VARIANT_TRUE : VARIANT_FALSE);
+  if (SUCCEEDED(hr)) hr = PutProperties(scope, cpPopup, {{L"Parameter", CComVariant(NewGuidText().c_str())}});
+  if (FAILED(hr)) return hr;
+  m_mapPopups.emplace_back(cpPopup, bCompose);
+  return S_OK;
+}
+
+HRESULT CComposeRibbon::AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL bCompose) {
+  CTraceScope scope("CComposeRibbon::AddCommandBarButtonItems()");
+  if (!pPopup) return E_POINTER;
+  CComPtr<IDispatch> cpMenuItems;
+  HRESULT hr = GetObjectProperty(pPopup, L"Controls", &cpMenuItems);
+  if (FAILED(hr)) {
+    scope.Error("pPopup->get_Controls()", hr);
+    return hr;
+  }
+  const bool bCertificate = HasPersonalCertificate();
+  const SMenuRow* pFirst = bCertificate ? std::begin(kItemsWithCertificate) : std::begin(kItemsWithoutCertificate);
+  const SMenuRow* pEnd = bCertificate ? std::end(kItemsWithCertificate) : std::end(kItemsWithoutCertificate);
+  for (const SMenuRow* pRow = pFirst; pRow != pEnd; ++pRow) {
+    if (pRow->bComposeOnly && !bCompose) continue;
+    CComPtr<IDispatch> cpItem;
+    hr = AddTemporaryControl(scope, cpMenuItems, msoControlButton, "cpMenuItems->Add()", &cpItem);
+    DWORD dwCookie = 0;
+    if (SUCCEEDED(hr)) {
+      hr = SetUpButton(scope, cpItem, pRow->lCommand, LoadResourceString(kCommandTexts[pRow->lCommand].nTip),
+                       pRow->bBeginGroup, &dwCookie);
+    }
+    if (FAILED(hr)) return hr;
+    m_mapMenuItems.emplace_back(cpItem, dwCookie);
+  }
+  return S_OK;
+}
+
+HRESULT CComposeRibbon::SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
+                                    bool bBeginGroup, DWORD* pdwCookie) {
+  const std::wstring wsCaption = LoadResourceString(kCommandTexts[lCommand].nCaption);
+  scope.Message("Button text: %ls", wsCaption.c_str());
+  HRESULT hr = PutProperties(scope, pButton,
+                             {{L"Tag", CComVariant(std::to_wstring(lCommand).c_str())},
+                              {L"Style", CComVariant(LONG{msoButtonIconAndCaption})},
+                              {L"Caption", CComVariant(wsCaption.c_str())},
+                              {L"TooltipText", CComVariant(wsTip.c_str())},
+                              {L"BeginGroup", CComVariant(bBeginGroup)}});
+  if (FAILED(hr)) return hr;
+  // The sink holds the add-in until it is disconnected.
+  CComPtr<IUnknown> cpSelf(GetControllingUnknown());
+  hr = CDispEventHandler::Advise(
+      pButton, Office::DIID__CommandBarButtonEvents,
+      [this, cpSelf](DISPID dispid, DISPPARAMS* pParams) -> HRESULT {
+        CTraceScope sink("CButtonEventHandler::Invoke()");
+        sink.Message("dispIdMember = 0x%08X", static_cast<unsigned>(dispid));
+        if (dispid != kClickDispid) return E_NOTIMPL;
+        // Click(Ctrl, CancelDefault): the last declared argument comes first.
+        if (!pParams || pParams->cArgs < 2 || pParams->rgvarg[0].vt != (VT_BOOL | VT_BYREF)) return E_INVALIDARG;
+        VARIANT_BOOL* pbCancelDefault = pParams->rgvarg[0].pboolVal;
+        const VARIANT& varCtrl = pParams->rgvarg[1];
+        if (*pbCancelDefault) return S_OK;
+        HRESULT hrClick = S_OK;
+        if (varCtrl.vt == VT_DISPATCH && varCtrl.pdispVal) {
+          CComPtr<IDispatch> cpButton;
+          hrClick =
+              varCtrl.pdispVal->QueryInterface(Office::IID__CommandBarButton, reinterpret_cast<void**>(&cpButton));
+          if (FAILED(hrClick)) sink.Error("QueryInterface(__uuidof(Office::_CommandBarButton))", hrClick);
+          if (SUCCEEDED(hrClick)) hrClick = OnButtonClick(cpButton);
+        }
+        *pbCancelDefault = VARIANT_TRUE;
+        return hrClick;
+      },
+      pdwCookie);
+  if (FAILED(hr)) {
+    scope.Error("click sink Advise()", hr);
+    return hr;
+  }
+  return PutProperties(scope, pButton, {{L"Parameter", CComVariant(NewGuidText().c_str())}});
+}
+
+// None of the commands is part of this build yet: each is refused, visibly in the trace.
+HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
+  CTraceScope scope("CComposeRibbon::OnButtonClick()");
+  if (!pButton) return E_POINTER;
+  CComVariant varTag;
+  HRESULT hr = LateBound::GetProperty(pButton, L"Tag", &varTag);
+  if (SUCCEEDED(hr)) hr = varTag.ChangeType(VT_I4);
+  if (FAILED(hr)) {
+    scope.Error("cpButton->get_Tag()", hr);
+    return hr;
+  }
+  scope.Message("command %ld", static_cast<long>(varTag.lVal));
+  if (varTag.lVal < 0 || varTag.lVal >= kCommandCount) return S_OK;
+  scope.Error("command not available", E_NOTIMPL);
+  return E_NOTIMPL;
+}
+
+void CComposeRibbon::DeleteCommandBarControls() {
+  DeleteControls(m_mapMenuItems);
+  DeleteControls(m_mapPopups);
+  DeleteControls(m_mapButtons);
+}
+
+// The menus follow the certificate: items are made again for every popup, in the order of the popups.
+void CComposeRibbon::RebuildMenuItems() {
+  DeleteControls(m_mapMenuItems);
+  for (const auto& [cpPopup, bCompose] : m_mapPopups)
+    AddCommandBarButtonItems(cpPopup, bCompose ? VARIANT_TRUE : VARIANT_FALSE);
+}
