@@ -25,6 +25,7 @@ reg_show 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /reg:64
 "$tools/demo-certs.sh" "$build"
 "$tools/demo-outlook.sh" "$build"
 "$tools/demo-addin.sh" "$build"
+"$tools/demo-documents.sh" "$build"
 
 say "Registered classes (ProgID, class id, server, threading model)"
 for name in "${progids[@]}"; do

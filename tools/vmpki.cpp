@@ -8,6 +8,9 @@
 //   vmpki request EMAIL NAME             an enterprise request; the authority's answer is in
 //                                        its folder, Answers\EMAIL.vmpfx
 //   vmpki add-contact FILE               installs a certificate as a trusted contact
+//   vmpki export EMAIL CERT [KEY]        the user's own certificate of that address (DER) and,
+//                                        for checks by other programs, its private key
+//                                        (CryptoAPI PRIVATEKEYBLOB)
 //   vmpki list                           the user's own certificates and trusted contacts
 #include <windows.h>
 
@@ -122,10 +125,47 @@ HRESULT AddContact(const CCertWorks& lib, const std::wstring& wsFile) {
   return cert ? VM_ENTRY(lib, BM_InstallBuddy)(cert, 0) : LastErrorResult();
 }
 
+// The own certificate of the address and its private key, as the tests outside Windows need them.
+HRESULT Export(const std::wstring& wsEmail, const std::wstring& wsCertFile, const std::wstring* pwsKeyFile) {
+  CCertStore hStore(OpenUserStore(kMyStore));
+  if (!hStore) return LastErrorResult();
+  PCCERT_CONTEXT pCert = nullptr;
+  HRESULT hr = CRYPT_E_NOT_FOUND;
+  while ((pCert = CertEnumCertificatesInStore(hStore, pCert)) != nullptr) {
+    wchar_t wszEmail[256] = {};
+    CertGetNameStringW(pCert, CERT_NAME_EMAIL_TYPE, 0, nullptr, wszEmail, ARRAYSIZE(wszEmail));
+    if (!lstrcmpiW(wszEmail, wsEmail.c_str())) break;
+  }
+  if (pCert)
+    hr = WriteFileBytes(wsCertFile,
+                        std::vector<BYTE>(pCert->pbCertEncoded, pCert->pbCertEncoded + pCert->cbCertEncoded));
+  if (pCert && SUCCEEDED(hr) && pwsKeyFile) {
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hProv = 0;
+    DWORD dwKeySpec = 0;
+    BOOL bFree = FALSE;
+    CCryptKey hKey;
+    std::vector<BYTE> blob;
+    DWORD cbBlob = 0;
+    if (!CryptAcquireCertificatePrivateKey(pCert, 0, nullptr, &hProv, &dwKeySpec, &bFree) ||
+        !CryptGetUserKey(hProv, dwKeySpec, &hKey) || !CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, nullptr, &cbBlob)) {
+      hr = LastErrorResult();
+    } else {
+      blob.resize(cbBlob);
+      hr = CryptExportKey(hKey, 0, PRIVATEKEYBLOB, 0, blob.data(), &cbBlob) ? WriteFileBytes(*pwsKeyFile, blob)
+                                                                            : LastErrorResult();
+    }
+    hKey.Reset();
+    if (bFree) CryptReleaseContext(hProv, 0);
+  }
+  if (pCert) CertFreeCertificateContext(pCert);
+  return hr;
+}
+
 int Usage() {
   fputws(
       L"usage: vmpki authority FOLDER | user EMAIL NAME [--expired] | contact EMAIL NAME FILE |\n"
-      L"             obtain EMAIL NAME | request EMAIL NAME | add-contact FILE | list\n",
+      L"             obtain EMAIL NAME | request EMAIL NAME | add-contact FILE | list |\n"
+      L"             export EMAIL CERT [KEY]\n",
       stderr);
   return 2;
 }
@@ -140,6 +180,8 @@ int wmain(int argc, wchar_t** argv) {
   if (wsCommand == L"user" && (args.size() == 3 || (args.size() == 4 && args[3] == L"--expired")))
     return Report("user", MakeUser(args[1], args[2], args.size() == 4));
   if (wsCommand == L"contact" && args.size() == 4) return Report("contact", MakeContact(args[1], args[2], args[3]));
+  if (wsCommand == L"export" && (args.size() == 3 || args.size() == 4))
+    return Report("export", Export(args[1], args[2], args.size() == 4 ? &args[3] : nullptr));
 
   CCertWorks lib;
   if (!lib.IsLoaded()) return Report("loading VmCertWorks.dll", LastErrorResult());

@@ -207,6 +207,14 @@ class CVariant : public VARIANT {
     vt = VT_BOOL;
     boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
   }
+  explicit CVariant(const std::wstring& ws) {
+    vt = VT_BSTR;
+    bstrVal = SysAllocString(ws.c_str());
+  }
+  explicit CVariant(LONG l) {
+    vt = VT_I4;
+    lVal = l;
+  }
   ~CVariant() { VariantClear(this); }
   CVariant(const CVariant&) = delete;
   CVariant& operator=(const CVariant&) = delete;

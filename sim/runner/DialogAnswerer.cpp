@@ -1,5 +1,10 @@
 #include "DialogAnswerer.h"
 
+#include <algorithm>
+
+#include "UiDriver.h"
+#include "ui/DialogIds.h"
+
 namespace Sim {
 namespace {
 
@@ -67,9 +72,16 @@ void CDialogAnswerer::Arm(int iButton) {
   LeaveCriticalSection(&m_lock);
 }
 
+void CDialogAnswerer::ArmChoice(std::vector<std::wstring> emails) {
+  EnterCriticalSection(&m_lock);
+  m_bChoiceArmed = true;
+  m_chosen = std::move(emails);
+  LeaveCriticalSection(&m_lock);
+}
+
 bool CDialogAnswerer::Armed() {
   EnterCriticalSection(&m_lock);
-  const bool bArmed = m_iArmed != 0;
+  const bool bArmed = m_iArmed != 0 || m_bChoiceArmed;
   LeaveCriticalSection(&m_lock);
   return bArmed;
 }
@@ -99,14 +111,32 @@ void CDialogAnswerer::Watch() {
   }
 }
 
+std::wstring CDialogAnswerer::Choose(HWND hwndList) {
+  std::wstring wsRows;
+  for (int iRow = 0; iRow < UiDriver::ListRowCount(hwndList); ++iRow) {
+    const std::wstring wsEmail = UiDriver::ListText(hwndList, iRow, 1);
+    const bool bWanted = std::find(m_chosen.begin(), m_chosen.end(), wsEmail) != m_chosen.end();
+    if (UiDriver::ListIsChecked(hwndList, iRow) != bWanted) UiDriver::ListClickCheckBox(hwndList, iRow);
+    wsRows += (wsRows.empty() ? L"" : L", ") + wsEmail + (UiDriver::ListIsChecked(hwndList, iRow) ? L" [x]" : L" [ ]");
+  }
+  return wsRows.empty() ? L"no rows" : wsRows;
+}
+
 void CDialogAnswerer::Answer(HWND hwndBox) {
   EnterCriticalSection(&m_lock);
-  const bool bArmed = m_iArmed != 0;
-  const int iButton = bArmed ? m_iArmed : IDCANCEL;
-  m_iArmed = 0;
+  HWND hwndList = GetDlgItem(hwndBox, IDC_RECIPIENT_LIST);
+  const bool bChoice = hwndList && m_bChoiceArmed;
+  const bool bArmed = bChoice || m_iArmed != 0;
+  const int iButton = bChoice ? IDOK : bArmed ? m_iArmed : IDCANCEL;
+  if (bChoice) {
+    m_bChoiceArmed = false;
+  } else {
+    m_iArmed = 0;
+  }
   m_bUnexpected = m_bUnexpected || !bArmed;
-  m_answered.push_back(L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\" -> button " +
-                       std::to_wstring(iButton));
+  const std::wstring wsWhat = bChoice ? L"recipient dialog \"" + WindowText(hwndBox) + L"\": " + Choose(hwndList)
+                                      : L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\"";
+  m_answered.push_back(wsWhat + L" -> button " + std::to_wstring(iButton));
   LeaveCriticalSection(&m_lock);
   // The box runs its own modal loop on the thread that showed it, which handles these messages.
   if (HWND hwndButton = GetDlgItem(hwndBox, iButton)) {

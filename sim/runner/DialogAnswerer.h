@@ -17,6 +17,9 @@ class CDialogAnswerer {
   // The next message box gets the button of this id pressed. Without one, a box is cancelled
   // and reported as unexpected.
   void Arm(int iButton);
+  // The next recipient dialog (a dialog with the recipient list) gets the rows of these e-mail
+  // addresses checked, every other row unchecked, and OK pressed.
+  void ArmChoice(std::vector<std::wstring> emails);
   bool Armed();
   // The boxes answered since the last call, one line each; pbUnexpected tells whether one was not armed for.
   std::vector<std::wstring> TakeAnswered(bool* pbUnexpected);
@@ -25,11 +28,15 @@ class CDialogAnswerer {
   static DWORD WINAPI ThreadProc(void* pv);
   void Watch();
   void Answer(HWND hwndBox);
+  // Checks the armed rows of a recipient list; the record line names every row.
+  std::wstring Choose(HWND hwndList);
 
   CRITICAL_SECTION m_lock;
   HANDLE m_hStop;
   HANDLE m_hThread;
   int m_iArmed = 0;
+  bool m_bChoiceArmed = false;
+  std::vector<std::wstring> m_chosen;
   bool m_bUnexpected = false;
   std::vector<std::wstring> m_answered;
 };

@@ -15,9 +15,10 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1}, {L"type", 2}, {L"press", 2}, {L"account", 2}, {L"run", 1}, {L"relaunch", 1}, {L"safesender", 1}};
-const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"label", 3},       {L"seen", 1},
-                                                          {L"absent", 1},   {L"safesenders", 1}, {L"bar", 2}};
+    {L"receive", 1}, {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},
+    {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1}, {L"saveas", 1}, {L"open", 1}, {L"view", 1}};
+const std::map<std::wstring, size_t> kTextExpectations = {
+    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2}, {L"text", 1}};
 
 // Where a runner started without arguments finds the arguments of its next run.
 constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
@@ -74,13 +75,6 @@ std::vector<std::wstring> Split(const std::wstring& wsLine) {
   return words;
 }
 
-// A value as a scenario writes it: booleans as true/false, everything else as text.
-std::wstring ValueText(VARIANT* pVar) {
-  if (pVar->vt == VT_BOOL) return pVar->boolVal ? L"true" : L"false";
-  if (pVar->vt == VT_DISPATCH || pVar->vt == VT_EMPTY) return pVar->pdispVal ? L"(object)" : L"(nothing)";
-  return SUCCEEDED(VariantChangeType(pVar, pVar, 0, VT_BSTR)) && pVar->bstrVal ? pVar->bstrVal : L"";
-}
-
 bool YesNo(const std::wstring& ws, bool* pb) {
   *pb = ws == L"yes" || ws == L"show" || ws == L"true";
   return *pb || ws == L"no" || ws == L"hide" || ws == L"false";
@@ -110,6 +104,13 @@ void Print(const std::wstring& ws) {
 
 }  // namespace
 
+// A value as a scenario writes it: booleans as true/false, everything else as text.
+std::wstring ValueText(VARIANT* pVar) {
+  if (pVar->vt == VT_BOOL) return pVar->boolVal ? L"true" : L"false";
+  if (pVar->vt == VT_DISPATCH || pVar->vt == VT_EMPTY) return pVar->pdispVal ? L"(object)" : L"(nothing)";
+  return SUCCEEDED(VariantChangeType(pVar, pVar, 0, VT_BSTR)) && pVar->bstrVal ? pVar->bstrVal : L"";
+}
+
 CScenario::CScenario(std::wstring wsFile, SOutlookOptions options)
     : m_wsFile(std::move(wsFile)), m_options(std::move(options)), m_pAnswerer(std::make_unique<CDialogAnswerer>()) {
   wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
@@ -126,6 +127,7 @@ CScenario::~CScenario() {
   m_published.clear();
   m_cpItem.Release();
   m_cpOutlook.Release();
+  m_cpOffice.Release();
   if (m_bTemporaryProfile) DeleteFileW(m_options.wsProfilePath.c_str());
 }
 
@@ -151,7 +153,8 @@ int CScenario::Run() {
     HRESULT hr = Step(Split(wsLine), &wsDetail);
     bool bUnexpected = false;
     for (const std::wstring& wsAnswered : m_pAnswerer->TakeAnswered(&bUnexpected)) {
-      m_cpOutlook ? m_cpOutlook->Log(wsAnswered) : void();
+      if (m_cpOutlook) m_cpOutlook->Log(wsAnswered);
+      if (m_cpOffice) m_cpOffice->Log(wsAnswered);
       wsDetail += (wsDetail.empty() ? L"" : L"; ") + wsAnswered;
     }
     if (SUCCEEDED(hr) && bUnexpected) hr = E_UNEXPECTED, wsDetail += L" (no answer was set)";
@@ -178,9 +181,15 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   const std::wstring& wsVerb = words[0];
   const size_t cArgs = words.size() - 1;
   if (wsVerb == L"start") return Start(words, pwsDetail);
-  if (wsVerb == L"expect") return Expect(words, pwsDetail);
+  if (wsVerb == L"expect") return m_cpOffice ? ExpectDocument(words, pwsDetail) : Expect(words, pwsDetail);
   if (wsVerb == L"show") return Show(pwsDetail);
   if (wsVerb == L"account" && cArgs == 2) return Account(words, pwsDetail);
+  if (wsVerb == L"choose" && cArgs) {
+    std::vector<std::wstring> emails(words.begin() + 1, words.end());
+    if (emails == std::vector<std::wstring>{L"none"}) emails.clear();
+    m_pAnswerer->ArmChoice(emails);
+    return S_OK;
+  }
   if (wsVerb == L"answer" && cArgs == 1) {
     m_pAnswerer->Arm(ButtonId(words[1]));
     return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
@@ -191,6 +200,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
                                        static_cast<DWORD>((words[1].size() + 1) * sizeof(wchar_t)));
     return HRESULT_FROM_WIN32(ls);
   }
+  if (m_cpOffice) return DocumentStep(words, pwsDetail);
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
   COutlook* pOutlook = m_cpOutlook;
   if (wsVerb == L"quit" && !cArgs) {
@@ -297,8 +307,10 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
 }
 
 HRESULT CScenario::Start(const Words& words, std::wstring* pwsDetail) {
-  if (m_cpOutlook && m_cpOutlook->Started()) return *pwsDetail = L"Outlook is running already", E_UNEXPECTED;
+  if ((m_cpOutlook && m_cpOutlook->Started()) || (m_cpOffice && m_cpOffice->Started()))
+    return *pwsDetail = L"an application is running already", E_UNEXPECTED;
   if (words.size() < 2) return *pwsDetail = L"which version?", E_INVALIDARG;
+  if (!iswdigit(words[1][0])) return StartOffice(words, pwsDetail);
   SOutlookOptions options = m_options;
   const LONG lMajor = _wtol(words[1].c_str());
   if (lMajor < 10 || lMajor > 16) return *pwsDetail = L"versions 10 to 16", E_INVALIDARG;
@@ -419,9 +431,10 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
 }
 
 HRESULT CScenario::Show(std::wstring* pwsDetail) {
-  if (m_cpOutlook) {
-    const std::vector<std::wstring>& log = m_cpOutlook->m_log;
-    for (; m_cShownLog < log.size(); ++m_cShownLog) Print(L"    outlook: " + log[m_cShownLog]);
+  if (m_cpOutlook || m_cpOffice) {
+    const std::vector<std::wstring>& log = m_cpOffice ? m_cpOffice->m_log : m_cpOutlook->m_log;
+    const std::wstring wsHost = m_cpOffice ? m_cpOffice->Name() : L"outlook";
+    for (; m_cShownLog < log.size(); ++m_cShownLog) Print(L"    " + wsHost + L": " + log[m_cShownLog]);
   }
   const std::vector<std::wstring> record = AddInRecord();
   for (; m_cShownRecord < record.size(); ++m_cShownRecord) Print(L"    " + record[m_cShownRecord]);
@@ -546,6 +559,7 @@ std::vector<std::wstring> CScenario::AddInRecord() {
 std::vector<std::wstring> CScenario::Record() {
   std::vector<std::wstring> lines;
   if (m_cpOutlook) lines = m_cpOutlook->m_log;
+  if (m_cpOffice) lines = m_cpOffice->m_log;
   const std::vector<std::wstring> record = AddInRecord();
   lines.insert(lines.end(), record.begin(), record.end());
   return lines;
@@ -553,6 +567,7 @@ std::vector<std::wstring> CScenario::Record() {
 
 void CScenario::QuitOutlook() {
   if (m_cpOutlook) m_cpOutlook->Quit();
+  if (m_cpOffice) m_cpOffice->Quit();
 }
 
 }  // namespace Sim

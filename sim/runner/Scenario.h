@@ -5,9 +5,13 @@
 #include <vector>
 
 #include "DialogAnswerer.h"
+#include "SimOffice.h"
 #include "SimOutlook.h"
 
 namespace Sim {
+
+// A value as a scenario writes it: booleans as true/false, everything else as text.
+std::wstring ValueText(VARIANT* pVar);
 
 class CScenario {
  public:
@@ -32,6 +36,11 @@ class CScenario {
   HRESULT ForgetPersonalCertificates(std::wstring* pwsDetail);
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
+  // Word, Excel and PowerPoint (DocumentSteps.cpp).
+  HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
+  HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);
+  HRESULT ExpectDocument(const Words& words, std::wstring* pwsDetail);
+  IDispatch* Document(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
   IMessage* Item();
@@ -45,7 +54,8 @@ class CScenario {
   SOutlookOptions m_options;
   bool m_bTemporaryProfile = false;
   CComPtr<COutlook> m_cpOutlook;
-  CComPtr<IMessage> m_cpItem;  // the item composed or opened last
+  CComPtr<COfficeApp> m_cpOffice;  // Word, Excel or PowerPoint, when one of them was started
+  CComPtr<IMessage> m_cpItem;      // the item composed or opened last
   // The objects the add-ins published, kept so that their records outlive shut-down.
   std::vector<std::pair<std::wstring, CComPtr<IDispatch>>> m_published;
   bool m_bAccountsGiven = false;

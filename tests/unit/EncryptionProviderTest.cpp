@@ -212,9 +212,15 @@ TEST_F(EncryptionProvider, DamagedProviderDataFailsEveryTimeWithoutLeakingHandle
   EXPECT_TRUE(FAILED(Authenticate({}, &iHandle)));
   DWORD dwHandlesBefore = 0;
   GetProcessHandleCount(GetCurrentProcess(), &dwHandlesBefore);
+  // One input per place a reader can go wrong: inside the count, a length, the wrapped key, the
+  // issuer and the serial number when cut short; a huge count, a huge length, a damaged wrapped key
+  // and an issuer that names nobody when changed. The owner's one record starts at 4.
+  const size_t cbWrapped = 128;
+  const size_t iIssuer = 4 + 4 + cbWrapped + 4;
   std::vector<std::vector<BYTE>> damaged;
-  for (size_t cb = 0; cb < data.size(); cb += 7) damaged.emplace_back(data.begin(), data.begin() + cb);
-  for (size_t i = 4; i < data.size(); i += 13) {
+  for (size_t cb : {size_t{2}, size_t{6}, size_t{4 + 4 + 60}, iIssuer + 3, data.size() - 1})
+    damaged.emplace_back(data.begin(), data.begin() + cb);
+  for (size_t i : {size_t{3}, size_t{7}, size_t{4 + 4 + 100}, iIssuer + 10}) {
     std::vector<BYTE> bytes = data;
     bytes[i] ^= 0xA5;
     damaged.push_back(bytes);

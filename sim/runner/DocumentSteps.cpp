@@ -1,0 +1,151 @@
+// The scenario steps of Word, Excel and PowerPoint.
+#include <cwctype>
+
+#include "Scenario.h"
+#include "com/LateBound.h"
+
+namespace Sim {
+namespace {
+
+// A file argument: environment variables expanded, so that scripts name shared folders.
+std::wstring ExpandedPath(const std::wstring& ws) {
+  wchar_t wsz[MAX_PATH * 2] = {};
+  return ExpandEnvironmentStringsW(ws.c_str(), wsz, ARRAYSIZE(wsz)) ? wsz : ws;
+}
+
+// A provider as Office names it: a class id; a ProgID is turned into its class id.
+std::wstring ProviderId(const std::wstring& ws) {
+  CLSID clsid;
+  if (ws.empty() || ws[0] == L'{' || FAILED(CLSIDFromProgID(ws.c_str(), &clsid))) return ws;
+  wchar_t wsz[40] = {};
+  StringFromGUID2(clsid, wsz, 40);
+  return wsz;
+}
+
+HRESULT ParseHresult(const std::wstring& ws, HRESULT* phr) {
+  wchar_t* pwszEnd = nullptr;
+  *phr = static_cast<HRESULT>(wcstoul(ws.c_str(), &pwszEnd, 16));
+  return pwszEnd && !*pwszEnd && !ws.empty() ? S_OK : E_INVALIDARG;
+}
+
+}  // namespace
+
+HRESULT CScenario::StartOffice(const Words& words, std::wstring* pwsDetail) {
+  static const std::pair<const wchar_t*, EDocApp> kApps[] = {
+      {L"word", EDocApp::Word}, {L"excel", EDocApp::Excel}, {L"powerpoint", EDocApp::PowerPoint}};
+  SOfficeOptions options;
+  options.onlyAddIns = m_options.onlyAddIns;
+  bool bKnown = false;
+  for (const auto& [wszName, app] : kApps) {
+    if (words[1] == wszName) options.app = app, bKnown = true;
+  }
+  if (!bKnown || words.size() > 3) return *pwsDetail = L"start word|excel|powerpoint [VERSION]", E_INVALIDARG;
+  if (words.size() == 3)
+    options.wsVersion = words[2].find(L'.') == std::wstring::npos ? words[2] + L".0.0.0" : words[2];
+  m_cpOutlook.Release();
+  m_cpOffice.Attach(new COfficeApp(options));
+  m_published.clear();
+  m_cShownLog = m_cShownRecord = 0;
+  const HRESULT hr = m_cpOffice->Start();
+  for (CComAddIn* pAddIn : m_cpOffice->AddIns())
+    *pwsDetail += (pwsDetail->empty() ? L"" : L", ") + pAddIn->m_wsProgId + (pAddIn->m_bConnect ? L"" : L" (failed)");
+  *pwsDetail = std::wstring(m_cpOffice->Name()) + L" " + options.wsVersion + L", add-ins: " +
+               (pwsDetail->empty() ? L"none" : *pwsDetail);
+  return hr;
+}
+
+IDispatch* CScenario::Document(std::wstring* pwsDetail) {
+  CSimDocument* pDocument = m_cpOffice->ActiveDocument();
+  if (!pDocument) *pwsDetail = L"no document is open";
+  return pDocument;
+}
+
+HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
+  const std::wstring& wsVerb = words[0];
+  const size_t cArgs = words.size() - 1;
+  if (!m_cpOffice->Started()) return *pwsDetail = std::wstring(m_cpOffice->Name()) + L" is not running", E_UNEXPECTED;
+  if (wsVerb == L"quit" && !cArgs) return m_cpOffice->Quit();
+  if (wsVerb == L"new" && cArgs == 1) {
+    CSimDocument* pDocument = nullptr;
+    return m_cpOffice->NewDocument(words[1], &pDocument);
+  }
+  if ((wsVerb == L"open" || wsVerb == L"view") && cArgs == 1) {
+    CSimDocument* pDocument = nullptr;
+    return m_cpOffice->OpenDocument(ExpandedPath(words[1]), wsVerb == L"view", &pDocument);
+  }
+  if (wsVerb == L"execute" && cArgs == 1) {
+    VARIANT varBars;
+    VariantInit(&varBars);
+    HRESULT hr = LateBound::GetProperty(m_cpOffice, L"CommandBars", &varBars);
+    CVariant varIdMso(words[1]);
+    if (SUCCEEDED(hr)) hr = LateBound::Call(varBars.pdispVal, L"ExecuteMso", {varIdMso});
+    VariantClear(&varBars);
+    return hr;
+  }
+  IDispatch* pDocument = Document(pwsDetail);
+  if (!pDocument) return E_UNEXPECTED;
+  if (wsVerb == L"encrypt" && cArgs == 1) {
+    CVariant varProvider(ProviderId(words[1])), varAlgorithm(std::wstring(L"3DES")), varKeyLength(LONG{168}),
+        varProperties(true);
+    return LateBound::Call(pDocument, L"SetPasswordEncryptionOptions",
+                           {varProvider, varAlgorithm, varKeyLength, varProperties});
+  }
+  if (wsVerb == L"provider" && cArgs == 1) {
+    CVariant varProvider(ProviderId(words[1]));
+    return LateBound::PutProperty(pDocument, L"EncryptionProvider", varProvider);
+  }
+  if (wsVerb == L"saveas" && cArgs == 1) {
+    CVariant varPath(ExpandedPath(words[1]));
+    return LateBound::Call(pDocument, L"SaveAs", {varPath});
+  }
+  if (wsVerb == L"save" && !cArgs) return LateBound::Call(pDocument, L"Save");
+  if (wsVerb == L"close" && !cArgs) return LateBound::Call(pDocument, L"Close");
+  *pwsDetail = L"unknown step or wrong number of words";
+  return E_INVALIDARG;
+}
+
+HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
+  const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
+  if (wsWhat == L"refused" && words.size() > 3) {
+    HRESULT hrExpected = S_OK;
+    if (FAILED(ParseHresult(words[2], &hrExpected))) return *pwsDetail = L"an HRESULT in hexadecimal", E_INVALIDARG;
+    Words step(words.begin() + 3, words.end());
+    // The step's last word is the rest of the line for steps that take text.
+    if (step.size() > 2 && (step[0] == L"open" || step[0] == L"view" || step[0] == L"saveas" || step[0] == L"new")) {
+      for (size_t i = 2; i < step.size(); ++i) step[1] += L" " + step[i];
+      step.resize(2);
+    }
+    const HRESULT hr = DocumentStep(step, pwsDetail);
+    *pwsDetail = L"refused with " + HresultText(hr);
+    return hr == hrExpected ? S_OK : E_FAIL;
+  }
+  if (!m_cpOffice->Started() || (wsWhat != L"text" && wsWhat != L"property")) return Expect(words, pwsDetail);
+  IDispatch* pTarget = wsWhat == L"property" && words.size() == 5 && words[2] == L"application"
+                           ? static_cast<IDispatch*>(m_cpOffice)
+                           : Document(pwsDetail);
+  if (!pTarget) return E_UNEXPECTED;
+  VARIANT var;
+  VariantInit(&var);
+  HRESULT hr = E_INVALIDARG;
+  std::wstring wsExpected;
+  if (wsWhat == L"text" && words.size() == 3) {
+    VARIANT varContent;
+    VariantInit(&varContent);
+    hr = LateBound::GetProperty(pTarget, L"Content", &varContent);
+    if (SUCCEEDED(hr)) hr = LateBound::GetProperty(varContent.pdispVal, L"Text", &var);
+    VariantClear(&varContent);
+    wsExpected = words[2];
+  } else if (wsWhat == L"property" && words.size() == 5) {
+    hr = LateBound::GetProperty(pTarget, words[3].c_str(), &var);
+    wsExpected = words[4];
+  } else {
+    *pwsDetail = L"unknown expectation or wrong number of words";
+    return E_INVALIDARG;
+  }
+  const std::wstring wsValue = SUCCEEDED(hr) ? ValueText(&var) : HresultText(hr);
+  VariantClear(&var);
+  *pwsDetail = L"\"" + wsValue + L"\"";
+  return SUCCEEDED(hr) && wsValue == wsExpected ? S_OK : E_FAIL;
+}
+
+}  // namespace Sim

@@ -1,0 +1,60 @@
+#!/bin/bash
+# Usage: two-users.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
+# Document encryption between users on machines of their own: the owner (this prefix), a contact
+# and a stranger (prefixes made afresh). The files, the contact's certificate and key stay in
+# BUILD_DIR/documents for the checks outside Windows (tests/interop/test_encrypted_document.py).
+# The script calls itself in the other prefixes: two-users.sh BUILD_DIR --machine|--export|--play ...
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shift
+self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
+here=$(dirname "$self")
+tools=$(cd "$here/../../../tools" && pwd)
+out="$build/documents"
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+export DOCS
+DOCS=$(winpath "$out")
+vmpki() { wine "$build/tools/vmpki.exe" "$@"; }
+play() { wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$here/$1"; }
+# The user of this prefix: a new own certificate, no other certificate and no contact.
+new_user() {
+  for store in MY VelmoraBuddies; do
+    wine reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store\\Certificates" /f >/dev/null 2>&1 || true
+  done
+  wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
+  vmpki user "$1" "$2"
+}
+in_prefix() {
+  local prefix="$build/prefix-$1"
+  shift
+  "$tools/wine-session.sh" "$prefix" "$self" "$build" "$@"
+}
+
+case "${1:-}" in
+  --machine) "$tools/install-prefix.sh" "$build" && new_user "$2" "$3" && exit 0 ;;
+  --export) vmpki export "$2" "$(winpath "$out/$3.cer")" "$(winpath "$out/$3.key")" && exit 0 ;;
+  --play) play "$2" && exit 0 ;;
+  "") ;;
+  *) echo "usage: $0 BUILD_DIR" >&2 && exit 2 ;;
+esac
+
+rm -rf "$out" "$build/prefix-contact" "$build/prefix-stranger"
+mkdir -p "$out"
+
+echo "== The contact's machine"
+in_prefix contact --machine contact@tessaly.test "Carla Contact"
+in_prefix contact --export contact@tessaly.test contact
+
+echo "== The owner encrypts for the contact"
+new_user owner@tessaly.test "Olga Owner"
+vmpki add-contact "$(winpath "$out/contact.cer")"
+vmpki export owner@tessaly.test "$(winpath "$out/owner.cer")"
+play owner-encrypts.scn
+
+echo "== The contact opens the document"
+in_prefix contact --play contact-opens.scn
+
+echo "== A stranger tries"
+in_prefix stranger --machine stranger@tessaly.test "Sam Stranger"
+in_prefix stranger --play stranger-refused.scn
+rm -rf "$build/prefix-contact" "$build/prefix-stranger"

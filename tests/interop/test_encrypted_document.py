@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+"""Reads the encrypted documents of the two-user test with tools nobody here wrote.
+
+Usage: test_encrypted_document.py BUILD_DIR, after tests/integration/documents/two-users.sh left
+the documents, the contact's certificate and the contact's private key in BUILD_DIR/documents.
+olefile reads the compound file, Python's cryptography parses the certificate and unwraps the
+key material with the contact's private key, OpenSSL decrypts the package (des-ede3-cbc).
+"""
+import base64
+import hashlib
+import pathlib
+import re
+import struct
+import subprocess
+import sys
+import unittest
+
+import olefile
+from cryptography import x509
+from cryptography.hazmat.primitives.asymmetric import padding, rsa
+
+BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
+DOCS = BUILD / "documents"
+SCENARIO = pathlib.Path(__file__).resolve().parent.parent / "integration/documents/owner-encrypts.scn"
+PROVIDER_ID = "{0F9A36C7-8501-4224-A39D-054EF270C86F}"
+
+
+def expected_text():
+    for line in SCENARIO.read_text().splitlines():
+        if line.startswith("new "):
+            return line[4:].strip().encode("utf-8")
+    raise AssertionError("the scenario makes no document")
+
+
+def private_key_from_blob(blob):
+    """A CryptoAPI PRIVATEKEYBLOB (RSA2, little-endian numbers) as a key of Python's cryptography."""
+    magic, bits, e = struct.unpack_from("<4sII", blob, 8)
+    assert magic == b"RSA2", magic
+    pos = 20
+
+    def number(size):
+        nonlocal pos
+        value = int.from_bytes(blob[pos : pos + size], "little")
+        pos += size
+        return value
+
+    n, p, q = number(bits // 8), number(bits // 16), number(bits // 16)
+    dmp1, dmq1, iqmp, d = number(bits // 16), number(bits // 16), number(bits // 16), number(bits // 8)
+    return rsa.RSAPrivateNumbers(p, q, d, dmp1, dmq1, iqmp, rsa.RSAPublicNumbers(e, n)).private_key()
+
+
+def parse_encryption_info(data):
+    major, minor, flags, header_size = struct.unpack_from("<HHII", data, 0)
+    header = data[12 : 12 + header_size]
+    header_flags = struct.unpack_from("<I", header, 0)[0]
+    csp_name = header[32:].decode("utf-16-le").rstrip("\0")
+    xml_bytes = data[12 + header_size :]
+    end = next(i for i in range(0, len(xml_bytes), 2) if xml_bytes[i : i + 2] == b"\0\0")
+    xml = xml_bytes[:end].decode("utf-16-le")
+    provider_data = base64.b64decode(re.search(r"<EncryptionProviderData>([^<]*)<", xml).group(1))
+    return (major, minor, flags, header_flags, csp_name, xml, provider_data)
+
+
+def parse_provider_data(data):
+    """The recipient records: (wrapped key, issuer DER, serial number least significant byte first)."""
+    count = struct.unpack_from("<I", data, 0)[0]
+    pos, records = 4, []
+    for _ in range(count):
+        fields = []
+        for _ in range(3):
+            size = struct.unpack_from("<I", data, pos)[0]
+            fields.append(data[pos + 4 : pos + 4 + size])
+            pos += 4 + size
+        records.append(tuple(fields))
+    assert pos == len(data), "bytes after the last record"
+    return records
+
+
+def content_key(key_material):
+    h = hashlib.sha1(key_material).digest()
+    a = hashlib.sha1(bytes(b ^ 0x36 for b in h) + b"\x36" * 44).digest()
+    b = hashlib.sha1(bytes(b ^ 0x5C for b in h) + b"\x5c" * 44).digest()
+    return (a + b)[:24]
+
+
+def openssl_decrypt(key, ciphertext):
+    # Padding stays: the recorded size says where the package ends.
+    return subprocess.run(
+        ["openssl", "enc", "-d", "-des-ede3-cbc", "-nopad", "-K", key.hex(), "-iv", "00" * 8],
+        input=ciphertext,
+        capture_output=True,
+        check=True,
+    ).stdout
+
+
+class EncryptedDocument(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.contact = x509.load_der_x509_certificate((DOCS / "contact.cer").read_bytes())
+        cls.contact_key = private_key_from_blob((DOCS / "contact.key").read_bytes())
+        cls.owner = x509.load_der_x509_certificate((DOCS / "owner.cer").read_bytes())
+
+    def read(self, name):
+        with olefile.OleFileIO(str(DOCS / name)) as ole:
+            streams = {"/".join(entry) for entry in ole.listdir(streams=True, storages=False)}
+            info = ole.openstream("EncryptionInfo").read()
+            package = ole.openstream("EncryptedPackage").read()
+            primary = ole.openstream(["\x06DataSpaces", "TransformInfo", "StrongEncryptionTransform", "\x06Primary"]).read()
+        return streams, info, package, primary
+
+    def records_of(self, name):
+        return parse_provider_data(parse_encryption_info(self.read(name)[1])[6])
+
+    def record_of(self, records, cert):
+        serial = cert.serial_number.to_bytes((cert.serial_number.bit_length() + 8) // 8, "big").lstrip(b"\0")
+        for wrapped, issuer, serial_le in records:
+            if issuer == cert.issuer.public_bytes() and serial_le[::-1].lstrip(b"\0") == serial:
+                return wrapped
+        return None
+
+    def decrypt_as_contact(self, name):
+        streams, info, package, _ = self.read(name)
+        records = parse_provider_data(parse_encryption_info(info)[6])
+        wrapped = self.record_of(records, self.contact)
+        self.assertIsNotNone(wrapped, "no record names the contact")
+        key_material = self.contact_key.decrypt(wrapped[::-1], padding.PKCS1v15())
+        self.assertEqual(48, len(key_material))
+        size = struct.unpack_from("<Q", package, 0)[0]
+        plain = openssl_decrypt(content_key(key_material), package[8:])
+        self.assertLessEqual(size, len(plain))
+        return plain[:size]
+
+    def test_container_has_the_data_spaces_and_the_extensible_header(self):
+        streams, info, package, primary = self.read("report.docx")
+        for stream in ("\x06DataSpaces/Version", "\x06DataSpaces/DataSpaceMap",
+                       "\x06DataSpaces/DataSpaceInfo/StrongEncryptionDataSpace", "EncryptionInfo", "EncryptedPackage"):
+            self.assertIn(stream, streams)
+        major, minor, flags, header_flags, csp_name, xml, _ = parse_encryption_info(info)
+        self.assertEqual((4, 3, 0x10, 0x10), (major, minor, flags, header_flags))
+        self.assertEqual(PROVIDER_ID, csp_name)
+        self.assertIn('Id="%s"' % PROVIDER_ID, xml)
+        self.assertIn("{FF9A3F03-56EF-4613-BDD5-5A41C1D07246}".encode("utf-16-le"), primary)
+        self.assertEqual(0, (len(package) - 8) % 8)
+
+    def test_contact_decrypts_what_the_owner_encrypted_and_what_the_contact_saved(self):
+        self.assertEqual(expected_text(), self.decrypt_as_contact("report.docx"))
+        self.assertEqual(expected_text(), self.decrypt_as_contact("report-contact.docx"))
+
+    def test_records_follow_the_choice_and_the_reader_drops_unknown_recipients(self):
+        records = self.records_of("report.docx")
+        self.assertEqual(2, len(records))
+        self.assertIsNotNone(self.record_of(records[:1], self.contact), "the chosen contact comes first")
+        self.assertIsNotNone(self.record_of(records[1:], self.owner), "the owner comes last")
+        # The owner is no contact of the contact's, so the contact's save names the contact alone.
+        self.assertEqual(1, len(self.records_of("report-contact.docx")))
+        owner_only = self.records_of("report-owner-only.docx")
+        self.assertEqual(1, len(owner_only))
+        self.assertIsNotNone(self.record_of(owner_only, self.owner))
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])

@@ -1,0 +1,53 @@
+#!/bin/bash
+# Usage: demo-documents.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
+# Alice (this prefix) encrypts a Word document for her contact Bob, who opens it on a machine of
+# his own (a second prefix). Both sides' view of the simulated Word is printed, then the file.
+# The script calls itself in Bob's prefix: demo-documents.sh BUILD_DIR --bob STEP...
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shift
+self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
+root=$(cd "$(dirname "$self")/.." && pwd)
+out="$build/demo-documents"
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+export DOCS
+DOCS=$(winpath "$out")
+vmpki() { wine "$build/tools/vmpki.exe" "$@" | tr -d '\r' | sed 's/^/   /'; }
+word() { wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$root/sim/scenarios/$1"; }
+say() { printf '\n== %s\n' "$*"; }
+bob() { "$root/tools/wine-session.sh" "$build/prefix-demo-bob" "$self" "$build" --bob "$@"; }
+
+if [ "${1:-}" = "--bob" ]; then
+  case "$2" in
+    machine) "$root/tools/install-prefix.sh" "$build" && vmpki user bob@example.org "Bob Builder" &&
+      vmpki export bob@example.org "$(winpath "$out/bob.cer")" ;;
+    open) word demo-word-contact.scn ;;
+  esac
+  exit 0
+fi
+
+rm -rf "$out" "$build/prefix-demo-bob"
+mkdir -p "$out"
+say "Bob's machine: the suite and his certificate; he sends Alice his certificate"
+bob machine
+say "Alice starts afresh: one certificate of her own, and Bob as her one trusted contact"
+for store in MY VelmoraBuddies; do
+  wine reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store\\Certificates" /f >/dev/null 2>&1 || true
+done
+wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
+vmpki user alice@example.org "Alice Example"
+vmpki add-contact "$(winpath "$out/bob.cer")"
+say "Alice's Word: she encrypts the minutes for Bob (the recipient dialog is answered for her)"
+word demo-word-owner.scn
+say "Bob's Word: he opens the minutes"
+bob open
+say "The file: an OLE compound file with the encrypted package"
+/usr/bin/python3 - "$out/minutes.docx" <<'PY'
+import struct, sys, olefile
+with olefile.OleFileIO(sys.argv[1]) as ole:
+    for entry in ole.listdir(streams=True, storages=False):
+        print("   %-60r %6d bytes" % ("/".join(entry), ole.get_size(entry)))
+    size = struct.unpack("<Q", ole.openstream("EncryptedPackage").read(8))[0]
+print("   the package: %d bytes before encryption" % size)
+PY
+rm -rf "$build/prefix-demo-bob"
