@@ -357,6 +357,7 @@ HRESULT CSimDocument::Load(const std::wstring& wsPath) {
   }
   CComPtr<Office::EncryptionProvider> cpProvider;
   hr = m_pApp->FindProvider(container.wsProviderId, &cpProvider);
+  if (FAILED(hr)) m_pApp->Log(L"No connected encryption provider " + container.wsProviderId);
   unsigned int uPermissions = 0;
   int iSession = -1;
   if (SUCCEEDED(hr)) {

@@ -33,7 +33,7 @@ HWND FindBox() {
   return hwndFound;
 }
 
-// The texts of the box's static controls: its message (the icon has none).
+// The texts of the box's static controls: its message.
 std::wstring BoxText(HWND hwndBox) {
   std::wstring wsText;
   EnumChildWindows(
@@ -43,7 +43,11 @@ std::wstring BoxText(HWND hwndBox) {
         GetClassNameW(hwnd, wszClass, 16);
         const std::wstring wsChild = WindowText(hwnd);
         auto* pwsText = reinterpret_cast<std::wstring*>(lParam);
-        if (!lstrcmpiW(wszClass, L"Static") && !wsChild.empty()) *pwsText += (pwsText->empty() ? L"" : L" ") + wsChild;
+        // An icon's or a picture's text is its resource id, not words.
+        const LONG_PTR lType = GetWindowLongPtrW(hwnd, GWL_STYLE) & SS_TYPEMASK;
+        const bool bWords = lType != SS_ICON && lType != SS_BITMAP;
+        if (!lstrcmpiW(wszClass, L"Static") && bWords && !wsChild.empty())
+          *pwsText += (pwsText->empty() ? L"" : L" ") + wsChild;
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&wsText));

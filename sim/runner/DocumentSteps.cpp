@@ -82,24 +82,25 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
     VariantClear(&varBars);
     return hr;
   }
-  IDispatch* pDocument = Document(pwsDetail);
-  if (!pDocument) return E_UNEXPECTED;
+  // Held for the step: Close releases the application's reference while the call runs.
+  CComPtr<IDispatch> cpDocument = Document(pwsDetail);
+  if (!cpDocument) return E_UNEXPECTED;
   if (wsVerb == L"encrypt" && cArgs == 1) {
     CVariant varProvider(ProviderId(words[1])), varAlgorithm(std::wstring(L"3DES")), varKeyLength(LONG{168}),
         varProperties(true);
-    return LateBound::Call(pDocument, L"SetPasswordEncryptionOptions",
+    return LateBound::Call(cpDocument, L"SetPasswordEncryptionOptions",
                            {varProvider, varAlgorithm, varKeyLength, varProperties});
   }
   if (wsVerb == L"provider" && cArgs == 1) {
     CVariant varProvider(ProviderId(words[1]));
-    return LateBound::PutProperty(pDocument, L"EncryptionProvider", varProvider);
+    return LateBound::PutProperty(cpDocument, L"EncryptionProvider", varProvider);
   }
   if (wsVerb == L"saveas" && cArgs == 1) {
     CVariant varPath(ExpandedPath(words[1]));
-    return LateBound::Call(pDocument, L"SaveAs", {varPath});
+    return LateBound::Call(cpDocument, L"SaveAs", {varPath});
   }
-  if (wsVerb == L"save" && !cArgs) return LateBound::Call(pDocument, L"Save");
-  if (wsVerb == L"close" && !cArgs) return LateBound::Call(pDocument, L"Close");
+  if (wsVerb == L"save" && !cArgs) return LateBound::Call(cpDocument, L"Save");
+  if (wsVerb == L"close" && !cArgs) return LateBound::Call(cpDocument, L"Close");
   *pwsDetail = L"unknown step or wrong number of words";
   return E_INVALIDARG;
 }

@@ -21,12 +21,13 @@ from cryptography.hazmat.primitives.asymmetric import padding, rsa
 
 BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 DOCS = BUILD / "documents"
-SCENARIO = pathlib.Path(__file__).resolve().parent.parent / "integration/documents/owner-encrypts.scn"
+SCENARIOS = pathlib.Path(__file__).resolve().parent.parent / "integration/documents"
 PROVIDER_ID = "{0F9A36C7-8501-4224-A39D-054EF270C86F}"
 
 
-def expected_text():
-    for line in SCENARIO.read_text().splitlines():
+def expected_text(scenario="owner-encrypts.scn"):
+    """The text of the first document the scenario makes."""
+    for line in (SCENARIOS / scenario).read_text().splitlines():
         if line.startswith("new "):
             return line[4:].strip().encode("utf-8")
     raise AssertionError("the scenario makes no document")
@@ -145,6 +146,7 @@ class EncryptedDocument(unittest.TestCase):
     def test_contact_decrypts_what_the_owner_encrypted_and_what_the_contact_saved(self):
         self.assertEqual(expected_text(), self.decrypt_as_contact("report.docx"))
         self.assertEqual(expected_text(), self.decrypt_as_contact("report-contact.docx"))
+        self.assertEqual(expected_text("owner-other-apps.scn"), self.decrypt_as_contact("totals.xlsx"))
 
     def test_records_follow_the_choice_and_the_reader_drops_unknown_recipients(self):
         records = self.records_of("report.docx")

@@ -50,6 +50,7 @@ new_user owner@tessaly.test "Olga Owner"
 vmpki add-contact "$(winpath "$out/contact.cer")"
 vmpki export owner@tessaly.test "$(winpath "$out/owner.cer")"
 play owner-encrypts.scn
+play owner-other-apps.scn
 
 echo "== The contact opens the document"
 in_prefix contact --play contact-opens.scn
