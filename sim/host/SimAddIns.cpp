@@ -27,12 +27,29 @@ std::vector<SAddInEntry> ListAddIns(const std::wstring& wsApp, const std::vector
   return entries;
 }
 
-HRESULT CreateAddIn(const std::wstring& wsProgId, CLSID* pClsid, Office::IDTExtensibility2** ppAddIn) {
-  HRESULT hr = CLSIDFromProgID(wsProgId.c_str(), pClsid);
+CComPtr<CComAddIn> ConnectAddIn(IDispatch* pApplication, const SAddInEntry& entry, CCollection* pComAddIns,
+                                Office::IDTExtensibility2** ppAddIn,
+                                const std::function<void(const std::wstring&)>& log) {
+  CLSID clsid = {};
+  CComPtr<Office::IDTExtensibility2> cpAddIn;
+  HRESULT hr = CLSIDFromProgID(entry.wsProgId.c_str(), &clsid);
   if (SUCCEEDED(hr))
-    hr = CoCreateInstance(*pClsid, nullptr, CLSCTX_INPROC_SERVER, Office::IID_IDTExtensibility2,
-                          reinterpret_cast<void**>(ppAddIn));
-  return hr;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, Office::IID_IDTExtensibility2,
+                          reinterpret_cast<void**>(&cpAddIn));
+  CComPtr<CComAddIn> cpComAddIn;
+  if (FAILED(hr)) {
+    log(L"Load failed " + entry.wsProgId + L" " + HresultText(hr));
+    return cpComAddIn;
+  }
+  cpComAddIn.Attach(new CComAddIn(entry.wsProgId, clsid, entry.wsDescription));
+  pComAddIns->m_items.push_back(cpComAddIn.Get());
+  SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+  hr = cpAddIn->OnConnection(pApplication, Office::ext_cm_Startup, cpComAddIn, &psaCustom);
+  SafeArrayDestroy(psaCustom);
+  log(L"OnConnection " + entry.wsProgId + L" " + HresultText(hr));
+  cpComAddIn->m_bConnect = SUCCEEDED(hr);
+  if (SUCCEEDED(hr)) *ppAddIn = cpAddIn.Detach();
+  return cpComAddIn;
 }
 
 }  // namespace Sim

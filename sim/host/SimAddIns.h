@@ -1,10 +1,12 @@
 #pragma once
-// How every simulated Office application finds and creates its add-ins.
+// How the simulated Word, Excel and PowerPoint find and connect their add-ins.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "SimOutlook.h"
 #include "com/ComPtr.h"
 #include "hosts/OfficeAddIn.h"
 
@@ -19,7 +21,11 @@ struct SAddInEntry {
 // to the ProgIDs of only when it is not empty.
 std::vector<SAddInEntry> ListAddIns(const std::wstring& wsApp, const std::vector<std::wstring>& only);
 
-// Creates an add-in by its ProgID, as Office does.
-HRESULT CreateAddIn(const std::wstring& wsProgId, CLSID* pClsid, Office::IDTExtensibility2** ppAddIn);
+// Creates the add-in by its ProgID, lists it in pComAddIns and connects it as at start-up, telling
+// log what happened. Null when it could not be created. An add-in that fails to connect stays
+// listed but not connected, and *ppAddIn stays null.
+CComPtr<CComAddIn> ConnectAddIn(IDispatch* pApplication, const SAddInEntry& entry, CCollection* pComAddIns,
+                                Office::IDTExtensibility2** ppAddIn,
+                                const std::function<void(const std::wstring&)>& log);
 
 }  // namespace Sim

@@ -442,21 +442,9 @@ HRESULT COfficeApp::Start() {
   Log(std::wstring(L"Start ") + Name() + L" " + m_options.wsVersion);
   for (const SAddInEntry& entry : ListAddIns(Name(), m_options.onlyAddIns)) {
     SAddIn addIn;
-    CLSID clsid = {};
-    HRESULT hr = CreateAddIn(entry.wsProgId, &clsid, &addIn.cpObject);
-    if (FAILED(hr)) {
-      Log(L"Load failed " + entry.wsProgId + L" " + HresultText(hr));
-      continue;
-    }
-    addIn.cpComAddIn.Attach(new CComAddIn(entry.wsProgId, clsid, entry.wsDescription));
-    m_cpComAddIns->m_items.push_back(addIn.cpComAddIn.Get());
-    SAFEARRAY* psaCustom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    hr = addIn.cpObject->OnConnection(this, Office::ext_cm_Startup, addIn.cpComAddIn, &psaCustom);
-    SafeArrayDestroy(psaCustom);
-    Log(L"OnConnection " + entry.wsProgId + L" " + HresultText(hr));
-    addIn.cpComAddIn->m_bConnect = SUCCEEDED(hr);
-    if (FAILED(hr)) addIn.cpObject.Release();
-    m_addIns.push_back(std::move(addIn));
+    addIn.cpComAddIn =
+        ConnectAddIn(this, entry, m_cpComAddIns, &addIn.cpObject, [this](const std::wstring& ws) { Log(ws); });
+    if (addIn.cpComAddIn) m_addIns.push_back(std::move(addIn));
   }
   ForEachAddIn("OnAddInsUpdate", [](Office::IDTExtensibility2* p, SAFEARRAY** pps) { return p->OnAddInsUpdate(pps); });
   ForEachAddIn("OnStartupComplete",
