@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench screenshots clean
 
 all: build
 
@@ -24,6 +24,11 @@ demo: build
 bench: build
 	@rm -rf $(BUILD)/prefix-bench
 	@tools/wine-session.sh $(BUILD)/prefix-bench tools/bench.sh $(BUILD)
+
+# A PNG of every dialog and wizard page in every language, in $(BUILD)/screenshots.
+screenshots: build
+	@rm -rf $(BUILD)/prefix-shots
+	@tools/wine-session.sh $(BUILD)/prefix-shots tools/uidriver-shots.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

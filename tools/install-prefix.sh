@@ -26,6 +26,8 @@ for satellite in "$build"/suite/*/VmOfcX.dll.mui; do
   mkdir -p "$suite_unix/$language"
   cp "$satellite" "$suite_unix/$language/"
 done
+# The backup library and the management libraries.
+cp "$build"/suite/{VmPrivSuiteCfg,VmPersCertMgr,VmTrustContMgr}.dll "$suite_unix/"
 # Certificate services: library, secret store, key provider, and the test authority that
 # every prefix of this build shares.
 cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"

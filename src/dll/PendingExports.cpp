@@ -11,11 +11,6 @@ STDAPI GetSMimePolicy(DWORD, LPCSTR, DWORD, REFIID, IUnknown** ppUnknown) {
   return E_NOTIMPL;
 }
 
-extern "C" void CALLBACK OX_ShowProperties(HWND, HINSTANCE, LPSTR, int) {
-  CTraceScope trace("::OX_ShowProperties");
-  trace.Error("OX_ShowProperties not available", E_NOTIMPL);
-}
-
 extern "C" HRESULT CALLBACK OX_CreateInvitation(HWND, HINSTANCE, LPSTR, int) {
   CTraceScope trace("::OX_CreateInvitation");
   trace.Error("OX_CreateInvitation not available", E_NOTIMPL);

@@ -2,6 +2,8 @@
 // A library bound at run time, so that the module loads and fails cleanly where it is missing.
 #include <windows.h>
 
+#include <string>
+
 namespace LibHelper {
 
 class CDLLLoader {
@@ -15,6 +17,19 @@ class CDLLLoader {
   bool Load(const wchar_t* wszName) {
     Free();
     m_hModule = LoadLibraryW(wszName);
+    return m_hModule != nullptr;
+  }
+
+  // Frees the library held, then loads wszName from the folder of hBeside, resolving its own
+  // dependencies from there too.
+  bool LoadBeside(HMODULE hBeside, const wchar_t* wszName) {
+    Free();
+    wchar_t wszPath[MAX_PATH] = {};
+    const DWORD cchPath = GetModuleFileNameW(hBeside, wszPath, MAX_PATH);
+    if (!cchPath || cchPath >= MAX_PATH) return false;
+    std::wstring wsPath(wszPath, cchPath);
+    wsPath.resize(wsPath.rfind(L'\\') + 1);
+    m_hModule = LoadLibraryExW((wsPath + wszName).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return m_hModule != nullptr;
   }
 

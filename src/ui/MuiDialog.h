@@ -8,6 +8,18 @@
 
 #include "ui/MuiTemplate.h"
 
+// A wait cursor for the scope.
+class CWaitCursor {
+ public:
+  CWaitCursor() : m_hOld(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+  ~CWaitCursor() { SetCursor(m_hOld); }
+  CWaitCursor(const CWaitCursor&) = delete;
+  CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+ private:
+  HCURSOR m_hOld;
+};
+
 // Control helpers shared by dialogs and property pages.
 class CDialogWindow {
  public:

@@ -33,18 +33,6 @@ constexpr CResizeRule kResizeRules[] = {
     {IDCANCEL, kMoveX | kMoveY},
 };
 
-// A wait cursor for the scope.
-class CWaitCursor {
- public:
-  CWaitCursor() : m_hOld(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-  ~CWaitCursor() { SetCursor(m_hOld); }
-  CWaitCursor(const CWaitCursor&) = delete;
-  CWaitCursor& operator=(const CWaitCursor&) = delete;
-
- private:
-  HCURSOR m_hOld;
-};
-
 }  // namespace
 
 void CCertificateList::Clear() {

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "OwnCertificates.h"
-#include "TestAuthority.h"
 #include "module/CertLibrary.h"
 #include "res/StringIds.h"
 #include "ui/DialogIds.h"
@@ -14,30 +12,6 @@
 namespace {
 
 using namespace UiDriver;
-
-// A contact's certificate from the test authority, valid or long expired.
-void IssueContact(CCertificateList& certs, const wchar_t* wszEmail, const wchar_t* wszName, bool bExpired) {
-  CTestAuthority authority;
-  HCRYPTPROV hProv = 0;
-  HCRYPTKEY hKey = 0;
-  std::vector<BYTE> publicKey, der;
-  HRESULT hr = authority.Load(AuthorityFolder());
-  if (SUCCEEDED(hr) && CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-      CryptGenKey(hProv, AT_KEYEXCHANGE, 2048u << 16, &hKey))
-    hr = ExportPublicKey(hProv, AT_KEYEXCHANGE, &publicKey);
-  if (SUCCEEDED(hr) && !publicKey.empty())
-    hr = authority.Issue(*reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(publicKey.data()), wszEmail, wszName,
-                         FileTimeFromNow(bExpired ? -60 : -1), FileTimeFromNow(bExpired ? -30 : 365), &der);
-  if (hKey) CryptDestroyKey(hKey);
-  if (hProv) CryptReleaseContext(hProv, 0);
-  EXPECT_FALSE(der.empty()) << std::hex << hr;
-  if (PCCERT_CONTEXT pCert =
-          CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()))) {
-    EXPECT_HRESULT_SUCCEEDED(AddToUserStore(kBuddyStore, pCert, CERT_STORE_ADD_REPLACE_EXISTING));
-    certs.Add(pCert);
-    CertFreeCertificateContext(pCert);
-  }
-}
 
 std::wstring EmailOf(PCCERT_CONTEXT pCert) {
   wchar_t wszEmail[256] = {};
@@ -52,15 +26,8 @@ class RecipientDialogTest : public CUiTest {
   void SetUp() override {
     CUiTest::SetUp();
     ForgetUserSettings();
-    for (const wchar_t* wszStore : {L"MY", L"VelmoraBuddies"})
-      RegDeleteTreeW(
-          HKEY_CURRENT_USER,
-          (std::wstring(L"Software\\Microsoft\\SystemCertificates\\") + wszStore + L"\\Certificates").c_str());
-    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velmora\\CertWorks");
-    wchar_t wszExe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, wszExe, MAX_PATH);
-    const std::wstring wsTools = std::wstring(wszExe).substr(0, std::wstring(wszExe).rfind(L'\\')) + L"\\..\\tools";
-    ASSERT_EQ(0u, RunProgram(L"\"" + wsTools + L"\\vmpki.exe\" user me@tessaly.test Me")) << "vmpki user";
+    ForgetUserCertificates();
+    ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"me@tessaly.test", L"Me"));
     IssueContact(m_contacts, L"alice@tessaly.test", L"Alice", false);
     IssueContact(m_contacts, L"bob@tessaly.test", L"Bob", false);
     IssueContact(m_contacts, L"carol@tessaly.test", L"Carol", true);

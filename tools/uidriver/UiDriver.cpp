@@ -1,6 +1,7 @@
 #include "UiDriver.h"
 
 #include <commctrl.h>
+#include <prsht.h>
 #include <gdiplus.h>
 
 #include <vector>
@@ -168,6 +169,30 @@ int ListSortArrow(HWND hList, int iColumn) {
   header.mask = HDI_FORMAT;
   SendMessageW(hHeader, HDM_GETITEMW, iColumn, reinterpret_cast<LPARAM>(&header));
   return header.fmt & (HDF_SORTUP | HDF_SORTDOWN);
+}
+
+HWND SheetPage(HWND hSheet) {
+  DWORD_PTR dwPage = 0;
+  SendMessageTimeoutW(hSheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_NORMAL, kWaitMs, &dwPage);
+  return reinterpret_cast<HWND>(dwPage);
+}
+
+int SheetPageIndex(HWND hSheet) {
+  DWORD_PTR dwIndex = static_cast<DWORD_PTR>(-1);
+  SendMessageTimeoutW(hSheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(SheetPage(hSheet)), 0, SMTO_NORMAL, kWaitMs,
+                      &dwIndex);
+  return static_cast<int>(dwIndex);
+}
+
+void PressSheetButton(HWND hSheet, int iButton) { Send(hSheet, PSM_PRESSBUTTON, iButton, 0); }
+
+bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs) {
+  const ULONGLONG ullEnd = GetTickCount64() + dwTimeoutMs;
+  while (SheetPageIndex(hSheet) != iIndex) {
+    if (GetTickCount64() >= ullEnd) return false;
+    Sleep(kPollMs);
+  }
+  return true;
 }
 
 bool SavePng(HWND hWnd, const std::wstring& wsPath) {

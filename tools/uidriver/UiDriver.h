@@ -50,6 +50,14 @@ void ListClickHeader(HWND hList, int iColumn);
 // HDF_SORTUP, HDF_SORTDOWN or 0.
 int ListSortArrow(HWND hList, int iColumn);
 
+// Property sheets and wizards: the page shown, its position, and the sheet's buttons
+// (PSBTN_NEXT, PSBTN_FINISH, PSBTN_CANCEL ...), pressed like Click.
+HWND SheetPage(HWND hSheet);
+int SheetPageIndex(HWND hSheet);
+void PressSheetButton(HWND hSheet, int iButton);
+// Waits until the sheet shows the page at that position; false when it did not come.
+bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs = kWaitMs);
+
 // Writes what the window shows on the screen as a PNG file.
 bool SavePng(HWND hWnd, const std::wstring& wsPath);
 

@@ -1,10 +1,14 @@
-// uishots: shows every dialog of the module in each installed language and writes a PNG of
-// each into a folder, for review of layout and texts. Runs in a prefix where the module is
-// installed and the user has a certificate (tools/uidriver-shots.sh).
+// uishots: shows every dialog and wizard page of the module in each installed language and
+// writes a PNG of each into a folder, for review of layout and texts. Runs in a prefix where the module is installed
+// and the user has a certificate and a trusted contact (tools/uidriver-shots.sh). For demos it also plays one dialog or
+// wizard.
 //
 //   uishots FOLDER
-//   uishots --email-options     shows the e-mail options (English) for someone else to answer
+//   uishots --email-options            shows the e-mail options (English) for someone else to answer
+//   uishots --backup FILE PASSWORD     answers the certificate wizard, backing up to FILE
 #include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
 
 #include <cstdio>
 #include <functional>
@@ -16,7 +20,10 @@
 #include "module/AddInModule.h"
 #include "module/CertLibrary.h"
 #include "module/ResourceStrings.h"
+#include "res/StringIds.h"
 #include "ui/Dialogs.h"
+#include "ui/DialogIds.h"
+#include "ui/Wizards.h"
 
 namespace {
 
@@ -42,11 +49,90 @@ bool Shoot(CMuiDialogImpl& dialog, const std::wstring& wsFile) {
   return bSaved;
 }
 
+// The user's default certificate as Base64 text, as a certificate authority's answer gives it.
+std::wstring DefaultCertificateText(const CCertLibrary& certLib) {
+  PCCERT_CONTEXT pCert = nullptr;
+  if (FAILED(certLib.CM_GetMyCert(&pCert))) return std::wstring();
+  DWORD cch = 0;
+  CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, nullptr, &cch);
+  std::wstring wsText(cch, L'\0');
+  CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, wsText.data(), &cch);
+  CertFreeCertificateContext(pCert);
+  return wsText;
+}
+
+// Shows each page of the wizard in turn (without its checks) and saves its picture.
+int ShootWizard(const std::function<HRESULT()>& run, UINT nTitleID, const std::wstring& wsPrefix) {
+  int nFailures = 0;
+  std::thread driver([&] {
+    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), LoadResourceString(nTitleID));
+    if (!hSheet) return;
+    // A wizard keeps a tab per page, hidden.
+    const int nPages = TabCtrl_GetItemCount(PropSheet_GetTabControl(hSheet));
+    for (int i = 0; i < nPages; ++i) {
+      SendMessageW(hSheet, PSM_SETCURSEL, i, 0);
+      UiDriver::WaitForSheetPage(hSheet, i);
+      const std::wstring wsFile = wsPrefix + std::to_wstring(i + 1) + L".png";
+      const bool bSaved = UiDriver::SavePng(hSheet, wsFile);
+      wprintf(L"%ls %ls\n", bSaved ? L"wrote" : L"FAILED", wsFile.c_str());
+      fflush(stdout);
+      nFailures += bSaved ? 0 : 1;
+    }
+    // Wine's wizard ignores Cancel on a page it was moved to without Next.
+    SendMessageW(hSheet, PSM_SETCURSEL, 0, 0);
+    UiDriver::PressSheetButton(hSheet, PSBTN_CANCEL);
+    UiDriver::WaitUntilGone(hSheet);
+  });
+  run();
+  driver.join();
+  return nFailures;
+}
+
+// Answers the certificate wizard as a user who backs up to wsFile: Next on each page, the
+// backup's path and password typed in, questions answered Yes.
+int PlayBackup(const CCertLibrary& certLib, const std::wstring& wsFile, const std::wstring& wsPassword) {
+  std::thread driver([&] {
+    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
+    if (!hSheet) return;
+    wprintf(L"   wizard \"%ls\"\n", UiDriver::WindowText(hSheet).c_str());
+    UiDriver::PressSheetButton(hSheet, PSBTN_NEXT);
+    UiDriver::WaitForSheetPage(hSheet, 1);
+    HWND hPage = UiDriver::SheetPage(hSheet);
+    UiDriver::SetText(hPage, IDC_BACKUP_PATH, wsFile);
+    UiDriver::SetText(hPage, IDC_PASSWORD, wsPassword);
+    UiDriver::SetText(hPage, IDC_PASSWORD_CONFIRM, wsPassword);
+    wprintf(L"   backup page: file \"%ls\", password typed twice, Next\n", wsFile.c_str());
+    UiDriver::PressSheetButton(hSheet, PSBTN_NEXT);
+    while (UiDriver::SheetPageIndex(hSheet) == 1) {
+      HWND hBox = UiDriver::WaitForOwnedDialog(hSheet, 1000);
+      if (!hBox) continue;
+      const bool bQuestion = GetDlgItem(hBox, IDYES) != nullptr;
+      wprintf(L"   %ls: %ls", bQuestion ? L"question, answered Yes" : L"message", UiDriver::StaticTexts(hBox).c_str());
+      fflush(stdout);
+      UiDriver::Click(hBox, bQuestion ? IDYES : IDOK);
+      UiDriver::WaitUntilGone(hBox);
+      if (!bQuestion) {
+        UiDriver::PressSheetButton(hSheet, PSBTN_CANCEL);
+        return;
+      }
+    }
+    wprintf(L"   backup written; Finish\n");
+    UiDriver::PressSheetButton(hSheet, PSBTN_FINISH);
+  });
+  BSTR bsRecipients = nullptr;
+  const HRESULT hr =
+      RunCertificateSuccessWizard(certLib, nullptr, DefaultCertificateText(certLib).c_str(), nullptr, &bsRecipients);
+  driver.join();
+  SysFreeString(bsRecipients);
+  wprintf(L"The wizard ended with 0x%08X.\n", static_cast<unsigned>(hr));
+  return SUCCEEDED(hr) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    fputws(L"usage: uishots FOLDER | --email-options\n", stderr);
+  if (argc != 2 && !(argc == 4 && std::wstring(argv[1]) == L"--backup")) {
+    fputws(L"usage: uishots FOLDER | --email-options | --backup FILE PASSWORD\n", stderr);
     return 2;
   }
   const std::wstring wsFolder = argv[1];
@@ -61,9 +147,13 @@ int wmain(int argc, wchar_t** argv) {
     wprintf(L"The e-mail options closed with %d.\n", static_cast<int>(nResult));
     return 0;
   }
-  CreateDirectoryW(wsFolder.c_str(), nullptr);
   OleInitialize(nullptr);
   const CCertLibrary certLib;
+  if (wsFolder == L"--backup") {
+    module.SetResourceInstance(LoadResourceModule(hModule, 1033));
+    return PlayBackup(certLib, argv[2], argv[3]);
+  }
+  CreateDirectoryW(wsFolder.c_str(), nullptr);
   PCCERT_CONTEXT pContact = nullptr;
   {
     CLibraryMemory<PCCERT_CONTEXT> own(certLib);
@@ -101,6 +191,23 @@ int wmain(int argc, wchar_t** argv) {
         {&signature, L"106-signature-details"},
         {&setup, L"113-signature-setup"}};
     for (const auto& [pDialog, wszShot] : shots) nFailures += Shoot(*pDialog, wsPrefix + wszShot + L".png") ? 0 : 1;
+    const std::wstring wsIssued = DefaultCertificateText(certLib);
+    nFailures += ShootWizard(
+        [&] {
+          BSTR bsRecipients = nullptr;
+          const HRESULT hr = RunCertificateSuccessWizard(certLib, nullptr, wsIssued.c_str(), nullptr, &bsRecipients);
+          SysFreeString(bsRecipients);
+          return hr;
+        },
+        IDS_CERT_WIZARD_TITLE, wsPrefix + L"wizard-certificate-page-");
+    nFailures += ShootWizard(
+        [&] {
+          BSTR bsRecipients = nullptr;
+          const HRESULT hr = RunInvitationSelectionWizard(certLib, nullptr, nullptr, &bsRecipients);
+          SysFreeString(bsRecipients);
+          return hr;
+        },
+        IDS_BATCH_INVITE_TITLE, wsPrefix + L"wizard-invitation-page-");
     SysFreeString(bsSigner);
     SysFreeString(bsInstructions);
     module.SetResourceInstance(nullptr);

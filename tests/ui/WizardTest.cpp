@@ -1,0 +1,373 @@
+// The certificate-success wizard and the invitation-selection wizard, answered page by page.
+#include <map>
+#include <memory>
+
+#include "UiFixture.h"
+#include "com/Bstr.h"
+#include "com/Variant.h"
+#include "module/CertLibrary.h"
+#include "res/StringIds.h"
+#include "ui/DialogIds.h"
+#include "ui/Wizards.h"
+
+namespace {
+
+using namespace UiDriver;
+
+// A late-bound object with fixed properties, and "Item(i)" giving the i-th (from 1) of its items:
+// enough of an Outlook contacts folder, its Items collection and its contact items.
+class CFakeObject : public IDispatch {
+ public:
+  CFakeObject& Set(const wchar_t* wszName, const CComVariant& value) {
+    m_properties[wszName] = value;
+    return *this;
+  }
+  CFakeObject& Add(CFakeObject* pItem) {
+    m_items.emplace_back(pItem);
+    return *this;
+  }
+  static CComVariant Object(IDispatch* pDisp) {
+    CComVariant var;
+    var.vt = VT_DISPATCH;
+    var.pdispVal = pDisp;
+    pDisp->AddRef();
+    return var;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+    *ppv = static_cast<IDispatch*>(this);
+    return S_OK;
+  }
+  // Owned by the test; counting is not needed.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
+    *pctinfo = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT, LCID, DISPID* rgDispId) override {
+    const std::wstring wsName = rgszNames[0];
+    if (wsName == L"Item") {
+      *rgDispId = 0;
+      return S_OK;
+    }
+    m_names.push_back(wsName);
+    *rgDispId = static_cast<DISPID>(m_names.size());
+    return m_properties.count(wsName) ? S_OK : DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispId, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                                   UINT*) override {
+    if (dispId == 0) {
+      CComVariant index;
+      VariantCopy(&index, &pParams->rgvarg[0]);
+      if (FAILED(index.ChangeType(VT_I4)) || index.lVal < 1 || index.lVal > static_cast<long>(m_items.size()))
+        return DISP_E_BADINDEX;
+      CComVariant item = Object(m_items[index.lVal - 1].get());
+      return VariantCopy(pResult, &item);
+    }
+    return VariantCopy(pResult, &m_properties.at(m_names.at(dispId - 1)));
+  }
+
+ private:
+  std::map<std::wstring, CComVariant> m_properties;
+  std::vector<std::unique_ptr<CFakeObject>> m_items;
+  std::vector<std::wstring> m_names;
+};
+
+CComVariant TextValue(const wchar_t* wsz) {
+  CComVariant var;
+  var.vt = VT_BSTR;
+  var.bstrVal = SysAllocString(wsz);
+  return var;
+}
+
+CComVariant Number(long l) {
+  CComVariant var;
+  var.vt = VT_I4;
+  var.lVal = l;
+  return var;
+}
+
+CFakeObject* Contact(const wchar_t* wszName, const wchar_t* wszEmail, const wchar_t* wszType) {
+  auto* pContact = new CFakeObject;
+  pContact->Set(L"Class", Number(40)).Set(L"FullName", TextValue(wszName));
+  pContact->Set(L"Email1Address", TextValue(wszEmail)).Set(L"Email1AddressType", TextValue(wszType));
+  return pContact;
+}
+
+std::wstring Base64(PCCERT_CONTEXT pCert) {
+  DWORD cch = 0;
+  CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, nullptr, &cch);
+  std::wstring ws(cch, L'\0');
+  CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, ws.data(), &cch);
+  ws.resize(cch);
+  return ws;
+}
+
+std::vector<BYTE> ReadFileBytes(const std::wstring& wsPath) {
+  std::vector<BYTE> bytes;
+  HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return bytes;
+  bytes.resize(GetFileSize(hFile, nullptr));
+  DWORD cbRead = 0;
+  if (!ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr)) bytes.clear();
+  CloseHandle(hFile);
+  return bytes;
+}
+
+class WizardTest : public CUiTest {
+ protected:
+  void SetUp() override {
+    CUiTest::SetUp();
+    ForgetUserCertificates();
+    ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"me@tessaly.test", L"Me"));
+    wchar_t wszTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, wszTemp);
+    m_wsFolder = std::wstring(wszTemp) + L"vmofcx-wizard";
+    RemoveFolder(m_wsFolder);
+  }
+  void TearDown() override {
+    RemoveFolder(m_wsFolder);
+    CUiTest::TearDown();
+  }
+
+  static void RemoveFolder(const std::wstring& wsFolder) { RunProgram(L"cmd /c rd /s /q \"" + wsFolder + L"\""); }
+
+  // The user's own certificates, the current default first.
+  std::vector<std::wstring> OwnCertificatesBase64() const {
+    std::vector<std::wstring> result;
+    PCCERT_CONTEXT pDefault = nullptr;
+    if (SUCCEEDED(m_certLib.CM_GetMyCert(&pDefault))) {
+      result.push_back(Base64(pDefault));
+      CertFreeCertificateContext(pDefault);
+    }
+    CLibraryMemory<PCCERT_CONTEXT> certs(m_certLib);
+    DWORD dwCount = 0;
+    if (SUCCEEDED(m_certLib.CM_EnumMyCerts(0, certs.Out(), &dwCount)))
+      for (DWORD i = 0; i < dwCount; ++i) {
+        const std::wstring ws = Base64(certs.Get()[i]);
+        if (std::find(result.begin(), result.end(), ws) == result.end()) result.push_back(ws);
+        CertFreeCertificateContext(certs.Get()[i]);
+      }
+    return result;
+  }
+
+  // Runs a wizard on this thread while drive answers it; a wizard left open is cancelled.
+  template <class TRun>
+  HRESULT RunWizardDriven(TRun run, const std::function<void(HWND)>& drive) {
+    std::thread driver([&] {
+      HWND hSheet = WaitForDialog(GetCurrentProcessId(), L"");
+      if (!hSheet) return;
+      drive(hSheet);
+      if (IsWindow(hSheet) && !WaitUntilGone(hSheet, 2000)) PostMessageW(hSheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    });
+    const HRESULT hr = run();
+    driver.join();
+    return hr;
+  }
+
+  // Presses Next and answers the message box that comes, returning its text.
+  static std::wstring NextAnswering(HWND hSheet, int nAnswer) {
+    PressSheetButton(hSheet, PSBTN_NEXT);
+    HWND hBox = WaitForOwnedDialog(hSheet, 5000);
+    if (!hBox) return L"(no message)";
+    const std::wstring wsText = StaticTexts(hBox);
+    Click(hBox, nAnswer);
+    WaitUntilGone(hBox);
+    return wsText;
+  }
+
+  static void FillBackup(HWND hPage, const std::wstring& wsPath, const wchar_t* wszPassword,
+                         const wchar_t* wszConfirmation) {
+    SetText(hPage, IDC_BACKUP_PATH, wsPath);
+    SetText(hPage, IDC_PASSWORD, wszPassword);
+    SetText(hPage, IDC_PASSWORD_CONFIRM, wszConfirmation);
+  }
+
+  HRESULT RunCertificateWizard(const std::wstring& wsIssued, IDispatch* pFolder, const std::function<void(HWND)>& drive,
+                               BSTR* pbsRecipients = nullptr) {
+    CComBSTR bsRecipients;
+    const HRESULT hr = RunWizardDriven(
+        [&] { return RunCertificateSuccessWizard(m_certLib, nullptr, wsIssued.c_str(), pFolder, &bsRecipients); },
+        drive);
+    if (pbsRecipients) *pbsRecipients = bsRecipients.Detach();
+    return hr;
+  }
+
+  const CCertLibrary m_certLib;
+  std::wstring m_wsFolder;
+};
+
+std::wstring Line(UINT nID) { return LoadResourceString(nID) + L"\n"; }
+
+TEST_F(WizardTest, BackupPageRefusesBadPasswordsAndIncompletePaths) {
+  const std::wstring wsPath = m_wsFolder + L"\\mine.vmpsm";
+  const HRESULT hr = RunCertificateWizard(OwnCertificatesBase64().front(), nullptr, [&](HWND hSheet) {
+    // One certificate: it becomes the default without asking.
+    EXPECT_FALSE(IsVisible(SheetPage(hSheet), IDC_MAKE_DEFAULT));
+    PressSheetButton(hSheet, PSBTN_NEXT);
+    ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+    HWND hPage = SheetPage(hSheet);
+    EXPECT_EQ(LoadResourceString(IDS_BACKUP_INTRO), Text(hPage, IDC_PAGE_CAPTION));
+    const struct {
+      std::wstring wsPath;
+      const wchar_t* wszPassword;
+      const wchar_t* wszConfirmation;
+      UINT nMessage;
+    } cases[] = {{wsPath, L"", L"", IDS_MSG_PASSWORD_EMPTY},
+                 {wsPath, L"secret1", L"", IDS_MSG_PASSWORD_MISMATCH},
+                 {wsPath, L"secret1", L"secret2", IDS_MSG_PASSWORD_MISMATCH},
+                 {wsPath, L"abcde", L"abcde", IDS_MSG_PASSWORD_SHORT},
+                 {L"mine.vmpsm", L"secret1", L"secret1", IDS_MSG_BACKUP_PATH_INCOMPLETE}};
+    for (const auto& check : cases) {
+      FillBackup(hPage, check.wsPath, check.wszPassword, check.wszConfirmation);
+      EXPECT_EQ(Line(check.nMessage), NextAnswering(hSheet, IDOK))
+          << check.wszPassword << L"/" << check.wszConfirmation;
+      EXPECT_EQ(1, SheetPageIndex(hSheet));
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_wsFolder.c_str()));
+    PressSheetButton(hSheet, PSBTN_CANCEL);
+  });
+  EXPECT_EQ(E_ABORT, hr);
+}
+
+TEST_F(WizardTest, BackupGetsItsExtensionCreatesTheFolderAndAsksBeforeReplacing) {
+  const std::wstring wsIssued = OwnCertificatesBase64().front();
+  const std::wstring wsBackup = m_wsFolder + L"\\keys\\mine.vmpsm";
+  CComBSTR bsRecipients;
+  HRESULT hr = RunCertificateWizard(
+      wsIssued, nullptr,
+      [&](HWND hSheet) {
+        PressSheetButton(hSheet, PSBTN_NEXT);
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+        HWND hPage = SheetPage(hSheet);
+        FillBackup(hPage, m_wsFolder + L"\\keys\\mine.txt", L"secret1", L"secret1");
+        EXPECT_EQ(Line(IDS_MSG_CREATE_FOLDER), NextAnswering(hSheet, IDNO));
+        EXPECT_EQ(1, SheetPageIndex(hSheet));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_wsFolder.c_str()));
+        EXPECT_EQ(Line(IDS_MSG_CREATE_FOLDER), NextAnswering(hSheet, IDYES));
+        // No trusted contacts and no folder: the last page follows the backup.
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 2));
+        EXPECT_EQ(wsBackup, Text(hPage, IDC_BACKUP_PATH));
+        EXPECT_EQ(LoadResourceString(IDS_INVITATION_COMPLETE), Text(SheetPage(hSheet), IDC_COMPLETE_TEXT));
+        // Back and Next again: the file is there now.
+        PressSheetButton(hSheet, PSBTN_BACK);
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+        EXPECT_EQ(Line(IDS_MSG_REPLACE_FILE), NextAnswering(hSheet, IDYES));
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 2));
+        PressSheetButton(hSheet, PSBTN_FINISH);
+      },
+      &bsRecipients);
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_EQ(nullptr, static_cast<BSTR>(bsRecipients));
+  // The contents and the password are checked with OpenSSL (tests/interop).
+  const std::vector<BYTE> first = ReadFileBytes(wsBackup);
+  CRYPT_DATA_BLOB blob = {static_cast<DWORD>(first.size()), const_cast<BYTE*>(first.data())};
+  ASSERT_TRUE(PFXIsPFXBlob(&blob));
+
+  // A second backup to the same file, typed without an extension.
+  hr = RunCertificateWizard(wsIssued, nullptr, [&](HWND hSheet) {
+    PressSheetButton(hSheet, PSBTN_NEXT);
+    ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+    FillBackup(SheetPage(hSheet), m_wsFolder + L"\\keys\\mine", L"other-secret", L"other-secret");
+    EXPECT_EQ(Line(IDS_MSG_REPLACE_FILE), NextAnswering(hSheet, IDNO));
+    EXPECT_EQ(1, SheetPageIndex(hSheet));
+    EXPECT_EQ(Line(IDS_MSG_REPLACE_FILE), NextAnswering(hSheet, IDYES));
+    ASSERT_TRUE(WaitForSheetPage(hSheet, 2));
+    PressSheetButton(hSheet, PSBTN_FINISH);
+  });
+  EXPECT_EQ(S_OK, hr);
+  const std::vector<BYTE> second = ReadFileBytes(wsBackup);
+  blob = {static_cast<DWORD>(second.size()), const_cast<BYTE*>(second.data())};
+  EXPECT_TRUE(PFXIsPFXBlob(&blob));
+  EXPECT_NE(first, second);
+}
+
+TEST_F(WizardTest, WithSeveralCertificatesTheUserChoosesWhetherTheNewOneBecomesTheDefault) {
+  ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"me@tessaly.test", L"Me Too"));
+  const std::vector<std::wstring> before = OwnCertificatesBase64();
+  ASSERT_EQ(2u, before.size());
+  const std::wstring& wsIssued = before[1];
+  for (const bool bMakeDefault : {false, true}) {
+    const HRESULT hr = RunCertificateWizard(wsIssued, nullptr, [&](HWND hSheet) {
+      HWND hPage = SheetPage(hSheet);
+      EXPECT_TRUE(IsVisible(hPage, IDC_MAKE_DEFAULT));
+      EXPECT_TRUE(IsChecked(hPage, IDC_MAKE_DEFAULT));
+      UiDriver::SetChecked(hPage, IDC_MAKE_DEFAULT, bMakeDefault);
+      PressSheetButton(hSheet, PSBTN_NEXT);
+      ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+      PressSheetButton(hSheet, PSBTN_CANCEL);
+    });
+    EXPECT_EQ(E_ABORT, hr);
+    EXPECT_EQ(bMakeDefault ? wsIssued : before[0], OwnCertificatesBase64().front()) << bMakeDefault;
+  }
+}
+
+TEST_F(WizardTest, SelectionOffersValidContactsAndFolderContactsAndReturnsTheCheckedAddresses) {
+  CCertificateList contacts;
+  IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
+  IssueContact(contacts, L"carol@tessaly.test", L"Carol", true);
+  CFakeObject folder, items;
+  items.Add(Contact(L"Zoe", L"zoe@tessaly.test", L"SMTP"))
+      .Add(Contact(L"Alice Again", L"ALICE@tessaly.test", L"SMTP"))
+      .Add(Contact(L"Xaver", L"/o=Org/cn=xaver", L"EX"))
+      .Add(Contact(L"Nobody", L"", L"SMTP"))
+      .Add(&(new CFakeObject)->Set(L"Class", Number(43)));
+  items.Set(L"Count", Number(5));
+  folder.Set(L"Items", CFakeObject::Object(&items));
+
+  CComBSTR bsRecipients;
+  const HRESULT hr =
+      RunWizardDriven([&] { return RunInvitationSelectionWizard(m_certLib, nullptr, &folder, &bsRecipients); },
+                      [&](HWND hSheet) {
+                        EXPECT_EQ(LoadResourceString(IDS_BATCH_INVITE_TITLE), WindowText(hSheet));
+                        HWND hPage = SheetPage(hSheet);
+                        HWND hList = GetDlgItem(hPage, IDC_INVITE_LIST);
+                        ASSERT_EQ(2, ListRowCount(hList));
+                        EXPECT_EQ(L"alice@tessaly.test", ListText(hList, 0, 1));
+                        EXPECT_EQ(L"Zoe", ListText(hList, 1, 0));
+                        EXPECT_EQ(L"zoe@tessaly.test", ListText(hList, 1, 1));
+                        EXPECT_EQ(Line(IDS_MSG_NOBODY_CHOSEN), NextAnswering(hSheet, IDNO));
+                        EXPECT_EQ(0, SheetPageIndex(hSheet));
+                        Click(hPage, IDC_SELECT_ALL);
+                        EXPECT_TRUE(ListIsChecked(hList, 0) && ListIsChecked(hList, 1));
+                        Click(hPage, IDC_SELECT_NONE);
+                        EXPECT_FALSE(ListIsChecked(hList, 0) || ListIsChecked(hList, 1));
+                        Click(hPage, IDC_SELECT_ALL);
+                        PressSheetButton(hSheet, PSBTN_NEXT);
+                        ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+                        PressSheetButton(hSheet, PSBTN_FINISH);
+                      });
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_STREQ(L"alice@tessaly.test; zoe@tessaly.test", bsRecipients.c_str());
+}
+
+TEST_F(WizardTest, CertificateWizardOffersTheSelectionWhenThereAreContacts) {
+  CCertificateList contacts;
+  IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
+  const std::wstring wsIssued = OwnCertificatesBase64().front();
+  CComBSTR bsRecipients;
+  const HRESULT hr = RunCertificateWizard(
+      wsIssued, nullptr,
+      [&](HWND hSheet) {
+        EXPECT_EQ(LoadResourceString(IDS_CERT_WIZARD_TITLE), WindowText(hSheet));
+        PressSheetButton(hSheet, PSBTN_NEXT);
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+        FillBackup(SheetPage(hSheet), m_wsFolder + L"\\mine", L"secret1", L"secret1");
+        EXPECT_EQ(Line(IDS_MSG_CREATE_FOLDER), NextAnswering(hSheet, IDYES));
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 2));
+        HWND hList = GetDlgItem(SheetPage(hSheet), IDC_INVITE_LIST);
+        ASSERT_EQ(1, ListRowCount(hList));
+        ListClickCheckBox(hList, 0);
+        PressSheetButton(hSheet, PSBTN_NEXT);
+        ASSERT_TRUE(WaitForSheetPage(hSheet, 3));
+        PressSheetButton(hSheet, PSBTN_FINISH);
+      },
+      &bsRecipients);
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_STREQ(L"alice@tessaly.test", bsRecipients.c_str());
+}
+
+}  // namespace
