@@ -129,8 +129,12 @@ TEST_F(InstalledModuleTest, BothSatellitesHoldTheSameStrings) {
 }
 
 TEST_F(InstalledModuleTest, TheActivationContextBindsCommonControls6) {
-  // Loaded for the first time inside the context, comctl32 comes from the side-by-side store.
-  ASSERT_EQ(nullptr, GetModuleHandleW(L"comctl32.dll")) << "comctl32 was loaded before the test";
+  // The module imports comctl32 (wizards, property sheets): its isolation manifest binds that
+  // import to version 6 from the side-by-side store, and so does the context for later loads.
+  wchar_t wszImported[MAX_PATH] = {};
+  GetModuleFileNameW(GetModuleHandleW(L"comctl32.dll"), wszImported, MAX_PATH);
+  EXPECT_NE(std::wstring::npos, std::wstring(wszImported).find(L"common-controls_6595b64144ccf1df_6.0."))
+      << wszImported;
   const CVmActCtx actCtx;
   ASSERT_TRUE(actCtx.IsActive());
   const HMODULE hControls = LoadLibraryW(L"comctl32.dll");
