@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "SimAddIns.h"
 #include "SimRibbon.h"
 #include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
@@ -14,7 +15,6 @@
 namespace Sim {
 namespace {
 
-constexpr wchar_t kAddInsKey[] = L"Software\\Microsoft\\Office\\Outlook\\Addins";
 constexpr wchar_t kExplorerClass[] = L"SimOutlookExplorer";
 constexpr wchar_t kInspectorClass[] = L"SimOutlookInspector";
 constexpr wchar_t kWordClass[] = L"OpusApp";  // Word's top-level window class
@@ -602,28 +602,8 @@ LONG COutlook::MajorVersion() const { return _wtol(m_options.wsVersion.c_str());
 
 // Every add-in under the machine's Addins key whose LoadBehavior is 3, created by ProgID.
 void COutlook::LoadAddIns() {
-  HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAddInsKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
-  std::vector<std::pair<std::wstring, std::wstring>> candidates;
-  wchar_t wszName[256];
-  for (DWORD dwIndex = 0;; ++dwIndex) {
-    DWORD cchName = 256;
-    if (RegEnumKeyExW(hKey, dwIndex, wszName, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DWORD dwBehavior = 0, cbBehavior = sizeof dwBehavior;
-    wchar_t wszDescription[256] = {};
-    DWORD cbDescription = sizeof wszDescription - sizeof(wchar_t);
-    RegGetValueW(hKey, wszName, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &dwBehavior, &cbBehavior);
-    RegGetValueW(hKey, wszName, L"Description", RRF_RT_REG_SZ, nullptr, wszDescription, &cbDescription);
-    const auto& only = m_options.onlyAddIns;
-    const bool bListed = only.empty() || std::any_of(only.begin(), only.end(), [&](const std::wstring& ws) {
-                           return !lstrcmpiW(ws.c_str(), wszName);
-                         });
-    if (dwBehavior == 3 && bListed) candidates.emplace_back(wszName, wszDescription);
-  }
-  RegCloseKey(hKey);
-
-  for (const auto& [wsProgId, wsDescription] : candidates)
-    ConnectAddIn(wsProgId, wsDescription, Office::ext_cm_Startup);
+  for (const auto& entry : ListAddIns(L"Outlook", m_options.onlyAddIns))
+    ConnectAddIn(entry.wsProgId, entry.wsDescription, Office::ext_cm_Startup);
 }
 
 HRESULT COutlook::ConnectAddIn(const std::wstring& wsProgId, const std::wstring& wsDescription,
