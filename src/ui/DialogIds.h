@@ -73,3 +73,9 @@
 #define IDC_ADD_PUBLISHED 1004
 #define IDC_LIST_ICON 1006
 #define IDC_LIST_ICON_2 1007
+
+// Tooltips: the tooltip of control C of template T is string IDS_TOOLTIP(T, C), a block of
+// 2000 strings per template from 32000 on (template 101) up to 56000 (template 113). Control
+// ids that have one stay below IDS_TOOLTIP_CONTROLS.
+#define IDS_TOOLTIP_CONTROLS 2000
+#define IDS_TOOLTIP(T, C) (30000 + IDS_TOOLTIP_CONTROLS * ((T) - 100) + (C))

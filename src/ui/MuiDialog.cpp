@@ -37,6 +37,7 @@ INT_PTR CMuiDialogImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   switch (uMsg) {
     case WM_INITDIALOG: {
       m_fixups.Apply(m_hWnd, m_hHolder, m_nTemplateID);
+      m_toolTips.Create(m_hWnd, m_nTemplateID);
       const bool bDefaultFocus = OnInitDialog();
       CenterOnOwner(m_hWnd, m_hOwner);
       return bDefaultFocus;
@@ -55,6 +56,9 @@ INT_PTR CMuiDialogImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_NOTIFY:
       SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnNotify(*reinterpret_cast<const NMHDR*>(lParam)));
       return TRUE;
+    case WM_DESTROY:
+      m_toolTips.Destroy();
+      return FALSE;
     default:
       return FALSE;
   }

@@ -1,12 +1,14 @@
 #pragma once
 // CMuiDialogImpl: the base of the module's modal dialogs. The template comes from the satellite
 // resource module (CTemplateFixups), the dialog is centred on its owner, and the commands 1 to 7
-// (IDOK to IDNO) close it with their id; only IDOK calls OnOK, which saves.
+// (IDOK to IDNO) close it with their id; only IDOK calls OnOK, which saves. Controls get the
+// tooltips of the template (CToolTipDialog).
 #include <windows.h>
 
 #include <string>
 
 #include "ui/MuiTemplate.h"
+#include "ui/ToolTipDialog.h"
 
 // A wait cursor for the scope.
 class CWaitCursor {
@@ -71,4 +73,5 @@ class CMuiDialogImpl : public CDialogWindow {
   HMODULE m_hHolder = nullptr;
   HWND m_hOwner = nullptr;
   CTemplateFixups m_fixups;
+  CToolTipDialog m_toolTips;
 };

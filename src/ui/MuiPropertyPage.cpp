@@ -42,6 +42,7 @@ INT_PTR CMuiPropertyPageImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lPa
   switch (uMsg) {
     case WM_INITDIALOG:
       m_fixups.Apply(m_hWnd, m_hHolder, m_nTemplateID);
+      m_toolTips.Create(m_hWnd, m_nTemplateID);
       return OnInitDialog();
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -49,6 +50,9 @@ INT_PTR CMuiPropertyPageImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lPa
     case WM_NOTIFY:
       SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(*reinterpret_cast<const NMHDR*>(lParam)));
       return TRUE;
+    case WM_DESTROY:
+      m_toolTips.Destroy();
+      return FALSE;
     default:
       return FALSE;
   }

@@ -1,7 +1,7 @@
 #pragma once
 // CMuiPropertyPageImpl: the base of the module's wizard pages. The page's template comes from
 // the satellite resource module like a dialog's (CTemplateFixups); the page object outlives
-// the sheet that shows it.
+// the sheet that shows it. Controls get the tooltips of the template (CToolTipDialog).
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
@@ -45,4 +45,5 @@ class CMuiPropertyPageImpl : public CDialogWindow {
   DWORD m_dwWizardButtons = PSWIZB_NEXT;
   HMODULE m_hHolder = nullptr;
   CTemplateFixups m_fixups;
+  CToolTipDialog m_toolTips;
 };

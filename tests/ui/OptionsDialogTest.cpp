@@ -1,4 +1,7 @@
 // The e-mail and document options, the signature setup and the invitation language.
+#include <map>
+#include <vector>
+
 #include "UiFixture.h"
 #include "module/CertLibrary.h"
 #include "module/Settings.h"
@@ -58,6 +61,64 @@ TEST_F(OptionsDialogTest, EmailOptionsRoundTrip) {
               Click(hDlg, IDCANCEL);
             }));
   EXPECT_EQ(5u, ReadUserSetting(kEmailSecurity));
+}
+
+// The control ids of a tooltip map.
+std::vector<int> Ids(const std::map<int, std::wstring>& tips) {
+  std::vector<int> ids;
+  for (const auto& [nID, wsText] : tips) ids.push_back(nID);
+  return ids;
+}
+
+TEST_F(OptionsDialogTest, TooltipsComeFromTheSatelliteInUseWithBrandTokensReplaced) {
+  std::map<int, std::wstring> english, german;
+  CEmailOptionsDialog first;
+  RunDriven(first, [&](HWND hDlg) {
+    english = ToolTips(hDlg);
+    // The tip that the mouse brings up is the one registered for the control.
+    EXPECT_EQ(english[IDC_EMAIL_SEAL], HoverToolTip(hDlg, IDC_EMAIL_SEAL));
+  });
+  // Only the choices have tips: not the captions, whose ids are those of messages, nor OK.
+  EXPECT_EQ((std::vector<int>{IDC_EMAIL_SIGN, IDC_EMAIL_SEAL, IDC_EMAIL_ADVERT}), Ids(english));
+  EXPECT_EQ(L"Secure messages end with a short note telling recipients that you use Tessaly.",
+            english[IDC_EMAIL_ADVERT]);
+
+  UseLanguage(kGermanGermany);
+  CEmailOptionsDialog second;
+  RunDriven(second, [&](HWND hDlg) { german = ToolTips(hDlg); });
+  EXPECT_EQ(Ids(english), Ids(german));
+  EXPECT_EQ(L"Sichere Nachrichten enden mit einem kurzen Hinweis, dass Sie Tessaly verwenden.",
+            german[IDC_EMAIL_ADVERT]);
+  EXPECT_NE(english[IDC_EMAIL_SIGN], german[IDC_EMAIL_SIGN]);
+}
+
+TEST_F(OptionsDialogTest, TooltipsBelongToTheControlOfTheirDialog) {
+  // The same id in two templates: each dialog shows its own text.
+  std::map<int, std::wstring> options, setup;
+  CDocumentOptionsDialog full(true);
+  RunDriven(full, [&](HWND hDlg) { options = ToolTips(hDlg); });
+  EXPECT_EQ((std::vector<int>{IDC_SHOW_SIGN_DATE, IDC_USE_SIGNER_TITLE, IDC_SIGNER_TITLE, IDC_DOCUMENT_SIGN,
+                              IDC_DOCUMENT_ENCRYPT, IDC_SIGNATURE_LINES}),
+            Ids(options));
+  BSTR bsSigner = nullptr, bsInstructions = nullptr;
+  VARIANT_BOOL bShowDate = VARIANT_TRUE, bAddTitle = VARIANT_FALSE;
+  CSignatureSetupDialog dialog(bsSigner, bsInstructions, bShowDate, bAddTitle);
+  RunDriven(dialog, [&](HWND hDlg) { setup = ToolTips(hDlg); });
+  EXPECT_EQ(4u, setup.size());
+  EXPECT_FALSE(setup[IDC_SHOW_SIGN_DATE].empty());
+  EXPECT_NE(options[IDC_SHOW_SIGN_DATE], setup[IDC_SHOW_SIGN_DATE]);
+  SysFreeString(bsSigner);
+  SysFreeString(bsInstructions);
+
+  // Without signature lines their controls are hidden: the rest keep their tips and the
+  // dialog still saves.
+  CDocumentOptionsDialog reduced(false);
+  EXPECT_EQ(IDOK, RunDriven(reduced, [&](HWND hDlg) {
+              EXPECT_EQ(options[IDC_DOCUMENT_ENCRYPT], HoverToolTip(hDlg, IDC_DOCUMENT_ENCRYPT));
+              SetChecked(hDlg, IDC_DOCUMENT_ENCRYPT, true);
+              Click(hDlg, IDOK);
+            }));
+  EXPECT_EQ(0x3u, ReadUserSetting(kDocumentSecurity) & 0x3u);
 }
 
 TEST_F(OptionsDialogTest, DocumentOptionsValuesAndEnabling) {

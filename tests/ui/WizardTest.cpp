@@ -370,4 +370,35 @@ TEST_F(WizardTest, CertificateWizardOffersTheSelectionWhenThereAreContacts) {
   EXPECT_STREQ(L"alice@tessaly.test", bsRecipients.c_str());
 }
 
+TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
+  CCertificateList contacts;
+  IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
+  UseLanguage(kGermanGermany);
+  std::vector<std::map<int, std::wstring>> pages;
+  RunCertificateWizard(OwnCertificatesBase64().front(), nullptr, [&](HWND hSheet) {
+    // Shown in turn without their checks; a page makes its controls when first shown.
+    for (int i = 0; i < 4; ++i) {
+      SendMessageW(hSheet, PSM_SETCURSEL, i, 0);
+      ASSERT_TRUE(WaitForSheetPage(hSheet, i));
+      pages.push_back(ToolTips(SheetPage(hSheet)));
+    }
+    EXPECT_EQ(pages[1][IDC_PASSWORD], HoverToolTip(SheetPage(hSheet), IDC_PASSWORD));
+    PressSheetButton(hSheet, PSBTN_CANCEL);
+  });
+  ASSERT_EQ(4u, pages.size());
+  // The check box is hidden with one certificate, yet its tip is there for when it shows.
+  EXPECT_EQ((std::map<int, std::wstring>{
+                {IDC_MAKE_DEFAULT,
+                 L"Tessaly signiert und entschlüsselt mit dem neuen Zertifikat, solange Sie kein anderes wählen."}}),
+            pages[0]);
+  EXPECT_EQ(4u, pages[1].size());
+  EXPECT_EQ(L"Ordner und Namen der Sicherungsdatei auswählen.", pages[1][IDC_BROWSE]);
+  for (int nID : {IDC_BACKUP_PATH, IDC_PASSWORD, IDC_PASSWORD_CONFIRM}) EXPECT_FALSE(pages[1][nID].empty()) << nID;
+  EXPECT_EQ(3u, pages[2].size());
+  EXPECT_EQ(L"Markiert alle Korrespondenten der Liste.", pages[2][IDC_SELECT_ALL]);
+  for (int nID : {IDC_INVITE_LIST, IDC_SELECT_NONE}) EXPECT_FALSE(pages[2][nID].empty()) << nID;
+  // The last page has texts only.
+  EXPECT_TRUE(pages[3].empty());
+}
+
 }  // namespace

@@ -46,6 +46,52 @@ void ClickAt(HWND hWnd, POINT pt) {
   Send(hWnd, WM_LBUTTONUP, 0, lPoint);
 }
 
+// A block of memory in another process (or this one), freed with the object.
+class CRemoteBuffer {
+ public:
+  CRemoteBuffer(HANDLE hProcess, SIZE_T cb)
+      : m_hProcess(hProcess), m_pv(VirtualAllocEx(hProcess, nullptr, cb, MEM_COMMIT, PAGE_READWRITE)) {}
+  ~CRemoteBuffer() {
+    if (m_pv) VirtualFreeEx(m_hProcess, m_pv, 0, MEM_RELEASE);
+  }
+  CRemoteBuffer(const CRemoteBuffer&) = delete;
+  CRemoteBuffer& operator=(const CRemoteBuffer&) = delete;
+  BYTE* Get() const { return static_cast<BYTE*>(m_pv); }
+  bool Write(SIZE_T offset, const void* pv, SIZE_T cb) const {
+    return WriteProcessMemory(m_hProcess, Get() + offset, pv, cb, nullptr);
+  }
+  bool Read(SIZE_T offset, void* pv, SIZE_T cb) const {
+    return ReadProcessMemory(m_hProcess, Get() + offset, pv, cb, nullptr);
+  }
+
+ private:
+  HANDLE m_hProcess;
+  void* m_pv;
+};
+
+struct CToolTipSearch {
+  DWORD dwProcessId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK EnumToolTips(HWND hWnd, LPARAM lParam) {
+  auto* pSearch = reinterpret_cast<CToolTipSearch*>(lParam);
+  wchar_t wszClass[32] = {};
+  GetClassNameW(hWnd, wszClass, ARRAYSIZE(wszClass));
+  DWORD dwPid = 0;
+  GetWindowThreadProcessId(hWnd, &dwPid);
+  if (dwPid == pSearch->dwProcessId && _wcsicmp(wszClass, TOOLTIPS_CLASSW) == 0) pSearch->found.push_back(hWnd);
+  return TRUE;
+}
+
+// The tooltip controls of the window's process.
+std::vector<HWND> ProcessToolTips(HWND hWnd) {
+  CToolTipSearch search = {0, {}};
+  GetWindowThreadProcessId(hWnd, &search.dwProcessId);
+  EnumWindows(EnumToolTips, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace
 
 HWND WaitForWindow(const std::function<bool(HWND)>& matches, DWORD dwTimeoutMs) {
@@ -195,11 +241,66 @@ bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs) {
   return true;
 }
 
-bool SavePng(HWND hWnd, const std::wstring& wsPath) {
-  RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  Settle(hWnd);
+std::map<int, std::wstring> ToolTips(HWND hDlg) {
+  std::map<int, std::wstring> tips;
+  DWORD dwProcessId = 0;
+  GetWindowThreadProcessId(hDlg, &dwProcessId);
+  HANDLE hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, dwProcessId);
+  if (!hProcess) return tips;
+  // The tool's description, followed by the buffer for its text.
+  constexpr SIZE_T cchText = 1024;
+  {
+    CRemoteBuffer buffer(hProcess, sizeof(TTTOOLINFOW) + cchText * sizeof(wchar_t));
+    for (HWND hToolTip : buffer.Get() ? ProcessToolTips(hDlg) : std::vector<HWND>()) {
+      const int cTools = static_cast<int>(SendMessageW(hToolTip, TTM_GETTOOLCOUNT, 0, 0));
+      for (int i = 0; i < cTools; ++i) {
+        TTTOOLINFOW tool = {};
+        tool.cbSize = sizeof(tool);
+        if (!buffer.Write(0, &tool, sizeof(tool)) ||
+            !SendMessageW(hToolTip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(buffer.Get())) ||
+            !buffer.Read(0, &tool, sizeof(tool)))
+          continue;
+        const auto hTool = reinterpret_cast<HWND>(tool.uId);
+        if (!(tool.uFlags & TTF_IDISHWND) || GetParent(hTool) != hDlg) continue;
+        tool.lpszText = reinterpret_cast<wchar_t*>(buffer.Get() + sizeof(tool));
+        const wchar_t wchEnd = 0;
+        std::wstring wsText(cchText, L'\0');
+        if (!buffer.Write(0, &tool, sizeof(tool)) || !buffer.Write(sizeof(tool), &wchEnd, sizeof(wchEnd))) continue;
+        SendMessageW(hToolTip, TTM_GETTEXTW, cchText, reinterpret_cast<LPARAM>(buffer.Get()));
+        if (!buffer.Read(sizeof(tool), wsText.data(), cchText * sizeof(wchar_t))) continue;
+        wsText.resize(wcsnlen(wsText.c_str(), cchText));
+        tips[GetDlgCtrlID(hTool)] = wsText;
+      }
+    }
+  }
+  CloseHandle(hProcess);
+  return tips;
+}
+
+std::wstring HoverToolTip(HWND hDlg, int nID) {
+  HWND hItem = GetDlgItem(hDlg, nID);
   RECT rc = {};
-  GetWindowRect(hWnd, &rc);
+  GetClientRect(hItem, &rc);
+  POINT pt = {(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+  POINT ptScreen = pt;
+  ClientToScreen(hItem, &ptScreen);
+  SetCursorPos(ptScreen.x, ptScreen.y);
+  // The tooltip sees the control's mouse messages through its subclass and shows after its
+  // delay, when the mouse is still there.
+  PostMessageW(hItem, WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+  const ULONGLONG ullEnd = GetTickCount64() + kWaitMs;
+  do {
+    for (HWND hToolTip : ProcessToolTips(hDlg))
+      if (IsWindowVisible(hToolTip)) return WindowText(hToolTip);
+    Sleep(kPollMs);
+  } while (GetTickCount64() < ullEnd);
+  return std::wstring();
+}
+
+namespace {
+
+// Writes what the screen shows in rc as a PNG file.
+bool SaveScreenPng(const RECT& rc, const std::wstring& wsPath) {
   const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
   HDC hScreen = GetDC(nullptr);
   HDC hMemory = CreateCompatibleDC(hScreen);
@@ -228,6 +329,30 @@ bool SavePng(HWND hWnd, const std::wstring& wsPath) {
   }
   DeleteObject(hBitmap);
   return bSaved;
+}
+
+void Repaint(HWND hWnd) {
+  RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Settle(hWnd);
+}
+
+}  // namespace
+
+bool SavePng(HWND hWnd, const std::wstring& wsPath) {
+  Repaint(hWnd);
+  RECT rc = {};
+  GetWindowRect(hWnd, &rc);
+  return SaveScreenPng(rc, wsPath);
+}
+
+bool SavePngWithToolTip(HWND hDlg, int nID, const std::wstring& wsPath) {
+  Repaint(hDlg);
+  if (HoverToolTip(hDlg, nID).empty()) return false;
+  RECT rc = {}, rcTip = {};
+  GetWindowRect(hDlg, &rc);
+  for (HWND hToolTip : ProcessToolTips(hDlg))
+    if (IsWindowVisible(hToolTip) && GetWindowRect(hToolTip, &rcTip)) UnionRect(&rc, &rc, &rcTip);
+  return SaveScreenPng(rc, wsPath);
 }
 
 }  // namespace UiDriver

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace UiDriver {
@@ -58,7 +59,17 @@ void PressSheetButton(HWND hSheet, int iButton);
 // Waits until the sheet shows the page at that position; false when it did not come.
 bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs = kWaitMs);
 
+// Tooltips: the texts of the tools that stand for hDlg's own controls, by control id, from the
+// tooltip controls of hDlg's process (read through that process's memory, so any process will
+// do); empty when no control has one.
+std::map<int, std::wstring> ToolTips(HWND hDlg);
+// Points the mouse at the control and waits until a tooltip shows; its text, empty when none
+// came.
+std::wstring HoverToolTip(HWND hDlg, int nID);
+
 // Writes what the window shows on the screen as a PNG file.
 bool SavePng(HWND hWnd, const std::wstring& wsPath);
+// The same with the tooltip that pointing at the control brings up; false when none came.
+bool SavePngWithToolTip(HWND hDlg, int nID, const std::wstring& wsPath);
 
 }  // namespace UiDriver

@@ -7,6 +7,7 @@
 //   uidriver settext TITLE ID TEXT      sets a control's text
 //   uidriver click TITLE ID             presses a button
 //   uidriver shot TITLE FILE            writes what the dialog shows as a PNG file
+//   uidriver tips TITLE                 prints the tooltips of its controls, "ID<tab>TEXT" a line
 //   uidriver gone TITLE                 waits until no dialog has that title
 // Exit code 0 on success, 1 when the dialog did not come (or did not go), 2 on bad usage.
 #include <windows.h>
@@ -25,7 +26,7 @@ HWND FindByTitle(const std::wstring& wsTitle) {
 int Usage() {
   fputws(
       L"usage: uidriver wait|gone TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
-      L"                settext TITLE ID TEXT | shot TITLE FILE\n",
+      L"                settext TITLE ID TEXT | shot TITLE FILE | tips TITLE\n",
       stderr);
   return 2;
 }
@@ -46,6 +47,10 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (wsCommand == L"wait") return 0;
+  if (wsCommand == L"tips") {
+    for (const auto& [nID, wsText] : UiDriver::ToolTips(hDlg)) wprintf(L"%d\t%ls\n", nID, wsText.c_str());
+    return 0;
+  }
   if (argc < 4) return Usage();
   if (wsCommand == L"shot") return UiDriver::SavePng(hDlg, argv[3]) ? 0 : 1;
   const int nID = _wtoi(argv[3]);

@@ -34,13 +34,14 @@ std::wstring InstalledModule() {
   return std::wstring(wszFolder) + L"\\VmOfcX.dll";
 }
 
-// Shows the dialog and saves its picture; the dialog is then cancelled.
-bool Shoot(CMuiDialogImpl& dialog, const std::wstring& wsFile) {
+// Shows the dialog and saves its picture, with the tooltip of control nToolID when not 0; the
+// dialog is then cancelled.
+bool Shoot(CMuiDialogImpl& dialog, const std::wstring& wsFile, int nToolID = 0) {
   bool bSaved = false;
   std::thread driver([&] {
     HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
     if (!hDlg) return;
-    bSaved = UiDriver::SavePng(hDlg, wsFile);
+    bSaved = nToolID ? UiDriver::SavePngWithToolTip(hDlg, nToolID, wsFile) : UiDriver::SavePng(hDlg, wsFile);
     PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
   });
   dialog.DoModal(nullptr);
@@ -191,6 +192,8 @@ int wmain(int argc, wchar_t** argv) {
         {&signature, L"106-signature-details"},
         {&setup, L"113-signature-setup"}};
     for (const auto& [pDialog, wszShot] : shots) nFailures += Shoot(*pDialog, wsPrefix + wszShot + L".png") ? 0 : 1;
+    CEmailOptionsDialog emailTip;
+    nFailures += Shoot(emailTip, wsPrefix + L"101-email-options-tooltip.png", IDC_EMAIL_SEAL) ? 0 : 1;
     const std::wstring wsIssued = DefaultCertificateText(certLib);
     nFailures += ShootWizard(
         [&] {
