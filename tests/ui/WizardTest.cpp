@@ -382,7 +382,11 @@ TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
       ASSERT_TRUE(WaitForSheetPage(hSheet, i));
       pages.push_back(ToolTips(SheetPage(hSheet)));
     }
+    SendMessageW(hSheet, PSM_SETCURSEL, 1, 0);
+    ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
     EXPECT_EQ(pages[1][IDC_PASSWORD], HoverToolTip(SheetPage(hSheet), IDC_PASSWORD));
+    // Wine's wizard ignores Cancel on a page it was moved to without Next.
+    SendMessageW(hSheet, PSM_SETCURSEL, 0, 0);
     PressSheetButton(hSheet, PSBTN_CANCEL);
   });
   ASSERT_EQ(4u, pages.size());
