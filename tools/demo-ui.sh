@@ -1,7 +1,7 @@
 #!/bin/bash
 # Usage: demo-ui.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
-# Opens the e-mail options and answers them through the UI driver, then backs the user's
-# certificate up through the certificate wizard and opens the backup with OpenSSL.
+# Opens the e-mail options, reads their tooltips and answers them through the UI driver, then
+# backs the user's certificate up through the certificate wizard and opens the backup with OpenSSL.
 set -eu
 build=$(cd "$1" && pwd)
 driver="$build/tools/uidriver.exe"
@@ -19,6 +19,8 @@ dialog=$!
 wine "$driver" wait "$title"
 printf '   "Sign and encrypt" (202) checked: %s\n' "$(wine "$driver" checked "$title" 202 | tr -d '\r')"
 printf '   "Add a note" (203) checked: %s\n' "$(wine "$driver" checked "$title" 203 | tr -d '\r')"
+say "Tooltips of its controls (control id, text)"
+wine "$driver" tips "$title" | tr -d '\r' | sed 's/^/   /'
 say "Checking 202, unchecking 203, pressing OK"
 wine "$driver" check "$title" 202 1
 wine "$driver" check "$title" 203 0

@@ -46,13 +46,18 @@ void ClickAt(HWND hWnd, POINT pt) {
   Send(hWnd, WM_LBUTTONUP, 0, lPoint);
 }
 
-// A block of memory in another process (or this one), freed with the object.
+// A block of memory in the window's process (another one or this), freed with the object.
 class CRemoteBuffer {
  public:
-  CRemoteBuffer(HANDLE hProcess, SIZE_T cb)
-      : m_hProcess(hProcess), m_pv(VirtualAllocEx(hProcess, nullptr, cb, MEM_COMMIT, PAGE_READWRITE)) {}
+  CRemoteBuffer(HWND hWnd, SIZE_T cb) {
+    DWORD dwProcessId = 0;
+    GetWindowThreadProcessId(hWnd, &dwProcessId);
+    m_hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, dwProcessId);
+    if (m_hProcess) m_pv = VirtualAllocEx(m_hProcess, nullptr, cb, MEM_COMMIT, PAGE_READWRITE);
+  }
   ~CRemoteBuffer() {
     if (m_pv) VirtualFreeEx(m_hProcess, m_pv, 0, MEM_RELEASE);
+    if (m_hProcess) CloseHandle(m_hProcess);
   }
   CRemoteBuffer(const CRemoteBuffer&) = delete;
   CRemoteBuffer& operator=(const CRemoteBuffer&) = delete;
@@ -65,8 +70,8 @@ class CRemoteBuffer {
   }
 
  private:
-  HANDLE m_hProcess;
-  void* m_pv;
+  HANDLE m_hProcess = nullptr;
+  void* m_pv = nullptr;
 };
 
 struct CToolTipSearch {
@@ -243,37 +248,31 @@ bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs) {
 
 std::map<int, std::wstring> ToolTips(HWND hDlg) {
   std::map<int, std::wstring> tips;
-  DWORD dwProcessId = 0;
-  GetWindowThreadProcessId(hDlg, &dwProcessId);
-  HANDLE hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, dwProcessId);
-  if (!hProcess) return tips;
-  // The tool's description, followed by the buffer for its text.
+  // A tool's description, followed by room for its text.
   constexpr SIZE_T cchText = 1024;
-  {
-    CRemoteBuffer buffer(hProcess, sizeof(TTTOOLINFOW) + cchText * sizeof(wchar_t));
-    for (HWND hToolTip : buffer.Get() ? ProcessToolTips(hDlg) : std::vector<HWND>()) {
-      const int cTools = static_cast<int>(SendMessageW(hToolTip, TTM_GETTOOLCOUNT, 0, 0));
-      for (int i = 0; i < cTools; ++i) {
-        TTTOOLINFOW tool = {};
-        tool.cbSize = sizeof(tool);
-        if (!buffer.Write(0, &tool, sizeof(tool)) ||
-            !SendMessageW(hToolTip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(buffer.Get())) ||
-            !buffer.Read(0, &tool, sizeof(tool)))
-          continue;
-        const auto hTool = reinterpret_cast<HWND>(tool.uId);
-        if (!(tool.uFlags & TTF_IDISHWND) || GetParent(hTool) != hDlg) continue;
-        tool.lpszText = reinterpret_cast<wchar_t*>(buffer.Get() + sizeof(tool));
-        const wchar_t wchEnd = 0;
-        std::wstring wsText(cchText, L'\0');
-        if (!buffer.Write(0, &tool, sizeof(tool)) || !buffer.Write(sizeof(tool), &wchEnd, sizeof(wchEnd))) continue;
-        SendMessageW(hToolTip, TTM_GETTEXTW, cchText, reinterpret_cast<LPARAM>(buffer.Get()));
-        if (!buffer.Read(sizeof(tool), wsText.data(), cchText * sizeof(wchar_t))) continue;
-        wsText.resize(wcsnlen(wsText.c_str(), cchText));
-        tips[GetDlgCtrlID(hTool)] = wsText;
-      }
+  const CRemoteBuffer buffer(hDlg, sizeof(TTTOOLINFOW) + cchText * sizeof(wchar_t));
+  if (!buffer.Get()) return tips;
+  for (HWND hToolTip : ProcessToolTips(hDlg)) {
+    const int cTools = static_cast<int>(SendMessageW(hToolTip, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < cTools; ++i) {
+      TTTOOLINFOW tool = {};
+      tool.cbSize = sizeof(tool);
+      if (!buffer.Write(0, &tool, sizeof(tool)) ||
+          !SendMessageW(hToolTip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(buffer.Get())) ||
+          !buffer.Read(0, &tool, sizeof(tool)))
+        continue;
+      const auto hTool = reinterpret_cast<HWND>(tool.uId);
+      if (!(tool.uFlags & TTF_IDISHWND) || GetParent(hTool) != hDlg) continue;
+      tool.lpszText = reinterpret_cast<wchar_t*>(buffer.Get() + sizeof(tool));
+      const wchar_t wchEnd = 0;
+      if (!buffer.Write(0, &tool, sizeof(tool)) || !buffer.Write(sizeof(tool), &wchEnd, sizeof(wchEnd))) continue;
+      SendMessageW(hToolTip, TTM_GETTEXTW, cchText, reinterpret_cast<LPARAM>(buffer.Get()));
+      std::wstring wsText(cchText, L'\0');
+      if (!buffer.Read(sizeof(tool), wsText.data(), cchText * sizeof(wchar_t))) continue;
+      wsText.resize(wcsnlen(wsText.c_str(), cchText));
+      tips[GetDlgCtrlID(hTool)] = wsText;
     }
   }
-  CloseHandle(hProcess);
   return tips;
 }
 
