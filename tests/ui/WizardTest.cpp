@@ -392,8 +392,7 @@ TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
   ASSERT_EQ(4u, pages.size());
   // The check box is hidden with one certificate, yet its tip is there for when it shows.
   EXPECT_EQ((std::map<int, std::wstring>{
-                {IDC_MAKE_DEFAULT,
-                 L"Tessaly signiert und entschlüsselt mit dem neuen Zertifikat, solange Sie kein anderes wählen."}}),
+                {IDC_MAKE_DEFAULT, L"Macht das neue Zertifikat zu dem, mit dem Tessaly signiert und verschlüsselt."}}),
             pages[0]);
   EXPECT_EQ(4u, pages[1].size());
   EXPECT_EQ(L"Ordner und Namen der Sicherungsdatei auswählen.", pages[1][IDC_BROWSE]);
