@@ -43,12 +43,21 @@ class CComObjectRoot {
   volatile LONG m_lRefCount = 0;
 };
 
-#define VM_DELEGATING_IUNKNOWN                                            \
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {           \
-    return GetControllingUnknown()->QueryInterface(riid, ppv);            \
-  }                                                                       \
+#define VM_DELEGATING_IUNKNOWN                                                       \
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {                      \
+    return GetControllingUnknown()->QueryInterface(riid, ppv);                       \
+  }                                                                                  \
   STDMETHOD_(ULONG, AddRef)() override { return GetControllingUnknown()->AddRef(); } \
   STDMETHOD_(ULONG, Release)() override { return GetControllingUnknown()->Release(); }
+
+// Declares the four IDispatch methods of a class that implements them.
+#define VM_DISPATCH_METHODS                                                                                        \
+  STDMETHOD(GetTypeInfoCount)(UINT * pctinfo) override;                                                            \
+  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo * *ppTInfo) override;                                   \
+  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR * rgszNames, UINT cNames, LCID lcid, DISPID * rgDispId) override; \
+  STDMETHOD(Invoke)                                                                                                \
+  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS * pDispParams, VARIANT * pVarResult,       \
+   EXCEPINFO * pExcepInfo, UINT * puArgErr) override;
 
 // Creates an object of class T as a class factory does.
 template <class T>

@@ -73,7 +73,7 @@ class CEncryptionProvider::CSessionLock {
   CRITICAL_SECTION& m_cs;
 };
 
-CEncryptionProvider::CEncryptionProvider(IUnknown* pOuter) : CComObjectRoot(pOuter) {
+CEncryptionProvider::CEncryptionProvider(IUnknown* pOuter) : COfficeAddIn(pOuter) {
   InitializeCriticalSection(&m_csSessions);
 }
 
@@ -134,22 +134,6 @@ HRESULT CEncryptionProvider::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFla
                                     pDispParams, pVarResult, pExcepInfo, puArgErr)
                        : hr;
 }
-
-HRESULT CEncryptionProvider::OnConnection(IDispatch* pApplication, Office::ext_ConnectMode, IDispatch*, SAFEARRAY**) {
-  CTraceScope scope("CEncryptionProvider::OnConnection");
-  m_cpApplication = pApplication;
-  return S_OK;
-}
-
-HRESULT CEncryptionProvider::OnDisconnection(Office::ext_DisconnectMode, SAFEARRAY**) {
-  CTraceScope scope("CEncryptionProvider::OnDisconnection");
-  m_cpApplication.Release();
-  return S_OK;
-}
-
-HRESULT CEncryptionProvider::OnAddInsUpdate(SAFEARRAY**) { return S_OK; }
-HRESULT CEncryptionProvider::OnStartupComplete(SAFEARRAY**) { return S_OK; }
-HRESULT CEncryptionProvider::OnBeginShutdown(SAFEARRAY**) { return S_OK; }
 
 int CEncryptionProvider::AddSession(const CEncryptionSessionData& record) {
   const CSessionLock lock(m_csSessions);

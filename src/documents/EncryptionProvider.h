@@ -7,15 +7,13 @@
 
 #include "com/ComObject.h"
 #include "com/ComPtr.h"
+#include "com/OfficeAddIn.h"
 #include "documents/ContentCipher.h"
 #include "documents/EncryptionSessionData.h"
 #include "hosts/EncryptionProvider.h"
-#include "hosts/OfficeAddIn.h"
 #include "module/Trace.h"
 
-class CEncryptionProvider final : public CComObjectRoot,
-                                  public Office::IDTExtensibility2,
-                                  public Office::EncryptionProvider {
+class CEncryptionProvider final : public COfficeAddIn, public Office::EncryptionProvider {
  public:
   explicit CEncryptionProvider(IUnknown* pOuter);
   ~CEncryptionProvider() override;
@@ -23,20 +21,7 @@ class CEncryptionProvider final : public CComObjectRoot,
   HRESULT FinalConstruct() override;
 
   // IDispatch, described by the Office type library's EncryptionProvider.
-  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
-  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-  STDMETHOD(Invoke)
-  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
-
-  // IDTExtensibility2
-  STDMETHOD(OnConnection)
-  (IDispatch* pApplication, Office::ext_ConnectMode ConnectMode, IDispatch* pAddInInst, SAFEARRAY** custom) override;
-  STDMETHOD(OnDisconnection)(Office::ext_DisconnectMode RemoveMode, SAFEARRAY** custom) override;
-  STDMETHOD(OnAddInsUpdate)(SAFEARRAY** custom) override;
-  STDMETHOD(OnStartupComplete)(SAFEARRAY** custom) override;
-  STDMETHOD(OnBeginShutdown)(SAFEARRAY** custom) override;
+  VM_DISPATCH_METHODS
 
   // EncryptionProvider
   STDMETHOD(GetProviderDetail)(Office::EncryptionProviderDetail encprovdet, VARIANT* value) override;
@@ -70,5 +55,4 @@ class CEncryptionProvider final : public CComObjectRoot,
   std::vector<int> m_aHandles;
   std::vector<CEncryptionSessionData> m_aRecords;
   CComPtr<IUnknown> m_cpMarshaler;
-  CComPtr<IDispatch> m_cpApplication;
 };

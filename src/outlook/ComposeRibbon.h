@@ -12,7 +12,7 @@
 #include "VmOfcX_h.h"
 #include "hosts/OfficeAddIn.h"
 #include "module/Trace.h"
-#include "outlook/OfficeAddIn.h"
+#include "com/OfficeAddIn.h"
 
 // The major version of _Application.Version, fixed by the first call that reads one; 0 when unknown.
 int GetOutlookVersion(IDispatch* pApplication);
@@ -37,12 +37,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT FinalConstruct() override;
 
   // IDispatch of IComposeRibbon, from the module's type library; Office calls the callbacks by name.
-  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
-  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-  STDMETHOD(Invoke)
-  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  VM_DISPATCH_METHODS
 
   // IDTExtensibility2
   STDMETHOD(OnConnection)

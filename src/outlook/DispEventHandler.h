@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "com/ComObject.h"
+
 class CDispEventHandler final : public IDispatch {
  public:
   using Handler = std::function<HRESULT(DISPID dispid, DISPPARAMS* pParams)>;
@@ -18,12 +20,7 @@ class CDispEventHandler final : public IDispatch {
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
   STDMETHOD_(ULONG, AddRef)() override;
   STDMETHOD_(ULONG, Release)() override;
-  STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
-  STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-  STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-  STDMETHOD(Invoke)
-  (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
-   EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  VM_DISPATCH_METHODS
 
  private:
   CDispEventHandler(REFIID iidEvents, Handler handler) : m_iidEvents(iidEvents), m_handler(std::move(handler)) {}

@@ -16,16 +16,22 @@ constexpr DWORD kDocumentUseTitle = 0x10;
 constexpr int kSignerTitleLimit = 120;
 constexpr int kSignerTitleRead = 260;
 
+// Both options dialogs underline their two captions and show one settings word.
+DWORD InitOptions(HWND hDialog, CTraceScope& trace, const CDwordSetting& setting) {
+  AddSeparatorLine(hDialog, IDC_CAPTION_1);
+  AddSeparatorLine(hDialog, IDC_CAPTION_2);
+  const DWORD dwValue = ReadUserSetting(setting);
+  trace.Message("%ls = 0x%08X", setting.wszName, dwValue);
+  return dwValue;
+}
+
 }  // namespace
 
 CEmailOptionsDialog::CEmailOptionsDialog() : CMuiDialogImpl(IDD_EMAIL_OPTIONS) {}
 
 bool CEmailOptionsDialog::OnInitDialog() {
   CTraceScope trace("CEmailOptionsDialog::OnInitDialog");
-  AddSeparatorLine(m_hWnd, IDC_CAPTION_1);
-  AddSeparatorLine(m_hWnd, IDC_CAPTION_2);
-  const DWORD dwSecurity = ReadUserSetting(kEmailSecurity);
-  trace.Message("EmailSecurity = 0x%08X", dwSecurity);
+  const DWORD dwSecurity = InitOptions(m_hWnd, trace, kEmailSecurity);
   SetChecked(dwSecurity & kEmailSeal ? IDC_EMAIL_SEAL : IDC_EMAIL_SIGN, true);
   SetChecked(IDC_EMAIL_ADVERT, !(dwSecurity & kEmailNoAdvert));
   return true;
@@ -42,10 +48,7 @@ CDocumentOptionsDialog::CDocumentOptionsDialog(bool bSignatureLinesSupported)
 
 bool CDocumentOptionsDialog::OnInitDialog() {
   CTraceScope trace("CDocumentOptionsDialog::OnInitDialog");
-  AddSeparatorLine(m_hWnd, IDC_CAPTION_1);
-  AddSeparatorLine(m_hWnd, IDC_CAPTION_2);
-  const DWORD dwSecurity = ReadUserSetting(kDocumentSecurity);
-  trace.Message("DocumentSecurity = 0x%08X", dwSecurity);
+  const DWORD dwSecurity = InitOptions(m_hWnd, trace, kDocumentSecurity);
   SetChecked(dwSecurity & kDocumentEncryptOnly ? IDC_DOCUMENT_ENCRYPT : IDC_DOCUMENT_SIGN, true);
   SetChecked(IDC_SIGNATURE_LINES, !(dwSecurity & kDocumentNoSignatureLines));
   SetChecked(IDC_SHOW_SIGN_DATE, !(dwSecurity & kDocumentNoSignDate));

@@ -13,6 +13,7 @@
 
 #include "Installation.h"
 #include "suite/VmCertServices.h"
+#include "../support/FileBytes.h"
 
 namespace {
 
@@ -57,18 +58,6 @@ DWORD RunPki(const std::wstring& wsArguments) {
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return dwExit;
-}
-
-std::vector<BYTE> ReadBytes(const std::wstring& wsPath) {
-  std::vector<BYTE> data;
-  HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return data;
-  data.resize(GetFileSize(hFile, nullptr));
-  DWORD cbRead = 0;
-  ReadFile(hFile, data.data(), static_cast<DWORD>(data.size()), &cbRead, nullptr);
-  CloseHandle(hFile);
-  data.resize(cbRead);
-  return data;
 }
 
 std::wstring CurrentUserSid(const CLibrary& storeMan) {
@@ -162,7 +151,7 @@ class CertServices : public testing::Test {
     const std::wstring wsFile = TestExeFolder() + L"\\contact.cer";
     if (RunPki(std::wstring(L"contact ") + wszEmail + L" \"" + wszName + L"\" \"" + wsFile + L"\"") != 0)
       return nullptr;
-    const std::vector<BYTE> der = ReadBytes(wsFile);
+    const std::vector<BYTE> der = ReadFileBytes(wsFile);
     return CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
   }
 
@@ -334,7 +323,7 @@ TEST_F(CertServices, WaitingThreadSeesTheCertificateAddedEvent) {
 TEST_F(CertServices, EnterpriseRequestIsInstalledFromTheAuthoritysAnswer) {
   ASSERT_EQ(S_OK, ENTRY(m_certWorks, CM_RequestCert)(nullptr, L"grace@example.org", L"Grace Enterprise", 1));
   EXPECT_EQ(0u, CountOwn());
-  const std::vector<BYTE> answer = ReadBytes(InstallFolder() + L"\\TestCA\\Answers\\grace@example.org.vmpfx");
+  const std::vector<BYTE> answer = ReadFileBytes(InstallFolder() + L"\\TestCA\\Answers\\grace@example.org.vmpfx");
   ASSERT_GT(answer.size(), 2u);
   EXPECT_EQ(0x30, answer[0]);
   DWORD cchText = 0;

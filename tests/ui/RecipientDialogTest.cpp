@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "module/CertLibrary.h"
+#include "module/Settings.h"
 #include "res/StringIds.h"
 #include "ui/DialogIds.h"
 #include "ui/Dialogs.h"
@@ -105,6 +106,44 @@ TEST_F(RecipientDialogTest, CheckingOneOfTheSelectedRowsChecksThemAllAndHeadersS
   // Nobody checked: the user's own certificate alone.
   ASSERT_EQ(1u, dialog.GetResult().size());
   EXPECT_EQ(L"me@tessaly.test", EmailOf(dialog.GetResult()[0]));
+}
+
+// The policy service's machine key (its stand-in reads policies from there) allowing the directory's certificates.
+class CPublishingAllowed {
+ public:
+  CPublishingAllowed() {
+    const DWORD dwAllowed = 0;
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"PublishingPolicy", REG_DWORD, &dwAllowed, sizeof(dwAllowed));
+  }
+  ~CPublishingAllowed() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKey, L"PublishingPolicy"); }
+
+ private:
+  static constexpr wchar_t kKey[] =
+      L"SOFTWARE\\Policies\\Velmora\\PolicyService\\Applications\\{A411FEAE-6A1C-468a-B3E1-080A9D5CCEF0}";
+};
+
+TEST_F(RecipientDialogTest, PublishedCertificatesNeedThePolicyAndTheUsersChoiceAndAFailingPickerChangesNothing) {
+  const CPublishingAllowed policy;
+  CSelectBuddyDialog dialog(m_certLib, {});
+  EXPECT_EQ(IDOK, RunDriven(dialog, [&](HWND hDlg) {
+              HWND hList = GetDlgItem(hDlg, IDC_RECIPIENT_LIST);
+              EXPECT_TRUE(IsVisible(hDlg, IDC_SHOW_PUBLISHED));
+              EXPECT_FALSE(IsChecked(hDlg, IDC_SHOW_PUBLISHED));
+              EXPECT_FALSE(IsVisible(hDlg, IDC_ADD_PUBLISHED));
+              Click(hDlg, IDC_SHOW_PUBLISHED);
+              EXPECT_TRUE(IsVisible(hDlg, IDC_ADD_PUBLISHED));
+              EXPECT_EQ(1u, ReadUserSetting(kShowPublishedCerts));
+              // The platform's directory picker cannot pick anybody here: the list stays as it was.
+              ListClickCheckBox(hList, 0);
+              Click(hDlg, IDC_ADD_PUBLISHED);
+              ASSERT_EQ(2, ListRowCount(hList));
+              EXPECT_TRUE(ListIsChecked(hList, 0));
+              Click(hDlg, IDC_SHOW_PUBLISHED);
+              EXPECT_FALSE(IsVisible(hDlg, IDC_ADD_PUBLISHED));
+              EXPECT_EQ(0u, ReadUserSetting(kShowPublishedCerts));
+              Click(hDlg, IDOK);
+            }));
+  EXPECT_EQ(1u, dialog.GetResult().size());
 }
 
 TEST_F(RecipientDialogTest, WithoutAnOwnCertificateTheDialogDoesNotOpen) {

@@ -9,6 +9,7 @@
 #include "res/StringIds.h"
 #include "ui/DialogIds.h"
 #include "ui/Wizards.h"
+#include "../support/FileBytes.h"
 
 namespace {
 
@@ -104,17 +105,6 @@ std::wstring Base64(PCCERT_CONTEXT pCert) {
   CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, ws.data(), &cch);
   ws.resize(cch);
   return ws;
-}
-
-std::vector<BYTE> ReadFileBytes(const std::wstring& wsPath) {
-  std::vector<BYTE> bytes;
-  HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(hFile, nullptr));
-  DWORD cbRead = 0;
-  if (!ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbRead, nullptr)) bytes.clear();
-  CloseHandle(hFile);
-  return bytes;
 }
 
 class WizardTest : public CUiTest {

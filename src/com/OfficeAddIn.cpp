@@ -1,6 +1,14 @@
-#include "outlook/OfficeAddIn.h"
+#include "com/OfficeAddIn.h"
 
 #include "module/Trace.h"
+
+HRESULT COfficeAddIn::OnConnection(IDispatch* pApplication, Office::ext_ConnectMode, IDispatch* pAddInInst,
+                                   SAFEARRAY**) {
+  CTraceScope scope("OnConnection");
+  m_spApplication = pApplication;
+  m_spAddInInst = pAddInInst;
+  return S_OK;
+}
 
 HRESULT COfficeAddIn::OnDisconnection(Office::ext_DisconnectMode RemoveMode, SAFEARRAY** custom) {
   CTraceScope scope("OnDisconnection");
@@ -17,3 +25,6 @@ HRESULT COfficeAddIn::OnAddInsUpdate(SAFEARRAY**) {
   CTraceScope scope("OnAddInsUpdate");
   return S_OK;
 }
+
+HRESULT COfficeAddIn::OnStartupComplete(SAFEARRAY**) { return S_OK; }
+HRESULT COfficeAddIn::OnBeginShutdown(SAFEARRAY**) { return S_OK; }
