@@ -194,7 +194,8 @@ void CSelectBuddyDialog::OnAddPublished() {
   CComPtr<IDataObject> cpSelection;
   if (SUCCEEDED(hr)) hr = cpPicker->InvokeDialog(m_hWnd, &cpSelection);
   if (hr != S_OK || !cpSelection) {
-    if (FAILED(hr)) trace.Error("IDsObjectPicker", hr);
+    // S_FALSE: nobody picked, as when the user cancels or the platform's picker cannot show itself.
+    trace.Error("IDsObjectPicker", hr);
     return;
   }
   CWaitCursor waitCursor;
