@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "UiFixture.h"
+// After <windows.h>, which it needs.
+#include <versionhelpers.h>
+
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "module/CertLibrary.h"
@@ -395,3 +398,41 @@ TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
 }
 
 }  // namespace
+
+// Where the sheet puts its pages: below the brand's header in a wizard-97 sheet, at the top otherwise.
+int PageTop(HWND hSheet) {
+  RECT rcPage = {};
+  GetWindowRect(SheetPage(hSheet), &rcPage);
+  POINT ptTop = {rcPage.left, rcPage.top};
+  ScreenToClient(hSheet, &ptTop);
+  return ptTop.y;
+}
+
+// Systems before version 6 get a wizard-97 sheet with the brand's header bitmap. The platform
+// reports 6.1 here, so the test runs again in a copy of this program that it takes for 5.2.
+TEST_F(WizardTest, BeforeVersion6TheWizardIsAWizard97SheetWithTheBrandHeader) {
+  constexpr int kHeaderHeight = 40;
+  int nPageTop = -1;
+  RunCertificateWizard(OwnCertificatesBase64().front(), nullptr, [&](HWND hSheet) {
+    nPageTop = PageTop(hSheet);
+    PressSheetButton(hSheet, PSBTN_CANCEL);
+  });
+  if (!IsWindowsVistaOrGreater()) {
+    EXPECT_GE(nPageTop, kHeaderHeight);
+    return;
+  }
+  EXPECT_GE(nPageTop, 0);
+  EXPECT_LT(nPageTop, kHeaderHeight);
+  // Beside this program, where the test tools are found.
+  wchar_t wszSelf[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, wszSelf, MAX_PATH);
+  const std::wstring wsSelf = wszSelf;
+  const std::wstring wsCopy = wsSelf.substr(0, wsSelf.rfind(L'\\') + 1) + L"ui_tests_version5.exe";
+  ASSERT_TRUE(CopyFileW(wszSelf, wsCopy.c_str(), FALSE));
+  constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\ui_tests_version5.exe";
+  constexpr wchar_t kVersion[] = L"winxp64";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, kVersion, sizeof(kVersion));
+  EXPECT_EQ(0u, RunProgram(L"\"" + wsCopy + L"\" --gtest_filter=WizardTest.BeforeVersion6*"));
+  RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+  DeleteFileW(wsCopy.c_str());
+}
