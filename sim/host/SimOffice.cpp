@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "MemoryStreams.h"
 #include "SimAddIns.h"
 #include "SimContainer.h"
 #include "com/Bstr.h"
@@ -63,24 +64,6 @@ std::wstring FromUtf8(const std::vector<BYTE>& bytes) {
   std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, psz, static_cast<int>(bytes.size()), nullptr, 0), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, psz, static_cast<int>(bytes.size()), ws.data(), static_cast<int>(ws.size()));
   return ws;
-}
-
-CComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes = {}) {
-  CComPtr<IStream> cpStream;
-  cpStream.Attach(SHCreateMemStream(bytes.empty() ? nullptr : bytes.data(), static_cast<UINT>(bytes.size())));
-  return cpStream;
-}
-
-std::vector<BYTE> StreamBytes(IStream* pStream) {
-  STATSTG stat = {};
-  pStream->Stat(&stat, STATFLAG_NONAME);
-  std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
-  const LARGE_INTEGER liZero = {};
-  pStream->Seek(liZero, STREAM_SEEK_SET, nullptr);
-  ULONG cbRead = 0;
-  if (!bytes.empty()) pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cbRead);
-  bytes.resize(cbRead);
-  return bytes;
 }
 
 HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes) {

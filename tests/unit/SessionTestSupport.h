@@ -2,7 +2,6 @@
 // Certificates with private keys, memory streams and a message-box answerer for the tests of the
 // encryption session data and provider.
 #include <objidl.h>
-#include <shlwapi.h>
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -12,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "../../sim/host/MemoryStreams.h"
 #include "com/ComPtr.h"
 #include "documents/CryptHandles.h"
 
@@ -60,24 +60,6 @@ inline bool AddToUserStore(const wchar_t* wszStore, PCCERT_CONTEXT pCert) {
   const BOOL bAdded = CertAddCertificateContextToStore(hStore, pCert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   CertCloseStore(hStore, 0);
   return bAdded;
-}
-
-inline CComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes = {}) {
-  CComPtr<IStream> cpStream;
-  cpStream.Attach(SHCreateMemStream(bytes.empty() ? nullptr : bytes.data(), static_cast<UINT>(bytes.size())));
-  return cpStream;
-}
-
-inline std::vector<BYTE> StreamBytes(IStream* pStream) {
-  STATSTG stat = {};
-  pStream->Stat(&stat, STATFLAG_NONAME);
-  std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
-  LARGE_INTEGER zero = {};
-  pStream->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ULONG cbRead = 0;
-  if (!bytes.empty()) pStream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &cbRead);
-  bytes.resize(cbRead);
-  return bytes;
 }
 
 inline void Rewind(IStream* pStream) {
