@@ -52,4 +52,22 @@ CComPtr<CComAddIn> ConnectAddIn(IDispatch* pApplication, const SAddInEntry& entr
   return cpComAddIn;
 }
 
+HRESULT ComAddInsItem(const CCollection& comAddIns, SCall& call) {
+  const auto& items = comAddIns.m_items;
+  VARIANT* pIndex = Arg(call, 0);
+  if (pIndex && pIndex->vt == VT_BSTR) {
+    const wchar_t* pwszProgId = pIndex->bstrVal ? pIndex->bstrVal : L"";
+    for (const CComPtr<IDispatch>& cpItem : items) {
+      if (!lstrcmpiW(static_cast<CComAddIn*>(cpItem.Get())->m_wsProgId.c_str(), pwszProgId))
+        return SetObject(call.pResult, cpItem);
+    }
+    return DISP_E_BADINDEX;
+  }
+  LONG lIndex = 0;
+  const HRESULT hr = ArgLong(call, 0, &lIndex);
+  if (FAILED(hr)) return hr;
+  if (lIndex < 1 || static_cast<size_t>(lIndex) > items.size()) return DISP_E_BADINDEX;
+  return SetObject(call.pResult, items[lIndex - 1]);
+}
+
 }  // namespace Sim

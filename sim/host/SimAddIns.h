@@ -28,4 +28,7 @@ CComPtr<CComAddIn> ConnectAddIn(IDispatch* pApplication, const SAddInEntry& entr
                                 Office::IDTExtensibility2** ppAddIn,
                                 const std::function<void(const std::wstring&)>& log);
 
+// COMAddIns.Item(Index) of a collection of CComAddIn: by position from 1 or by ProgID.
+HRESULT ComAddInsItem(const CCollection& comAddIns, SCall& call);
+
 }  // namespace Sim

@@ -4,40 +4,13 @@
 
 #include "MemoryStreams.h"
 #include "SimAddIns.h"
-#include "SimContainer.h"
+#include "SimPackage.h"
 #include "com/Bstr.h"
 
 namespace Sim {
 namespace {
 
 constexpr wchar_t kEncryptedPackage[] = L"EncryptedPackage";
-
-// A member's dispatch id in Word's _Document and in Excel's _Workbook; PowerPoint's presentation
-// is reached by name and answers Word's ids.
-struct SMemberId {
-  const wchar_t* wszName;
-  DISPID word;
-  DISPID excel;
-};
-constexpr SMemberId kMembers[] = {
-    {L"Name", 0x0, 0x6E},
-    {L"FullName", 0x1D, 0x121},
-    {L"Content", 0x29, 0x10029},
-    {L"ActiveWindow", 0x2A, 0x1002A},
-    {L"ReadOnly", 0x2C, 0x128},
-    {L"Password", 0x55, 0x1AD},
-    {L"HasPassword", 0x57, 0x122},
-    {L"Format", 0x3B, 0x120},  // SaveFormat in Word, FileFormat in Excel
-    {L"Save", 0x6C, 0x11B},
-    {L"SaveAs", 0x178, 0x785},
-    {L"Close", 0x451, 0x115},
-    {L"SetPasswordEncryptionOptions", 0x169, 0x80E},
-    {L"PasswordEncryptionProvider", 0x16F, 0x80B},
-    {L"PasswordEncryptionAlgorithm", 0x170, 0x80C},
-    {L"PasswordEncryptionKeyLength", 0x171, 0x80D},
-    {L"PasswordEncryptionFileProperties", 0x172, 0x80F},
-    {L"EncryptionProvider", 0x22F, 0x9EC},
-};
 
 // Office Open XML document (Word 12), workbook (Excel 51), presentation (PowerPoint 24).
 constexpr LONG kDefaultFormats[] = {12, 51, 24};
@@ -49,21 +22,6 @@ constexpr const wchar_t* kActiveNames[] = {L"ActiveDocument", L"ActiveWorkbook",
 bool IsClassId(const std::wstring& ws) {
   CLSID clsid;
   return ws.size() == 38 && SUCCEEDED(CLSIDFromString(ws.c_str(), &clsid));
-}
-
-std::vector<BYTE> Utf8(const std::wstring& ws) {
-  const int cb = WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr, nullptr);
-  std::vector<BYTE> bytes(cb);
-  WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), reinterpret_cast<char*>(bytes.data()), cb,
-                      nullptr, nullptr);
-  return bytes;
-}
-
-std::wstring FromUtf8(const std::vector<BYTE>& bytes) {
-  const char* psz = reinterpret_cast<const char*>(bytes.data());
-  std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, psz, static_cast<int>(bytes.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, psz, static_cast<int>(bytes.size()), ws.data(), static_cast<int>(ws.size()));
-  return ws;
 }
 
 HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes) {
@@ -176,45 +134,47 @@ CSimDocument::CSimDocument(COfficeApp* pApp, std::wstring wsName, std::wstring w
 
 CSimDocument::~CSimDocument() { EndSession(); }
 
+// Each member with its dispatch ids in Word's _Document and in Excel's _Workbook; PowerPoint's
+// presentation is reached by name and answers Word's ids.
 void CSimDocument::AddMembers() {
   const bool bExcel = m_pApp->App() == EDocApp::Excel;
-  auto add = [&](const wchar_t* wszName, MemberFn fn, const wchar_t* wszAlias = nullptr) {
-    for (const SMemberId& member : kMembers) {
-      if (wcscmp(member.wszName, wszName)) continue;
-      AddMember(wszAlias ? wszAlias : wszName, bExcel ? member.excel : member.word, std::move(fn));
-    }
+  auto add = [&](const wchar_t* wszName, DISPID word, DISPID excel, MemberFn fn) {
+    AddMember(wszName, bExcel ? excel : word, std::move(fn));
   };
-  add(L"Name", [this](SCall& call) { return SetBstr(call.pResult, m_wsName); });
-  add(L"FullName", [this](SCall& call) { return SetBstr(call.pResult, m_wsPath.empty() ? m_wsName : m_wsPath); });
-  add(L"Content", [this](SCall& call) { return SetObject(call.pResult, m_cpContent); });
-  add(L"ActiveWindow", [this](SCall& call) { return SetObject(call.pResult, m_cpWindow); });
-  add(L"ReadOnly", [this](SCall& call) { return SetBool(call.pResult, m_bReadOnly); });
-  add(L"HasPassword", [this](SCall& call) { return SetBool(call.pResult, !m_wsPassword.empty()); });
-  add(L"Password", [this](SCall& call) {
+  add(L"Name", 0x0, 0x6E, [this](SCall& call) { return SetBstr(call.pResult, m_wsName); });
+  add(L"FullName", 0x1D, 0x121,
+      [this](SCall& call) { return SetBstr(call.pResult, m_wsPath.empty() ? m_wsName : m_wsPath); });
+  add(L"Content", 0x29, 0x10029, [this](SCall& call) { return SetObject(call.pResult, m_cpContent); });
+  add(L"ActiveWindow", 0x2A, 0x1002A, [this](SCall& call) { return SetObject(call.pResult, m_cpWindow); });
+  add(L"ReadOnly", 0x2C, 0x128, [this](SCall& call) { return SetBool(call.pResult, m_bReadOnly); });
+  add(L"HasPassword", 0x57, 0x122, [this](SCall& call) { return SetBool(call.pResult, !m_wsPassword.empty()); });
+  add(L"Password", 0x55, 0x1AD, [this](SCall& call) {
     if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, m_wsPassword);
     return ArgString(call, call.args.size() - 1, &m_wsPassword);
   });
-  add(
-      L"Format", [this](SCall& call) { return SetLong(call.pResult, m_lFormat); },
-      bExcel ? L"FileFormat" : L"SaveFormat");
-  add(L"Save", [this](SCall&) { return Save(); });
-  add(L"SaveAs", [this](SCall& call) {
+  add(bExcel ? L"FileFormat" : L"SaveFormat", 0x3B, 0x120,
+      [this](SCall& call) { return SetLong(call.pResult, m_lFormat); });
+  add(L"Save", 0x6C, 0x11B, [this](SCall&) { return Save(); });
+  add(L"SaveAs", 0x178, 0x785, [this](SCall& call) {
     LONG lFormat = m_lFormat;
     if (call.args.size() > 1 && Arg(call, 1)->vt != VT_ERROR && SUCCEEDED(ArgLong(call, 1, &lFormat)))
       m_lFormat = lFormat;
     return SaveAs(ArgText(call, 0));
   });
-  add(L"Close", [this](SCall&) { return m_pApp->CloseDocument(this); });
-  add(L"SetPasswordEncryptionOptions", [this](SCall& call) {
+  add(L"Close", 0x451, 0x115, [this](SCall&) { return m_pApp->CloseDocument(this); });
+  add(L"SetPasswordEncryptionOptions", 0x169, 0x80E, [this](SCall& call) {
     LONG lKeyLength = 0;
     ArgLong(call, 2, &lKeyLength);
     return SetEncryptionOptions(ArgText(call, 0), ArgText(call, 1), lKeyLength, ArgBool(call, 3, false));
   });
-  add(L"PasswordEncryptionProvider", [this](SCall& call) { return SetBstr(call.pResult, m_wsProvider); });
-  add(L"PasswordEncryptionAlgorithm", [this](SCall& call) { return SetBstr(call.pResult, m_wsAlgorithm); });
-  add(L"PasswordEncryptionKeyLength", [this](SCall& call) { return SetLong(call.pResult, m_lKeyLength); });
-  add(L"PasswordEncryptionFileProperties", [this](SCall& call) { return SetBool(call.pResult, m_bFileProperties); });
-  add(L"EncryptionProvider", [this](SCall& call) {
+  add(L"PasswordEncryptionProvider", 0x16F, 0x80B, [this](SCall& call) { return SetBstr(call.pResult, m_wsProvider); });
+  add(L"PasswordEncryptionAlgorithm", 0x170, 0x80C,
+      [this](SCall& call) { return SetBstr(call.pResult, m_wsAlgorithm); });
+  add(L"PasswordEncryptionKeyLength", 0x171, 0x80D,
+      [this](SCall& call) { return SetLong(call.pResult, m_lKeyLength); });
+  add(L"PasswordEncryptionFileProperties", 0x172, 0x80F,
+      [this](SCall& call) { return SetBool(call.pResult, m_bFileProperties); });
+  add(L"EncryptionProvider", 0x22F, 0x9EC, [this](SCall& call) {
     if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, m_wsProvider);
     std::wstring wsProvider;
     HRESULT hr = ArgString(call, call.args.size() - 1, &wsProvider);
@@ -288,9 +248,11 @@ HRESULT CSimDocument::Save() { return m_wsPath.empty() ? E_FAIL : SaveAs(m_wsPat
 
 HRESULT CSimDocument::SaveAs(const std::wstring& wsPath) {
   if (wsPath.empty()) return E_INVALIDARG;
-  const std::vector<BYTE> package = Utf8(m_wsText);
-  const HRESULT hr = m_cpProvider ? EncryptPackage(package, wsPath) : WriteFileBytes(wsPath, package);
-  m_pApp->Log(L"Save " + wsPath + L" " + HresultText(hr));
+  std::vector<BYTE> package;
+  std::wstring wsWhy;
+  HRESULT hr = MakePackage(m_pApp->App(), m_wsText, &package, &wsWhy);
+  if (SUCCEEDED(hr)) hr = m_cpProvider ? EncryptPackage(package, wsPath) : WriteFileBytes(wsPath, package);
+  m_pApp->Log(L"Save " + wsPath + (wsWhy.empty() ? L"" : L": " + wsWhy) + L" " + HresultText(hr));
   if (SUCCEEDED(hr)) m_wsPath = wsPath;
   return hr;
 }
@@ -325,21 +287,24 @@ HRESULT CSimDocument::EncryptPackage(const std::vector<BYTE>& package, const std
 
 HRESULT CSimDocument::Load(const std::wstring& wsPath) {
   SEncryptedContainer container;
+  std::vector<BYTE> package;
   std::wstring wsWhy;
   HRESULT hr = ReadEncryptedContainer(wsPath, &container, &wsWhy);
-  if (FAILED(hr)) {
-    m_pApp->Log(L"Open " + wsPath + L": " + wsWhy + L" " + HresultText(hr));
-    return hr;
-  }
-  m_wsPath = wsPath;
-  if (hr == S_FALSE) {
-    std::vector<BYTE> package;
+  if (hr == S_FALSE)
     hr = ReadFileBytes(wsPath, &package);
-    if (SUCCEEDED(hr)) m_wsText = FromUtf8(package);
-    return hr;
-  }
+  else if (SUCCEEDED(hr))
+    hr = DecryptPackage(container, &package, &wsWhy);
+  if (SUCCEEDED(hr)) hr = ReadPackage(m_pApp->App(), package, &m_wsText, &wsWhy);
+  if (!wsWhy.empty()) m_pApp->Log(L"Open " + wsPath + L": " + wsWhy + L" " + HresultText(hr));
+  if (SUCCEEDED(hr)) m_wsPath = wsPath;
+  return hr;
+}
+
+// Office authenticates the reader with the provider data, then has the package decrypted.
+HRESULT CSimDocument::DecryptPackage(const SEncryptedContainer& container, std::vector<BYTE>* pPackage,
+                                     std::wstring* pwsWhy) {
   CComPtr<Office::EncryptionProvider> cpProvider;
-  hr = m_pApp->FindProvider(container.wsProviderId, &cpProvider);
+  HRESULT hr = m_pApp->FindProvider(container.wsProviderId, &cpProvider);
   if (FAILED(hr)) m_pApp->Log(L"No connected encryption provider " + container.wsProviderId);
   unsigned int uPermissions = 0;
   int iSession = -1;
@@ -358,11 +323,11 @@ HRESULT CSimDocument::Load(const std::wstring& wsPath) {
   hr = cpProvider->DecryptStream(iSession, CComBSTR(kEncryptedPackage), cpCipher, cpPlain);
   m_pApp->Log(L"DecryptStream " + HresultText(hr));
   if (FAILED(hr)) return hr;
-  std::vector<BYTE> package = StreamBytes(cpPlain);
-  if (package.size() < container.cbPackage) return E_FAIL;
+  *pPackage = StreamBytes(cpPlain);
+  if (pPackage->size() < container.cbPackage)
+    return *pwsWhy = L"the decrypted package is shorter than its recorded size", HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
   // The recorded size settles where the package ends (the last piece may carry padding).
-  package.resize(static_cast<size_t>(container.cbPackage));
-  m_wsText = FromUtf8(package);
+  pPackage->resize(static_cast<size_t>(container.cbPackage));
   return S_OK;
 }
 
@@ -405,14 +370,7 @@ COfficeApp::COfficeApp(SOfficeOptions options) : m_options(std::move(options)) {
     HRESULT hr = OpenDocument(ArgText(call, 0), ArgBool(call, 2, false), &pDocument);
     return SUCCEEDED(hr) ? SetObject(call.pResult, static_cast<IDispatch*>(pDocument)) : hr;
   });
-  m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) {
-    LONG lIndex = 0;
-    HRESULT hr = ArgLong(call, 0, &lIndex);
-    if (FAILED(hr)) return hr;
-    const auto& items = m_cpComAddIns->m_items;
-    if (lIndex < 1 || static_cast<size_t>(lIndex) > items.size()) return DISP_E_BADINDEX;
-    return SetObject(call.pResult, items[lIndex - 1]);
-  });
+  m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) { return ComAddInsItem(*m_cpComAddIns, call); });
 }
 
 COfficeApp::~COfficeApp() { Quit(); }

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "SimCommandBars.h"
+#include "SimContainer.h"
 #include "SimDispatch.h"
 #include "SimOutlook.h"
+#include "SimPackage.h"
 #include "hosts/EncryptionProvider.h"
 
 namespace Sim {
-
-enum class EDocApp { Word, Excel, PowerPoint };
 
 struct SOfficeOptions {
   EDocApp app = EDocApp::Word;
@@ -56,6 +56,7 @@ class CSimDocument final : public CDispatch {
   void AddMembers();
   HRESULT TurnOnEncryption(Office::EncryptionProvider* pProvider);
   HRESULT EncryptPackage(const std::vector<BYTE>& package, const std::wstring& wsPath);
+  HRESULT DecryptPackage(const SEncryptedContainer& container, std::vector<BYTE>* pPackage, std::wstring* pwsWhy);
   void EndSession();
 
   COfficeApp* m_pApp;

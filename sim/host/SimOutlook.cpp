@@ -524,20 +524,8 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     Log(L"Quit requested");
     return S_OK;
   });
-  m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) {
-    VARIANT* pIndex = Arg(call, 0);
-    if (pIndex && pIndex->vt == VT_BSTR) {
-      CComAddIn* pAddIn = FindAddIn(pIndex->bstrVal ? pIndex->bstrVal : L"");
-      return pAddIn ? SetObject(call.pResult, static_cast<IDispatch*>(pAddIn)) : DISP_E_BADINDEX;
-    }
-    LONG lIndex = 0;
-    HRESULT hr = ArgLong(call, 0, &lIndex);
-    if (FAILED(hr)) return hr;
-    // As in Outlook, the add-in being connected is listed already.
-    const auto& items = m_cpComAddIns->m_items;
-    if (lIndex < 1 || static_cast<size_t>(lIndex) > items.size()) return DISP_E_BADINDEX;
-    return SetObject(call.pResult, items[lIndex - 1]);
-  });
+  // As in Outlook, the add-in being connected is listed already.
+  m_cpComAddIns->AddMember(L"Item", DISPID_VALUE, [this](SCall& call) { return ComAddInsItem(*m_cpComAddIns, call); });
   m_cpComAddIns->AddMember(L"Update", 2, [](SCall&) { return S_OK; });
 }
 

@@ -2,7 +2,12 @@
 // document state, plain files, and refusals where a custom provider is missing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include "SimOffice.h"
+#include "SimZip.h"
 #include "com/LateBound.h"
 
 namespace {
@@ -16,6 +21,16 @@ std::wstring ValueOf(IDispatch* pDisp, const wchar_t* wszName) {
   EXPECT_EQ(S_OK, LateBound::GetProperty(pDisp, wszName, &var));
   if (var.vt == VT_BOOL) return var.boolVal ? L"true" : L"false";
   return SUCCEEDED(var.ChangeType(VT_BSTR)) && var.bstrVal ? var.bstrVal : L"";
+}
+
+std::vector<BYTE> FileBytes(const std::wstring& wsPath) {
+  std::ifstream file(wsPath.c_str(), std::ios::binary);
+  return std::vector<BYTE>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::wstring& wsPath, const std::vector<BYTE>& bytes) {
+  std::ofstream file(wsPath.c_str(), std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 class SimOffice : public ::testing::TestWithParam<EDocApp> {
@@ -81,6 +96,44 @@ TEST_P(SimOffice, DocumentsKeepTheirStateAndPlainFilesOpenAgain) {
   ASSERT_EQ(S_OK, varWindow.pdispVal->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&cpOleWindow)));
   ASSERT_EQ(S_OK, cpOleWindow->GetWindow(&hwnd));
   EXPECT_TRUE(IsWindowVisible(hwnd));
+}
+
+TEST_P(SimOffice, APlainSaveIsTheApplicationsPackageAndDamagedFilesDoNotOpen) {
+  const std::wstring wsText = L"Sales & <costs>\nsecond line";
+  CSimDocument* pDocument = nullptr;
+  ASSERT_EQ(S_OK, m_cpApp->NewDocument(wsText, &pDocument));
+  ASSERT_EQ(S_OK, pDocument->SaveAs(m_wsPath));
+  const std::vector<BYTE> saved = FileBytes(m_wsPath);
+  std::wstring wsRead, wsWhy;
+  ASSERT_EQ(S_OK, Sim::ReadPackage(GetParam(), saved, &wsRead, &wsWhy)) << wsWhy;
+  EXPECT_EQ(wsText, wsRead);
+  // Text that XML cannot carry is refused and the file stays as it was.
+  pDocument->SetText(L"form feed \f");
+  EXPECT_EQ(E_INVALIDARG, pDocument->SaveAs(m_wsPath));
+  EXPECT_EQ(saved, FileBytes(m_wsPath));
+
+  std::vector<BYTE> damaged = saved;
+  const std::string sSales = "Sales";
+  const auto itSales = std::search(damaged.begin(), damaged.end(), sSales.begin(), sSales.end());
+  ASSERT_NE(damaged.end(), itSales);
+  *itSales = 's';  // no longer what its CRC-32 says
+  const EDocApp other = GetParam() == EDocApp::Word ? EDocApp::Excel : EDocApp::Word;
+  std::vector<BYTE> otherPackage;
+  ASSERT_EQ(S_OK, Sim::MakePackage(other, L"x", &otherPackage, &wsWhy));
+  const std::vector<std::pair<std::vector<BYTE>, HRESULT>> files = {
+      {damaged, HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)},
+      {std::vector<BYTE>(saved.begin(), saved.end() - 1), HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)},
+      {otherPackage, HRESULT_FROM_WIN32(ERROR_BAD_FORMAT)}};
+  for (const auto& [bytes, hrExpected] : files) {
+    WriteBytes(m_wsPath, bytes);
+    m_cpApp->m_log.clear();
+    CSimDocument* pOpened = nullptr;
+    EXPECT_EQ(hrExpected, m_cpApp->OpenDocument(m_wsPath, false, &pOpened));
+    EXPECT_EQ(pDocument, m_cpApp->ActiveDocument());
+    // The reason is logged next to the path.
+    EXPECT_TRUE(std::any_of(m_cpApp->m_log.begin(), m_cpApp->m_log.end(),
+                            [&](const std::wstring& ws) { return ws.rfind(L"Open " + m_wsPath + L": ", 0) == 0; }));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Applications, SimOffice,

@@ -4,16 +4,20 @@
 Usage: test_encrypted_document.py BUILD_DIR, after tests/integration/documents/two-users.sh left
 the documents, the contact's certificate and the contact's private key in BUILD_DIR/documents.
 olefile reads the compound file, Python's cryptography parses the certificate and unwraps the
-key material with the contact's private key, OpenSSL decrypts the package (des-ede3-cbc).
+key material with the contact's private key, OpenSSL decrypts the package (des-ede3-cbc), and
+zipfile with ElementTree reads the Open XML package inside.
 """
 import base64
 import hashlib
+import io
 import pathlib
 import re
 import struct
 import subprocess
 import sys
 import unittest
+import xml.etree.ElementTree as ET
+import zipfile
 
 import olefile
 from cryptography import x509
@@ -25,12 +29,26 @@ SCENARIOS = pathlib.Path(__file__).resolve().parent.parent / "integration/docume
 PROVIDER_ID = "{0F9A36C7-8501-4224-A39D-054EF270C86F}"
 
 
-def expected_text(scenario="owner-encrypts.scn"):
-    """The text of the first document the scenario makes."""
-    for line in (SCENARIOS / scenario).read_text().splitlines():
-        if line.startswith("new "):
-            return line[4:].strip().encode("utf-8")
-    raise AssertionError("the scenario makes no document")
+CONTENT_TYPES = "{http://schemas.openxmlformats.org/package/2006/content-types}"
+RELATIONSHIPS = "{http://schemas.openxmlformats.org/package/2006/relationships}"
+OFFICE_DOCUMENT = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument"
+# By extension: the main part, its content type, and the part that holds the text.
+MAIN_PARTS = {
+    ".docx": ("word/document.xml",
+              "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml",
+              "word/document.xml"),
+    ".xlsx": ("xl/workbook.xml", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+              "xl/worksheets/sheet1.xml"),
+    ".pptx": ("ppt/presentation.xml",
+              "application/vnd.openxmlformats-officedocument.presentationml.presentation.main+xml",
+              "ppt/slides/slide1.xml"),
+}
+
+
+def expected_text(scenario="owner-encrypts.scn", index=0):
+    """The text of a document the scenario makes, the first by default."""
+    texts = [line[4:].strip() for line in (SCENARIOS / scenario).read_text().splitlines() if line.startswith("new ")]
+    return texts[index]
 
 
 def private_key_from_blob(blob):
@@ -143,10 +161,36 @@ class EncryptedDocument(unittest.TestCase):
         self.assertIn("{FF9A3F03-56EF-4613-BDD5-5A41C1D07246}".encode("utf-16-le"), primary)
         self.assertEqual(0, (len(package) - 8) % 8)
 
+    def package_text(self, package, name):
+        """Checks the Open XML package's content types and relationships; its text, a line a paragraph."""
+        main, main_type, text_part = MAIN_PARTS[pathlib.PurePath(name).suffix]
+        with zipfile.ZipFile(io.BytesIO(package)) as archive:
+            self.assertIsNone(archive.testzip())
+            types = ET.fromstring(archive.read("[Content_Types].xml"))
+            overrides = {o.get("PartName"): o.get("ContentType") for o in types.iter(CONTENT_TYPES + "Override")}
+            self.assertEqual(main_type, overrides.get("/" + main))
+            rels = ET.fromstring(archive.read("_rels/.rels"))
+            targets = [r.get("Target") for r in rels.iter(RELATIONSHIPS + "Relationship") if r.get("Type") == OFFICE_DOCUMENT]
+            self.assertEqual([main], targets)
+            ET.fromstring(archive.read(main))
+            root = ET.fromstring(archive.read(text_part))
+        paragraphs = [e for e in root.iter() if e.tag.endswith("}p") or e.tag.endswith("}row")]
+        return "\n".join("".join(t.text or "" for t in p.iter() if t.tag.endswith("}t")) for p in paragraphs)
+
     def test_contact_decrypts_what_the_owner_encrypted_and_what_the_contact_saved(self):
-        self.assertEqual(expected_text(), self.decrypt_as_contact("report.docx"))
-        self.assertEqual(expected_text(), self.decrypt_as_contact("report-contact.docx"))
-        self.assertEqual(expected_text("owner-other-apps.scn"), self.decrypt_as_contact("totals.xlsx"))
+        expected = {
+            "report.docx": expected_text(),
+            "report-contact.docx": expected_text(),
+            "totals.xlsx": expected_text("owner-other-apps.scn"),
+            "slides.pptx": expected_text("owner-other-apps.scn", 1),
+        }
+        for name, text in expected.items():
+            with self.subTest(name):
+                self.assertEqual(text, self.package_text(self.decrypt_as_contact(name), name))
+
+    def test_a_document_saved_unencrypted_is_the_package_itself(self):
+        self.assertEqual(expected_text("owner-other-apps.scn", 1),
+                         self.package_text((DOCS / "plain.pptx").read_bytes(), "plain.pptx"))
 
     def test_records_follow_the_choice_and_the_reader_drops_unknown_recipients(self):
         records = self.records_of("report.docx")
