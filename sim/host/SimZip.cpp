@@ -5,15 +5,12 @@
 namespace Sim {
 namespace {
 
-constexpr DWORD kLocalSignature = 0x04034B50;
-constexpr DWORD kCentralSignature = 0x02014B50;
-constexpr DWORD kEndSignature = 0x06054B50;
-constexpr size_t kLocalSize = 30;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kEndSize = 22;
-constexpr WORD kVersion = 20;            // 2.0, what readers of stored entries expect
-constexpr WORD kDosDate = (1 << 5) | 1;  // 1980-01-01: packages carry no meaningful times
-constexpr WORD kFlagEncrypted = 0x1;
+// The records' signatures and fixed sizes.
+enum : DWORD { kLocalSignature = 0x04034B50, kCentralSignature = 0x02014B50, kEndSignature = 0x06054B50 };
+enum : size_t { kLocalSize = 30, kCentralSize = 46, kEndSize = 22 };
+// Version needed 2.0, what readers of stored entries expect; 1980-01-01, as a package carries no
+// meaningful times; the flag of an encrypted entry.
+enum : WORD { kVersion = 20, kDosDate = (1 << 5) | 1, kFlagEncrypted = 0x1 };
 
 const HRESULT kCorrupt = HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
 const HRESULT kUnsupported = HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
