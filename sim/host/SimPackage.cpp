@@ -131,20 +131,6 @@ struct SXmlToken {
 
 std::string LocalName(const std::string& sName) { return sName.substr(sName.find(':') + 1); }
 
-void AppendUtf8(unsigned long ulChar, std::string* ps) {
-  if (ulChar < 0x80) {
-    *ps += static_cast<char>(ulChar);
-  } else if (ulChar < 0x800) {
-    *ps += static_cast<char>(0xC0 | ulChar >> 6), *ps += static_cast<char>(0x80 | (ulChar & 0x3F));
-  } else if (ulChar < 0x10000) {
-    *ps += static_cast<char>(0xE0 | ulChar >> 12), *ps += static_cast<char>(0x80 | (ulChar >> 6 & 0x3F));
-    *ps += static_cast<char>(0x80 | (ulChar & 0x3F));
-  } else {
-    *ps += static_cast<char>(0xF0 | ulChar >> 18), *ps += static_cast<char>(0x80 | (ulChar >> 12 & 0x3F));
-    *ps += static_cast<char>(0x80 | (ulChar >> 6 & 0x3F)), *ps += static_cast<char>(0x80 | (ulChar & 0x3F));
-  }
-}
-
 // Character data with its references resolved; false for an unknown or malformed reference.
 bool Unescape(const std::string& s, std::string* pOut) {
   static const std::map<std::string, char> kEntities = {
@@ -168,7 +154,10 @@ bool Unescape(const std::string& s, std::string* pOut) {
     char* pszEnd = nullptr;
     const unsigned long ulChar = strtoul(sName.c_str() + (bHex ? 2 : 1), &pszEnd, bHex ? 16 : 10);
     if (*pszEnd || !ulChar || ulChar > 0x10FFFF || (ulChar >= 0xD800 && ulChar < 0xE000)) return false;
-    AppendUtf8(ulChar, pOut);
+    const std::wstring wsChar = ulChar < 0x10000 ? std::wstring(1, static_cast<wchar_t>(ulChar))
+                                                 : std::wstring{static_cast<wchar_t>(0xD7C0 + (ulChar >> 10)),
+                                                                static_cast<wchar_t>(0xDC00 | (ulChar & 0x3FF))};
+    *pOut += Utf8(wsChar);
   }
   return true;
 }

@@ -115,9 +115,16 @@ TEST_P(SimPackage, TextReadsBackExactlyWithMarkupCharactersAndLineBreaks) {
     EXPECT_EQ(S_OK, Read(Entries(wsText), &wsRead, &wsWhy)) << wsWhy;
     EXPECT_EQ(wsText, wsRead);
   }
+  // References of any kind, and elements by their local names whatever their prefix.
+  std::vector<SZipEntry> entries = Entries(L"");
+  entries.back().data =
+      Bytes("<x:doc xmlns:x=\"urn:x\"><x:p><x:row><x:t>&#x1F600;&#65;&amp;<![CDATA[<&>]]></x:t></x:row></x:p></x:doc>");
+  std::wstring wsRead, wsWhy;
+  EXPECT_EQ(S_OK, Read(entries, &wsRead, &wsWhy)) << wsWhy;
+  EXPECT_EQ(L"\U0001F600A&<&>", wsRead);
   // The main part is where Office looks for it, with the content type Office expects.
   const char* kMain[] = {"word/document.xml", "xl/workbook.xml", "ppt/presentation.xml"};
-  const std::vector<SZipEntry> entries = Entries(L"x");
+  entries = Entries(L"x");
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ("[Content_Types].xml", entries[0].sName);
   EXPECT_EQ("_rels/.rels", entries[1].sName);
