@@ -246,6 +246,15 @@ bool Tokenize(const std::string& xml, std::vector<SXmlToken>* pTokens) {
   return bRoot && open.empty();
 }
 
+// What an XML processor reads: every line break as a line feed (XML 1.0, 2.11).
+std::string NormalizedLineBreaks(std::string s) {
+  for (size_t i = s.find('\r'); i != std::string::npos; i = s.find('\r', i)) {
+    const bool bPair = i + 1 < s.size() && s[i + 1] == '\n';
+    s.replace(i, bPair ? 2 : 1, "\n");
+  }
+  return s;
+}
+
 // The parts of a package by name, as OPC compares them: without case.
 class CParts {
  public:
@@ -253,7 +262,7 @@ class CParts {
   HRESULT Xml(const std::string& sPart, std::vector<SXmlToken>* pTokens, std::wstring* pwsWhy) const {
     for (const SZipEntry& entry : m_entries) {
       if (lstrcmpiA(entry.sName.c_str(), sPart.c_str())) continue;
-      const std::string sXml(entry.data.begin(), entry.data.end());
+      const std::string sXml = NormalizedLineBreaks(std::string(entry.data.begin(), entry.data.end()));
       if (IsUtf8(sXml) && Tokenize(sXml, pTokens)) return S_OK;
       return Fail(kCorrupt, pwsWhy, L"the part /" + Wide(sPart) + L" is not well-formed UTF-8 XML");
     }
