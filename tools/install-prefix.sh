@@ -26,8 +26,10 @@ for satellite in "$build"/suite/*/VmOfcX.dll.mui; do
   mkdir -p "$suite_unix/$language"
   cp "$satellite" "$suite_unix/$language/"
 done
-# The backup library and the management libraries.
-cp "$build"/suite/{VmPrivSuiteCfg,VmPersCertMgr,VmTrustContMgr}.dll "$suite_unix/"
+# The backup library, the management libraries and the console that shows their pages; the
+# suite names its program folder in the 32-bit view.
+cp "$build"/suite/{VmPrivSuiteCfg,VmPersCertMgr,VmTrustContMgr}.dll "$build/suite/VmUserConsole.exe" "$suite_unix/"
+wine reg add 'HKLM\SOFTWARE\Velmora\Applications' /v BinDir /t REG_SZ /d "$suite_win" /f /reg:32 >/dev/null
 # Certificate services: library, secret store, key provider, and the test authority that
 # every prefix of this build shares.
 cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"
