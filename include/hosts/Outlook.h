@@ -16,6 +16,9 @@ VM_OUTLOOK_IID(IID__Inspector, 0x00063005);
 VM_OUTLOOK_IID(IID__Inspectors, 0x00063008);
 VM_OUTLOOK_IID(IID__Explorers, 0x0006300A);
 VM_OUTLOOK_IID(IID__MailItem, 0x00063034);
+VM_OUTLOOK_IID(IID__ContactItem, 0x00063021);
+VM_OUTLOOK_IID(IID__Items, 0x00063041);
+VM_OUTLOOK_IID(IID_MAPIFolder, 0x00063006);
 VM_OUTLOOK_IID(IID_Selection, 0x00063087);
 VM_OUTLOOK_IID(IID_Recipient, 0x00063045);
 VM_OUTLOOK_IID(IID_Recipients, 0x0006303B);
@@ -29,10 +32,12 @@ VM_OUTLOOK_IID(DIID_InspectorEvents_10, 0x0006302A);
 VM_OUTLOOK_IID(DIID_ItemEvents_10, 0x0006302B);
 #undef VM_OUTLOOK_IID
 
-// OlPane, OlEditorType, OlItemType, OlInspectorClose.
+// OlPane, OlEditorType, OlItemType, OlObjectClass, OlDefaultFolders, OlInspectorClose.
 enum { olPreview = 3 };
 enum { olEditorText = 1, olEditorHTML = 2, olEditorRTF = 3, olEditorWord = 4 };
-enum { olMailItem = 0 };
+enum { olMailItem = 0, olContactItem = 2 };
+enum { olContact = 40, olMail = 43 };
+enum { olFolderContacts = 10 };
 enum { olSave = 0, olDiscard = 1, olPromptForSave = 2 };
 
 // Event dispatch ids.

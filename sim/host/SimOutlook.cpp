@@ -23,6 +23,8 @@ constexpr LONG kAccountsMenuId = 31224;
 constexpr LONG kCustomControlId = 1;
 enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
 constexpr ULONG kSmtpAddressTag = 0x39FE001F;  // PR_SMTP_ADDRESS_W
+// The address-book entry of a contact's first e-mail address.
+constexpr ULONG kContactEntryIdTag = 0x81B30102;
 // The profile section of the safe-senders list, and its property.
 constexpr MAPIUID kSafeSendersSection = {
     {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -201,7 +203,7 @@ class CMailItem final : public CDispatch {
   CMailItem(COutlook* pOutlook, IMessage* pMessage) : CDispatch({Outlook::IID__MailItem}), m_cpMessage(pMessage) {
     AddEvents(Outlook::DIID_ItemEvents_10);
     AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpMessage); });
-    AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, 43); });
+    AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, Outlook::olMail); });
     AddMember(L"MessageClass", 0x1A, [](SCall& call) { return SetBstr(call.pResult, L"IPM.Note"); });
     AddTextMember(L"Subject", 0x37, PR_SUBJECT_W);
     AddTextMember(L"Body", 0x9100, PR_BODY_W);
@@ -493,6 +495,7 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     return SetObject(call.pResult, m_options.bOffline ? nullptr : m_cpSession.Get());
   });
   AddAccounts();
+  AddContactsFolder();
   m_cpNameSpace->AddMember(L"CurrentProfileName", 0xFAD5,
                            [](SCall& call) { return SetBstr(call.pResult, L"Outlook"); });
 
@@ -895,9 +898,6 @@ void COutlook::AddAccounts() {
     GUID guid;
     CoCreateGuid(&guid);
     record.wsSendStamp = GuidText(guid);
-    CoCreateGuid(&guid);
-    const BYTE* pb = reinterpret_cast<const BYTE*>(&guid);
-    record.identityId.assign(pb, pb + sizeof guid);
     const std::wstring wsEmail = account.wsEmailAddress.empty() ? account.wsSmtpAddress : account.wsEmailAddress;
     auto spEntry = std::make_shared<CPropStore>();
     spEntry->m_props[PROP_ID(PR_DISPLAY_NAME_W)] = MakeUnicodeProp(PR_DISPLAY_NAME_W, account.wsUserName);
@@ -905,7 +905,7 @@ void COutlook::AddAccounts() {
     if (!account.wsSmtpAddress.empty()) {
       spEntry->m_props[PROP_ID(kSmtpAddressTag)] = MakeUnicodeProp(kSmtpAddressTag, account.wsSmtpAddress);
     }
-    m_addressEntries[record.identityId] = spEntry;
+    record.identityId = AddAddressEntry(spEntry);
     m_spAccounts->records.push_back(record);
 
     auto cpAccount = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__Account});
@@ -930,6 +930,63 @@ void COutlook::AddAccounts() {
     m_cpNameSpace->AddMember(L"Accounts", 0xFAD0,
                              [this](SCall& call) { return SetObject(call.pResult, m_cpAccounts); });
   }
+}
+
+std::vector<BYTE> COutlook::AddAddressEntry(std::shared_ptr<CPropStore> spEntry) {
+  GUID guid;
+  CoCreateGuid(&guid);
+  const BYTE* pb = reinterpret_cast<const BYTE*>(&guid);
+  std::vector<BYTE> entryId(pb, pb + sizeof guid);
+  m_addressEntries[entryId] = std::move(spEntry);
+  return entryId;
+}
+
+void COutlook::AddContactsFolder() {
+  m_cpContacts.Attach(new CCollection({Outlook::IID__Items}));
+  m_cpContactsFolder.Attach(new CDispatch({Outlook::IID_MAPIFolder}));
+  m_cpContactsFolder->AddMember(L"Name", 0x3001, [](SCall& call) { return SetBstr(call.pResult, L"Contacts"); });
+  m_cpContactsFolder->AddMember(L"DefaultItemType", 0x3106,
+                                [](SCall& call) { return SetLong(call.pResult, Outlook::olContactItem); });
+  m_cpContactsFolder->AddMember(L"Items", 0x3100,
+                                [this](SCall& call) { return SetObject(call.pResult, m_cpContacts); });
+  // The one folder of another kind there is stands for every other default folder.
+  m_cpNameSpace->AddMember(L"GetDefaultFolder", 0x210B, [this](SCall& call) {
+    LONG lFolder = 0;
+    HRESULT hr = ArgLong(call, 0, &lFolder);
+    if (FAILED(hr)) return hr;
+    return lFolder == Outlook::olFolderContacts ? SetObject(call.pResult, m_cpContactsFolder) : E_INVALIDARG;
+  });
+}
+
+HRESULT COutlook::AddContact(const SContact& contact) {
+  CComPtr<IMessage> cpMessage;
+  HRESULT hr = CreateMessage(&cpMessage);
+  if (FAILED(hr)) return hr;
+  SetTextProp(cpMessage, PR_MESSAGE_CLASS_W, L"IPM.Contact");
+  SetTextProp(cpMessage, PR_DISPLAY_NAME_W, contact.wsFullName);
+  if (!contact.wsEntrySmtpAddress.empty() || !contact.wsEntryEmailAddress.empty()) {
+    auto spEntry = std::make_shared<CPropStore>();
+    spEntry->m_props[PROP_ID(PR_DISPLAY_NAME_W)] = MakeUnicodeProp(PR_DISPLAY_NAME_W, contact.wsFullName);
+    if (!contact.wsEntrySmtpAddress.empty())
+      spEntry->m_props[PROP_ID(kSmtpAddressTag)] = MakeUnicodeProp(kSmtpAddressTag, contact.wsEntrySmtpAddress);
+    if (!contact.wsEntryEmailAddress.empty())
+      spEntry->m_props[PROP_ID(PR_EMAIL_ADDRESS_W)] = MakeUnicodeProp(PR_EMAIL_ADDRESS_W, contact.wsEntryEmailAddress);
+    const std::vector<BYTE> entryId = AddAddressEntry(spEntry);
+    MessageStore(cpMessage).m_props[PROP_ID(kContactEntryIdTag)] =
+        MakeBinaryProp(kContactEntryIdTag, entryId.data(), entryId.size());
+  }
+  auto cpItem = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__ContactItem});
+  auto spContact = std::make_shared<SContact>(contact);
+  cpItem->AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, Outlook::olContact); });
+  cpItem->AddMember(L"FullName", 0x3001, TextMember(&spContact->wsFullName));
+  cpItem->AddMember(L"Email1Address", 0x8083, TextMember(&spContact->wsAddress));
+  cpItem->AddMember(L"Email1AddressType", 0x8082, TextMember(&spContact->wsAddressType));
+  cpItem->AddMember(L"MAPIOBJECT", 0xF100, [cpMessage](SCall& call) { return SetObject(call.pResult, cpMessage); });
+  cpItem->AddMember(L"Application", 0xF000,
+                    [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(this)); });
+  cpItem->AddMember(L"Session", 0xF00B, [this](SCall& call) { return SetObject(call.pResult, m_cpNameSpace); });
+  m_cpContacts->m_items.push_back(cpItem.Get());
+  return S_OK;
 }
 
 IUnknown* COutlook::OpenEntry(const std::vector<BYTE>& entryId, ULONG* pulType) {

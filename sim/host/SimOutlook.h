@@ -27,6 +27,17 @@ struct SOutlookOptions {
   bool bOffline = false;                 // no profile logged on: the namespace has no MAPI session
 };
 
+// A contact of the contacts folder. An address of another type than "SMTP" stands for an
+// address-book entry, which the contact names in its property 0x81B30102; the entry has these
+// addresses (PR_SMTP_ADDRESS_W, PR_EMAIL_ADDRESS_W), and a contact without either has none.
+struct SContact {
+  std::wstring wsFullName;
+  std::wstring wsAddressType = L"SMTP";
+  std::wstring wsAddress;
+  std::wstring wsEntrySmtpAddress;
+  std::wstring wsEntryEmailAddress;
+};
+
 // What an add-in's connection and start-up completion took, as Outlook's resiliency check times them.
 struct SStartupCost {
   double dConnectionMs = 0;
@@ -77,6 +88,8 @@ class COutlook final : public CDispatch {
   // A received message in the main window's folder, received by the account of that
   // 0-based index; it is not selected.
   HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount = 0);
+  // A contact item in the default contacts folder (NameSpace.GetDefaultFolder(olFolderContacts)).
+  HRESULT AddContact(const SContact& contact);
   // Another main window, not yet shown (Display shows it); Explorers.NewExplorer is raised.
   HRESULT NewExplorer(CExplorer** ppExplorer);
   // Opens a message in its own window; E_ABORT when the item's Open event cancels.
@@ -136,6 +149,9 @@ class COutlook final : public CDispatch {
   };
 
   void AddAccounts();
+  void AddContactsFolder();
+  // A new entry of the address book with these properties; its entry id.
+  std::vector<BYTE> AddAddressEntry(std::shared_ptr<CPropStore> spEntry);
   // The window of these lists that is nearest the top of the z-order, or null.
   CWindowObject* Topmost(std::initializer_list<CCollection*> lists) const;
   IUnknown* OpenEntry(const std::vector<BYTE>& entryId, ULONG* pulType);
@@ -165,6 +181,8 @@ class COutlook final : public CDispatch {
   std::shared_ptr<SAccountStore> m_spAccounts = std::make_shared<SAccountStore>();
   std::map<std::vector<BYTE>, std::shared_ptr<CPropStore>> m_addressEntries;  // by entry id
   CComPtr<CCollection> m_cpAccounts;                                          // the object model's Accounts
+  CComPtr<CDispatch> m_cpContactsFolder;
+  CComPtr<CCollection> m_cpContacts;  // its Items
   DWORD m_dwAccountManagerCookie = 0;
   CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;

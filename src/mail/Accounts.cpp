@@ -528,6 +528,18 @@ HRESULT GetContactAddress(IMAPIProp* pContact, IMAPISession* pSession, BSTR* pbs
   return SUCCEEDED(hr) ? SetOutText(wsAddress, pbsAddress) : hr;
 }
 
+HRESULT GetContactItemAddress(IDispatch* pContactItem, BSTR* pbsAddress) {
+  CTraceScope trace("GetContactItemAddress");
+  if (pbsAddress) *pbsAddress = nullptr;
+  if (!pContactItem || !pbsAddress) return E_POINTER;
+  CComPtr<IMAPIProp> cpContact;
+  CComPtr<IMAPISession> cpSession;
+  HRESULT hr = GetInterfaceProp(pContactItem, L"MAPIOBJECT", IID_IMAPIProp, &cpContact);
+  if (FAILED(hr)) trace.Error("pContactItem->get_MAPIOBJECT", hr);
+  if (SUCCEEDED(hr)) hr = GetSession(pContactItem, trace, &cpSession);
+  return SUCCEEDED(hr) ? GetContactAddress(cpContact, cpSession, pbsAddress) : hr;
+}
+
 COlkAccountHelper::COlkAccountHelper(IDispatch* pApplication) : CComObjectRoot(nullptr) {
   CTraceScope trace("COlkAccountHelper::COlkAccountHelper()");
   CComPtr<IMAPITable> cpTable;

@@ -20,6 +20,8 @@ HRESULT PutSendUsingAccount(IDispatch* pMailItem, LPCWSTR wszAddress);
 HRESULT GetReceivedBy(IDispatch* pMailItem, BSTR* pbsAddress, BSTR* pbsName);
 // A contact's e-mail address: the address-book entry that its property 0x81B3 names.
 HRESULT GetContactAddress(IMAPIProp* pContact, IMAPISession* pSession, BSTR* pbsAddress);
+// The same for an Outlook contact item, through its MAPI object and its session's.
+HRESULT GetContactItemAddress(IDispatch* pContactItem, BSTR* pbsAddress);
 
 // What the account manager needs of its client: the profile's name and its MAPI session.
 class COlkAccountHelper final : public CComObjectRoot, public Olk::IOlkAccountHelper {

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include "com/Bstr.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
+#include "mail/Accounts.h"
 #include "module/CertLibrary.h"
 #include "module/MessageBox.h"
 #include "module/Trace.h"
@@ -86,11 +88,17 @@ void CInviteSelectionPage::CollectFolderContacts(IDispatch* pContactsFolder) {
         FAILED(LateBound::GetProperty(varItem.pdispVal, L"Class", &varClass)) || FAILED(varClass.ChangeType(VT_I4)) ||
         varClass.lVal != kOlContact)
       continue;
-    // Only Internet addresses can receive an invitation.
-    if (CompareStringOrdinal(StringProperty(varItem.pdispVal, L"Email1AddressType").c_str(), -1, L"SMTP", -1, TRUE) !=
-        CSTR_EQUAL)
-      continue;
-    AddFolderContact(StringProperty(varItem.pdispVal, L"FullName"), StringProperty(varItem.pdispVal, L"Email1Address"));
+    // Only Internet addresses can receive an invitation: another type's address is looked up
+    // in the address book, and a contact without one there is left out.
+    std::wstring wsAddress;
+    if (CompareStringOrdinal(StringProperty(varItem.pdispVal, L"Email1AddressType").c_str(), -1, L"SMTP", -1, TRUE) ==
+        CSTR_EQUAL) {
+      wsAddress = StringProperty(varItem.pdispVal, L"Email1Address");
+    } else {
+      CComBSTR bsAddress;
+      if (SUCCEEDED(GetContactItemAddress(varItem.pdispVal, &bsAddress))) wsAddress = bsAddress.c_str();
+    }
+    AddFolderContact(StringProperty(varItem.pdispVal, L"FullName"), wsAddress);
   }
   trace.Message("Contacts offered = %u", static_cast<unsigned>(m_contacts.size()));
 }

@@ -4,6 +4,7 @@
 #include "module/CertLibrary.h"
 #include "module/MessageBox.h"
 #include "ui/DialogIds.h"
+#include "ui/PropertySheetHost.h"
 
 namespace {
 
@@ -91,6 +92,48 @@ TEST_F(PropertiesTest, CertificatePagesListTheOwnCertificatesAndShowThemInTheVie
 TEST_F(PropertiesTest, ContactPagesListTheTrustedContacts) {
   ShowProperties("0,VmTrustContMgr.dll", [&](HWND hSheet) {
     EXPECT_EQ(std::vector<std::wstring>{L"alice@tessaly.test"}, Column(GetDlgItem(SheetPage(hSheet), kCertList), 1));
+    PressSheetButton(hSheet, PSBTN_CANCEL);
+  });
+}
+
+// Waits, answering what is sent to this thread's windows, until hWnd is the foreground window.
+bool WaitForForeground(HWND hWnd) {
+  const ULONGLONG ullEnd = GetTickCount64() + kWaitMs;
+  while (GetForegroundWindow() != hWnd && GetTickCount64() < ullEnd) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(50);
+  }
+  return GetForegroundWindow() == hWnd;
+}
+
+HWND MakeWindow(const wchar_t* wszTitle, HWND hOwner) {
+  return CreateWindowExW(0, L"STATIC", wszTitle, (hOwner ? WS_POPUP | WS_CAPTION : WS_OVERLAPPEDWINDOW) | WS_VISIBLE,
+                         20, 20, 200, 100, hOwner, nullptr, nullptr, nullptr);
+}
+
+TEST_F(PropertiesTest, ThePrivateMessageBringsTheLastActivePopupToTheFront) {
+  ShowProperties("304,VmPersCertMgr.dll", [&](HWND hSheet) {
+    // Windows of the driver's thread take the foreground from the sheet's thread.
+    HWND hOther = MakeWindow(L"Another program", nullptr);
+    SetForegroundWindow(hOther);
+    ASSERT_TRUE(WaitForForeground(hOther));
+    PostMessageW(hSheet, COfcPropertySheet::kActivateMessage, 0, 0);
+    EXPECT_TRUE(WaitForForeground(hSheet));
+
+    // A window that the sheet owns and that was active last comes instead of the sheet.
+    HWND hPopup = MakeWindow(L"Owned by the sheet", hSheet);
+    SetForegroundWindow(hPopup);
+    ASSERT_TRUE(WaitForForeground(hPopup));
+    EXPECT_EQ(hPopup, GetLastActivePopup(hSheet)) << "owner " << GetWindow(hPopup, GW_OWNER) << " sheet " << hSheet;
+    SetForegroundWindow(hOther);
+    ASSERT_TRUE(WaitForForeground(hOther));
+    PostMessageW(hSheet, COfcPropertySheet::kActivateMessage, 0, 0);
+    EXPECT_TRUE(WaitForForeground(hPopup))
+        << "foreground " << GetForegroundWindow() << " popup " << hPopup << " sheet " << hSheet << " other " << hOther
+        << " last active " << GetLastActivePopup(hSheet);
+    DestroyWindow(hPopup);
+    DestroyWindow(hOther);
     PressSheetButton(hSheet, PSBTN_CANCEL);
   });
 }

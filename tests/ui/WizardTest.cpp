@@ -2,10 +2,12 @@
 #include <map>
 #include <memory>
 
+#include "SimOutlook.h"
 #include "UiFixture.h"
 // After <windows.h>, which it needs.
 #include <versionhelpers.h>
 
+#include "com/LateBound.h"
 #include "com/Bstr.h"
 #include "com/Variant.h"
 #include "module/CertLibrary.h"
@@ -108,6 +110,13 @@ std::wstring Base64(PCCERT_CONTEXT pCert) {
   CryptBinaryToStringW(pCert->pbCertEncoded, pCert->cbCertEncoded, CRYPT_STRING_BASE64, ws.data(), &cch);
   ws.resize(cch);
   return ws;
+}
+
+// Next on the selection page of the invitation-selection wizard, then Finish.
+void FinishSelection(HWND hSheet) {
+  PressSheetButton(hSheet, PSBTN_NEXT);
+  ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+  PressSheetButton(hSheet, PSBTN_FINISH);
 }
 
 class WizardTest : public CUiTest {
@@ -329,12 +338,55 @@ TEST_F(WizardTest, SelectionOffersValidContactsAndFolderContactsAndReturnsTheChe
                         Click(hPage, IDC_SELECT_NONE);
                         EXPECT_FALSE(ListIsChecked(hList, 0) || ListIsChecked(hList, 1));
                         Click(hPage, IDC_SELECT_ALL);
-                        PressSheetButton(hSheet, PSBTN_NEXT);
-                        ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
-                        PressSheetButton(hSheet, PSBTN_FINISH);
+                        FinishSelection(hSheet);
                       });
   EXPECT_EQ(S_OK, hr);
   EXPECT_STREQ(L"alice@tessaly.test; zoe@tessaly.test", bsRecipients.c_str());
+}
+
+TEST_F(WizardTest, SelectionLooksUpTheAddressOfAContactOfAnotherTypeInTheAddressBook) {
+  CCertificateList contacts;
+  IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
+  Sim::SOutlookOptions options;
+  options.wsProfilePath = m_wsFolder + L".profile";
+  CComPtr<Sim::COutlook> cpOutlook;
+  cpOutlook.Attach(new Sim::COutlook(options));
+  const Sim::SContact folderContacts[] = {
+      {L"Xaver", L"EX", L"/o=Org/cn=xaver", L"xaver@tessaly.test", L"/o=Org/cn=xaver"},
+      // An entry without an SMTP address gives its e-mail address.
+      {L"Yvonne", L"X400", L"c=de;s=yvonne", L"", L"yvonne@tessaly.test"},
+      // Nothing in the address book: not offered.
+      {L"Walter", L"EX", L"/o=Org/cn=walter", L"", L""},
+      // Offered already, as a trusted contact and as a looked-up address.
+      {L"Alice at work", L"EX", L"/o=Org/cn=alice", L"Alice@Tessaly.test", L""},
+      {L"Xaver at home", L"SMTP", L"XAVER@tessaly.test", L"", L""},
+  };
+  for (const Sim::SContact& contact : folderContacts) ASSERT_EQ(S_OK, cpOutlook->AddContact(contact));
+  CComVariant varFolder;
+  VARIANT varKind = {};
+  varKind.vt = VT_I4;
+  varKind.lVal = 10;  // olFolderContacts
+  ASSERT_EQ(S_OK, LateBound::Call(cpOutlook->NameSpace(), L"GetDefaultFolder", {varKind}, &varFolder));
+  ASSERT_EQ(VT_DISPATCH, varFolder.vt);
+
+  CComBSTR bsRecipients;
+  const HRESULT hr = RunWizardDriven(
+      [&] { return RunInvitationSelectionWizard(m_certLib, nullptr, varFolder.pdispVal, &bsRecipients); },
+      [&](HWND hSheet) {
+        HWND hPage = SheetPage(hSheet);
+        HWND hList = GetDlgItem(hPage, IDC_INVITE_LIST);
+        std::vector<std::wstring> rows;
+        for (int i = 0; i < ListRowCount(hList); ++i)
+          rows.push_back(ListText(hList, i, 0) + L" " + ListText(hList, i, 1));
+        EXPECT_EQ((std::vector<std::wstring>{L"Alice alice@tessaly.test", L"Xaver xaver@tessaly.test",
+                                             L"Yvonne yvonne@tessaly.test"}),
+                  rows);
+        Click(hPage, IDC_SELECT_ALL);
+        FinishSelection(hSheet);
+      });
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_STREQ(L"alice@tessaly.test; xaver@tessaly.test; yvonne@tessaly.test", bsRecipients.c_str());
+  DeleteFileW(options.wsProfilePath.c_str());
 }
 
 TEST_F(WizardTest, CertificateWizardOffersTheSelectionWhenThereAreContacts) {
