@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "SimAddIns.h"
 #include "SimRibbon.h"
@@ -976,11 +977,13 @@ HRESULT COutlook::AddContact(const SContact& contact) {
         MakeBinaryProp(kContactEntryIdTag, entryId.data(), entryId.size());
   }
   auto cpItem = MakeObject<CDispatch>(std::vector<IID>{Outlook::IID__ContactItem});
-  auto spContact = std::make_shared<SContact>(contact);
   cpItem->AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, Outlook::olContact); });
-  cpItem->AddMember(L"FullName", 0x3001, TextMember(&spContact->wsFullName));
-  cpItem->AddMember(L"Email1Address", 0x8083, TextMember(&spContact->wsAddress));
-  cpItem->AddMember(L"Email1AddressType", 0x8082, TextMember(&spContact->wsAddressType));
+  // The item's texts live as long as its members.
+  auto spContact = std::make_shared<SContact>(contact);
+  for (const auto& [wszName, dispid, pws] : {std::tuple{L"FullName", 0x3001, &spContact->wsFullName},
+                                             std::tuple{L"Email1Address", 0x8083, &spContact->wsAddress},
+                                             std::tuple{L"Email1AddressType", 0x8082, &spContact->wsAddressType}})
+    cpItem->AddMember(wszName, dispid, [spContact, fnText = TextMember(pws)](SCall& call) { return fnText(call); });
   cpItem->AddMember(L"MAPIOBJECT", 0xF100, [cpMessage](SCall& call) { return SetObject(call.pResult, cpMessage); });
   cpItem->AddMember(L"Application", 0xF000,
                     [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(this)); });
