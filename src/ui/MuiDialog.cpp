@@ -13,9 +13,31 @@ std::wstring CDialogWindow::GetItemText(int nID) const {
 
 void CDialogWindow::SetItemString(int nID, UINT nStringID) const { SetItemText(nID, LoadResourceString(nStringID)); }
 
-INT_PTR CMuiDialogImpl::DoModal(HWND hOwner) {
+bool CMuiTemplateWindow::FindTemplate() {
   m_hHolder = FindTemplateModule(m_nTemplateID, RT_DIALOG);
-  if (!m_hHolder) return -1;
+  return m_hHolder != nullptr;
+}
+
+void CMuiTemplateWindow::ApplyTemplate() {
+  m_fixups.Apply(m_hWnd, m_hHolder, m_nTemplateID);
+  m_toolTips.Create(m_hWnd, m_nTemplateID);
+}
+
+INT_PTR CMuiTemplateWindow::HandleSharedMessage(UINT uMsg, LPARAM lParam) {
+  switch (uMsg) {
+    case WM_NOTIFY:
+      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(*reinterpret_cast<const NMHDR*>(lParam)));
+      return TRUE;
+    case WM_DESTROY:
+      m_toolTips.Destroy();
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CMuiDialogImpl::DoModal(HWND hOwner) {
+  if (!FindTemplate()) return -1;
   m_hOwner = hOwner;
   CVmActCtx actCtx;
   return DialogBoxParamW(m_hHolder, MAKEINTRESOURCEW(m_nTemplateID), hOwner, DialogProc,
@@ -36,8 +58,7 @@ INT_PTR CMuiDialogImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   if (OnMessage(uMsg, wParam, lParam, lResult)) return lResult;
   switch (uMsg) {
     case WM_INITDIALOG: {
-      m_fixups.Apply(m_hWnd, m_hHolder, m_nTemplateID);
-      m_toolTips.Create(m_hWnd, m_nTemplateID);
+      ApplyTemplate();
       const bool bDefaultFocus = OnInitDialog();
       CenterOnOwner(m_hWnd, m_hOwner);
       return bDefaultFocus;
@@ -53,13 +74,7 @@ INT_PTR CMuiDialogImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
       }
       return TRUE;
     }
-    case WM_NOTIFY:
-      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, OnNotify(*reinterpret_cast<const NMHDR*>(lParam)));
-      return TRUE;
-    case WM_DESTROY:
-      m_toolTips.Destroy();
-      return FALSE;
     default:
-      return FALSE;
+      return HandleSharedMessage(uMsg, lParam);
   }
 }

@@ -41,10 +41,34 @@ class CDialogWindow {
   HWND m_hWnd = nullptr;
 };
 
-class CMuiDialogImpl : public CDialogWindow {
+// A dialog or page made from a template of the module's resource modules: the template's fix-ups
+// and tooltips when it opens, notifications answered through DWLP_MSGRESULT.
+class CMuiTemplateWindow : public CDialogWindow {
+ protected:
+  explicit CMuiTemplateWindow(UINT nTemplateID) : m_nTemplateID(nTemplateID) {}
+  virtual ~CMuiTemplateWindow() = default;
+
+  // False when no resource module holds the template.
+  bool FindTemplate();
+  // At WM_INITDIALOG, before the window's own initialisation.
+  void ApplyTemplate();
+  // WM_NOTIFY and WM_DESTROY; FALSE for every other message.
+  INT_PTR HandleSharedMessage(UINT uMsg, LPARAM lParam);
+  virtual LRESULT HandleNotify(const NMHDR& hdr) { return OnNotify(hdr); }
+  virtual LRESULT OnNotify(const NMHDR& /*hdr*/) { return 0; }
+
+  const UINT m_nTemplateID;
+  HMODULE m_hHolder = nullptr;
+
+ private:
+  CTemplateFixups m_fixups;
+  CToolTipDialog m_toolTips;
+};
+
+class CMuiDialogImpl : public CMuiTemplateWindow {
  public:
-  explicit CMuiDialogImpl(UINT nTemplateID) : m_nTemplateID(nTemplateID) {}
-  virtual ~CMuiDialogImpl() = default;
+  explicit CMuiDialogImpl(UINT nTemplateID) : CMuiTemplateWindow(nTemplateID) {}
+  ~CMuiDialogImpl() override = default;
   CMuiDialogImpl(const CMuiDialogImpl&) = delete;
   CMuiDialogImpl& operator=(const CMuiDialogImpl&) = delete;
 
@@ -60,7 +84,6 @@ class CMuiDialogImpl : public CDialogWindow {
   virtual void OnClose(WORD /*wID*/) {}
   // Commands other than 1 to 7.
   virtual void OnCommand(WORD /*wID*/, WORD /*wCode*/) {}
-  virtual LRESULT OnNotify(const NMHDR& /*hdr*/) { return 0; }
   // Any other message; true when handled, with the dialog procedure's answer in lResult.
   virtual bool OnMessage(UINT /*uMsg*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*lResult*/) { return false; }
   void EndDialog(INT_PTR nResult) const { ::EndDialog(m_hWnd, nResult); }
@@ -69,9 +92,5 @@ class CMuiDialogImpl : public CDialogWindow {
   static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
   INT_PTR HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
 
-  UINT m_nTemplateID;
-  HMODULE m_hHolder = nullptr;
   HWND m_hOwner = nullptr;
-  CTemplateFixups m_fixups;
-  CToolTipDialog m_toolTips;
 };

@@ -4,13 +4,12 @@
 #include "module/ResourceStrings.h"
 
 CMuiPropertyPageImpl::CMuiPropertyPageImpl(UINT nTemplateID, UINT nHeaderTitleID, bool bHasHelp)
-    : m_nTemplateID(nTemplateID), m_bHasHelp(bHasHelp) {
+    : CMuiTemplateWindow(nTemplateID), m_bHasHelp(bHasHelp) {
   if (nHeaderTitleID) m_wsHeaderTitle = LoadResourceString(nHeaderTitleID);
 }
 
 HPROPSHEETPAGE CMuiPropertyPageImpl::Create() {
-  m_hHolder = FindTemplateModule(m_nTemplateID, RT_DIALOG);
-  if (!m_hHolder) {
+  if (!FindTemplate()) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
@@ -41,20 +40,13 @@ INT_PTR CALLBACK CMuiPropertyPageImpl::PageProc(HWND hWnd, UINT uMsg, WPARAM wPa
 INT_PTR CMuiPropertyPageImpl::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   switch (uMsg) {
     case WM_INITDIALOG:
-      m_fixups.Apply(m_hWnd, m_hHolder, m_nTemplateID);
-      m_toolTips.Create(m_hWnd, m_nTemplateID);
+      ApplyTemplate();
       return OnInitDialog();
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
-    case WM_NOTIFY:
-      SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, HandleNotify(*reinterpret_cast<const NMHDR*>(lParam)));
-      return TRUE;
-    case WM_DESTROY:
-      m_toolTips.Destroy();
-      return FALSE;
     default:
-      return FALSE;
+      return HandleSharedMessage(uMsg, lParam);
   }
 }
 

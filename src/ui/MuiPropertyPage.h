@@ -10,11 +10,11 @@
 
 #include "ui/MuiDialog.h"
 
-class CMuiPropertyPageImpl : public CDialogWindow {
+class CMuiPropertyPageImpl : public CMuiTemplateWindow {
  public:
   // nHeaderTitleID: string shown in the wizard's header, 0 for none.
   CMuiPropertyPageImpl(UINT nTemplateID, UINT nHeaderTitleID, bool bHasHelp);
-  virtual ~CMuiPropertyPageImpl() = default;
+  ~CMuiPropertyPageImpl() override = default;
   CMuiPropertyPageImpl(const CMuiPropertyPageImpl&) = delete;
   CMuiPropertyPageImpl& operator=(const CMuiPropertyPageImpl&) = delete;
 
@@ -28,7 +28,6 @@ class CMuiPropertyPageImpl : public CDialogWindow {
   // False keeps the wizard on this page.
   virtual bool OnWizardNext() { return true; }
   virtual void OnCommand(WORD /*wID*/, WORD /*wCode*/) {}
-  virtual LRESULT OnNotify(const NMHDR& /*hdr*/) { return 0; }
   // The page's help button.
   virtual void OnHelp() {}
   // Shows a message about one control and puts the focus there; the page stays.
@@ -37,13 +36,10 @@ class CMuiPropertyPageImpl : public CDialogWindow {
  private:
   static INT_PTR CALLBACK PageProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
   INT_PTR HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleNotify(const NMHDR& hdr);
+  // The wizard's notifications; the others go to OnNotify.
+  LRESULT HandleNotify(const NMHDR& hdr) override;
 
-  UINT m_nTemplateID;
   std::wstring m_wsHeaderTitle;
   bool m_bHasHelp;
   DWORD m_dwWizardButtons = PSWIZB_NEXT;
-  HMODULE m_hHolder = nullptr;
-  CTemplateFixups m_fixups;
-  CToolTipDialog m_toolTips;
 };
