@@ -37,4 +37,10 @@ wine regsvr32 /s "$suite_win\\VmSolvaneCsp.dll" || { echo "regsvr32 VmSolvaneCsp
 mkdir -p "$build/pki" "$suite_unix/TestCA"
 wine "$build/tools/vmpki.exe" authority "Z:$(echo "$build/pki" | tr / '\\')"
 cp "$build"/pki/authority.* "$suite_unix/TestCA/"
+# The usage-tracking component, registered but not installed until a test says so; the product's
+# version that its reports give.
+cp "$build/suite/VmUsageTracking.dll" "$suite_unix/"
+wine regsvr32 /s "$suite_win\\VmUsageTracking.dll" || { echo "regsvr32 VmUsageTracking.dll failed: $?" >&2; exit 1; }
+version=$(sed -n 's/^#define VMOFCX_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/version.h")
+wine reg add 'HKLM\SOFTWARE\Velmora\Products\Tessaly' /v Version /t REG_SZ /d "$version" /f /reg:64 >/dev/null
 wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }

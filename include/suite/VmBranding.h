@@ -12,6 +12,8 @@
 #define IDS_BRAND_URL_DOWNLOAD 106  // "<<%UD%>>"
 #define IDS_BRAND_URL_FAQ 107       // "<<%UF%>>"
 #define IDS_BRAND_URL_ACCOUNT 108   // "<<%UA%>>"
+// The product's name under HKLM\SOFTWARE\Velmora\Products, whose "Version" the usage report gives.
+#define IDS_BRAND_VERSION_PRODUCT 1102
 
 // The product's button icon, 16 and 32 pixels.
 #define IDI_BRAND_BUTTON 106

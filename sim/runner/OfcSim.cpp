@@ -1,9 +1,10 @@
 // ofcsim: plays a scenario script against the simulated Outlook.
-// Usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] SCRIPT
+// Usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] [/SWITCH]... SCRIPT
 //   --register  registers an add-in DLL for the run (DllRegisterServer) and removes it afterwards
 //   --only      loads only the add-ins of these ProgIDs
 //   --profile   keeps the MAPI profile in FILE (kept afterwards) instead of a temporary file
 //   --log       appends what the run prints to FILE
+//   /SWITCH     Office's own switches, such as the launch point "/P12", are accepted and not acted on
 // Started without arguments, as Outlook is started again after a restart, it takes the arguments
 // that a scenario's "relaunch" step left in HKCU\Software\OfficeSim (once).
 #include <windows.h>
@@ -22,6 +23,11 @@ std::wstring WindowsPath(std::wstring ws) {
   if (ws.empty() || ws[0] != L'/') return ws;
   for (wchar_t& wc : ws) wc = wc == L'/' ? L'\\' : wc;
   return L"Z:" + ws;
+}
+
+// "/P12", not a Unix path such as "/tmp/x.scn".
+bool IsOfficeSwitch(const std::wstring& wsArg) {
+  return wsArg.size() > 1 && wsArg[0] == L'/' && wsArg.find_first_of(L"/\\.", 1) == std::wstring::npos;
 }
 
 HRESULT CallExport(HMODULE hModule, const char* szName) {
@@ -73,6 +79,8 @@ int wmain(int argc, wchar_t** argv) {
       const HRESULT hr = hModule ? CallExport(hModule, "DllRegisterServer") : HRESULT_FROM_WIN32(GetLastError());
       if (hModule) registered.push_back(hModule);
       if (FAILED(hr)) fwprintf(stderr, L"ofcsim: cannot register %ls: 0x%08lX\n", wsDll.c_str(), hr), iResult = 2;
+    } else if (IsOfficeSwitch(wsArg)) {
+      // Office's own switches ("/P12", the launch point of the suite's programs) are not acted on.
     } else if (wsScript.empty() && wsArg[0] != L'-') {
       wsScript = WindowsPath(wsArg);
     } else {
@@ -80,7 +88,9 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (wsScript.empty() || iResult) {
-    fwprintf(stderr, L"usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] SCRIPT\n");
+    fwprintf(
+        stderr,
+        L"usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] [/SWITCH]... SCRIPT\n");
     iResult = 2;
   }
   if (!iResult && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {

@@ -9,6 +9,7 @@
 #include "module/MessageBox.h"
 #include "module/Trace.h"
 #include "res/StringIds.h"
+#include "tracking/UsageTracking.h"
 
 namespace {
 
@@ -77,9 +78,12 @@ CEncryptionProvider::CEncryptionProvider(IUnknown* pOuter) : COfficeAddIn(pOuter
   InitializeCriticalSection(&m_csSessions);
 }
 
+// The provider is the document applications' add-in that lives until they shut down, so it sends
+// their usage report.
 CEncryptionProvider::~CEncryptionProvider() {
   for (CEncryptionSessionData& record : m_aRecords) record.Reset();
   DeleteCriticalSection(&m_csSessions);
+  g_UsageTracker.SendReport();
 }
 
 HRESULT CEncryptionProvider::FinalConstruct() {
@@ -214,6 +218,7 @@ HRESULT CEncryptionProvider::NewSession(IUnknown* ParentWindow, int* SessionHand
     const HRESULT hr = record.GenerateSessionKey();
     if (FAILED(hr)) return hr;
     *SessionHandle = AddSession(record);
+    CountFeatureUse(kDocumentEncryptedCounter);
     return S_OK;
   });
 }

@@ -16,6 +16,7 @@
 #include "outlook/OutlookRestart.h"
 #include "res/StringIds.h"
 #include "suite/VmCertServices.h"
+#include "tracking/UsageTracking.h"
 
 CComposeRibbon* g_pComposeRibbon = nullptr;
 
@@ -129,6 +130,7 @@ void CComposeRibbon::FinalRelease() {
     CloseHandle(std::exchange(m_hWatchThread, nullptr));
   }
   if (g_pComposeRibbon == this) g_pComposeRibbon = nullptr;
+  g_UsageTracker.SendReport();
 }
 
 void* CComposeRibbon::FindInterface(REFIID riid) {
