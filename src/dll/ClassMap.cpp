@@ -6,6 +6,7 @@
 #include "com/ComObject.h"
 #include "documents/EncryptionProvider.h"
 #include "outlook/ComposeRibbon.h"
+#include "policy/SMIMEPolicy.h"
 #include "res/resource.h"
 
 namespace {
@@ -48,7 +49,7 @@ const CClassEntry g_classMap[] = {
     {&CLSID_FormRegionAddIn, IDR_FORMREGIONADDIN, CreateComObject<CInertObject>, false},
     {&CLSID_Launcher, IDR_LAUNCHER, CreateComObject<CInertObject>, true},
     {&CLSID_SignatureProvider, IDR_SIGNATUREPROVIDER, CreateComObject<CInertObject>, true},
-    {&CLSID_SMIMEPolicy, IDR_SMIMEPOLICY, CreateComObject<CInertObject>, true},
+    {&CLSID_SMIMEPolicy, IDR_SMIMEPOLICY, CreateComObject<CSMIMEPolicy>, true},
 };
 
 }  // namespace

@@ -4,13 +4,6 @@
 
 #include "module/Trace.h"
 
-STDAPI GetSMimePolicy(DWORD, LPCSTR, DWORD, REFIID, IUnknown** ppUnknown) {
-  CTraceScope trace("::GetSMimePolicy");
-  if (ppUnknown) *ppUnknown = nullptr;
-  trace.Error("GetSMimePolicy not available", E_NOTIMPL);
-  return E_NOTIMPL;
-}
-
 extern "C" HRESULT CALLBACK OX_CreateInvitation(HWND, HINSTANCE, LPSTR, int) {
   CTraceScope trace("::OX_CreateInvitation");
   trace.Error("OX_CreateInvitation not available", E_NOTIMPL);
