@@ -3,12 +3,14 @@
 // interfaces' slots, its memory blocks read and freed as Outlook frees them.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <mapicode.h>
 
 #include <string>
 #include <utility>
 
 #include "../support/TestCertificates.h"
 #include "Installation.h"
+#include "SimLabelPolicy.h"
 #include "com/ComPtr.h"
 #include "hosts/SMimePolicy.h"
 #include "suite/VmCertServices.h"
@@ -299,6 +301,38 @@ TEST_F(SMimePolicySendTest, ARecipientMustBeATrustedContactInOneOfTheStores) {
   // The label is not looked at.
   EXPECT_EQ(S_OK, m_cpSend->IsValidLabelRecipientCert(0, nullptr, nullptr, m_pContact));
   EXPECT_EQ(E_ACCESSDENIED, m_cpSend->IsValidLabelRecipientCert(0, nullptr, &label, nullptr));
+}
+
+// The simulated Outlook's engine finds the module by the label's policy identifier, as Outlook does,
+// and asks it about the signer and each recipient before it sends.
+TEST_F(SMimePolicySendTest, OutlooksEngineAsksTheModuleOfTheLabelsPolicy) {
+  // SET { OBJECT IDENTIFIER 1.3.6.1.4.1.51877.1.2, INTEGER 5 }
+  const std::vector<BYTE> der = {0x31, 0x0F, 0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01,
+                                 0x83, 0x95, 0x25, 0x01, 0x02, 0x02, 0x01, 0x05};
+  Sim::SSecurityLabel label;
+  ASSERT_EQ(S_OK, Sim::DecodeSecurityLabel(der, &label));
+  EXPECT_EQ(kPolicyOid, label.sPolicy);
+  EXPECT_TRUE(label.bHasClassification);
+  EXPECT_EQ(5u, label.dwClassification);
+  EXPECT_EQ(MAPI_E_CORRUPT_DATA, Sim::DecodeSecurityLabel({der.begin(), der.end() - 1}, &label));
+
+  ASSERT_HRESULT_SUCCEEDED(AddToUserStore(kBuddyStore, m_pContact, CERT_STORE_ADD_REPLACE_EXISTING));
+  const PCCERT_CONTEXT pStranger = IssueContactCertificate(L"sam@tessaly.test", L"Sam Stranger", false);
+  ASSERT_NE(nullptr, pStranger);
+  ASSERT_NO_FATAL_FAILURE(SetKeyClassification(0x5));
+  std::vector<std::wstring> log;
+  EXPECT_EQ(S_OK, Sim::ValidateLabelForSending(label, nullptr, m_pSigner, {m_pContact}, &log));
+  EXPECT_EQ(E_ACCESSDENIED, Sim::ValidateLabelForSending(label, nullptr, m_pSigner, {m_pContact, pStranger}, &log));
+  EXPECT_EQ(L"The security policy refused recipient 2", log.back());
+  CertFreeCertificateContext(pStranger);
+  ASSERT_NO_FATAL_FAILURE(SetKeyClassification(0x6));
+  EXPECT_EQ(E_ACCESSDENIED, Sim::ValidateLabelForSending(label, nullptr, m_pSigner, {m_pContact}, &log));
+  EXPECT_EQ(L"The security policy refused the signer", log.back());
+
+  // A policy without a registered module cannot be honoured.
+  label.sPolicy = "1.3.6.1.4.1.51877.1.9";
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+            Sim::ValidateLabelForSending(label, nullptr, m_pSigner, {m_pContact}, &log));
 }
 
 }  // namespace
