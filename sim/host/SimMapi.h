@@ -47,6 +47,8 @@ CPropStore& MessageStore(IMessage* pMessage);
 ULONG MessageSaveCount(IMessage* pMessage);
 // The properties of each saved attachment of such a message, in attachment-number order.
 std::vector<PropMap> MessageAttachments(IMessage* pMessage);
+// Its recipient rows, as Outlook's own engine reads them.
+const std::vector<std::vector<SProp>>& MessageRecipients(IMessage* pMessage);
 
 // The services and profile sections of one profile, saved to a file at every change.
 class CProfile {
