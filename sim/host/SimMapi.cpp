@@ -455,6 +455,8 @@ class CSimMessage final : public CPropObject<IMessage> {
   }
   STDMETHOD(SubmitMessage)(ULONG) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(SetReadFlag)(ULONG) override { return S_OK; }
+  const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
+  const std::vector<std::vector<SProp>>& Recipients() const { return m_recipients; }
 
  private:
   std::map<ULONG, std::shared_ptr<CPropStore>> m_attachments;
@@ -632,6 +634,15 @@ HRESULT CreateMessage(IMessage** ppMessage) {
 
 CPropStore& MessageStore(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->Store(); }
 ULONG MessageSaveCount(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->m_ulSaves; }
+std::vector<const CPropStore*> MessageAttachments(IMessage* pMessage) {
+  std::vector<const CPropStore*> attachments;
+  for (const auto& [ulNum, spStore] : static_cast<CSimMessage*>(pMessage)->Attachments())
+    attachments.push_back(spStore.get());
+  return attachments;
+}
+const std::vector<std::vector<SProp>>& MessageRecipients(IMessage* pMessage) {
+  return static_cast<CSimMessage*>(pMessage)->Recipients();
+}
 
 CProfile::CProfile(std::wstring wsPath) : m_wsPath(std::move(wsPath)) { Load(); }
 
