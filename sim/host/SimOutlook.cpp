@@ -1188,15 +1188,19 @@ SOutgoingMail COutlook::OutgoingMail(IMessage* pMessage) {
     SMailAttachment attachment;
     for (ULONG ulTag : {PR_ATTACH_FILENAME_W, PR_DISPLAY_NAME_W, PR_ATTACH_LONG_FILENAME_W}) {
       auto it = pAttachment->m_props.find(PROP_ID(ulTag));
-      if (it != pAttachment->m_props.end() && !PropText(it->second).empty()) attachment.wsFileName = PropText(it->second);
+      if (it != pAttachment->m_props.end() && !PropText(it->second).empty())
+        attachment.wsFileName = PropText(it->second);
     }
     auto it = pAttachment->m_props.find(PROP_ID(PR_ATTACH_DATA_BIN));
     if (it != pAttachment->m_props.end()) attachment.data = it->second.data;
     mail.attachments.push_back(attachment);
   }
   mail.lSecurityFlags = LongProp(pMessage, kSecurityFlagsTag);
+  // The profile is a multi-valued binary property holding one value; another type is not it.
   auto it = MessageStore(pMessage).m_props.find(PROP_ID(kSecurityProfileTag));
-  if (it != MessageStore(pMessage).m_props.end()) mail.profile = it->second.data;
+  if (it != MessageStore(pMessage).m_props.end() && it->second.ulTag == kSecurityProfileTag) {
+    mail.profiles = MultiBinaryValues(it->second);
+  }
   return mail;
 }
 

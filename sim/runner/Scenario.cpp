@@ -15,9 +15,8 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1}, {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},
-    {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1}, {L"saveas", 1}, {L"open", 1}, {L"view", 1},
-    {L"maildrop", 1}};
+    {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
+    {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"maildrop", 1}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2}, {L"text", 1}};
 
