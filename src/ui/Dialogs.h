@@ -114,7 +114,7 @@ class CCertificateList {
 // contacts from the last row up, then the user's own certificate.
 class CSelectBuddyDialog : public CMuiDialogImpl {
  public:
-  // preselected: contacts to check, may be empty.
+  // preselected: contacts to check, may be empty; the caller keeps them for the dialog's life.
   CSelectBuddyDialog(const CCertLibrary& certLib, const std::vector<PCCERT_CONTEXT>& preselected);
   const std::vector<PCCERT_CONTEXT>& GetResult() const { return m_result.Get(); }
 
@@ -131,7 +131,8 @@ class CSelectBuddyDialog : public CMuiDialogImpl {
   void LayOut(int cx, int cy);
 
   const CCertLibrary& m_certLib;
-  const std::vector<PCCERT_CONTEXT>& m_preselected;
+  // A copy: callers pass temporaries such as {}.
+  const std::vector<PCCERT_CONTEXT> m_preselected;
   CCertificateList m_ownCertificate;
   CCertificateList m_listed;
   CCertificateList m_result;
@@ -152,6 +153,6 @@ class CEncryptionDetailsDialog : public CMuiDialogImpl {
 
  private:
   const CCertLibrary& m_certLib;
-  const std::vector<PCCERT_CONTEXT>& m_recipients;
+  const std::vector<PCCERT_CONTEXT> m_recipients;
   CRecipientList m_list;
 };
