@@ -17,6 +17,10 @@ VM_OUTLOOK_IID(IID__Inspectors, 0x00063008);
 VM_OUTLOOK_IID(IID__Explorers, 0x0006300A);
 VM_OUTLOOK_IID(IID__MailItem, 0x00063034);
 VM_OUTLOOK_IID(IID__ContactItem, 0x00063021);
+VM_OUTLOOK_IID(IID__AppointmentItem, 0x00063033);
+VM_OUTLOOK_IID(IID__TaskItem, 0x00063035);
+VM_OUTLOOK_IID(IID__TaskRequestItem, 0x00063036);
+VM_OUTLOOK_IID(IID__MeetingItem, 0x00063062);
 VM_OUTLOOK_IID(IID__Items, 0x00063041);
 VM_OUTLOOK_IID(IID_MAPIFolder, 0x00063006);
 VM_OUTLOOK_IID(IID_Selection, 0x00063087);
@@ -35,8 +39,9 @@ VM_OUTLOOK_IID(DIID_ItemEvents_10, 0x0006302B);
 // OlPane, OlEditorType, OlItemType, OlObjectClass, OlDefaultFolders, OlInspectorClose.
 enum { olPreview = 3 };
 enum { olEditorText = 1, olEditorHTML = 2, olEditorRTF = 3, olEditorWord = 4 };
-enum { olMailItem = 0, olContactItem = 2 };
-enum { olContact = 40, olMail = 43 };
+enum { olMailItem = 0, olAppointmentItem = 1, olContactItem = 2, olTaskItem = 3 };
+enum { olAppointment = 26, olContact = 40, olTask = 48, olTaskRequest = 49, olMail = 43, olMeetingRequest = 53 };
+enum { olNonMeeting = 0, olMeeting = 1 };
 enum { olFolderContacts = 10 };
 enum { olSave = 0, olDiscard = 1, olPromptForSave = 2 };
 

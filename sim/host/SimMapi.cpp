@@ -385,9 +385,20 @@ class CPropObject : public CUnknownImpl<TBase> {
   std::shared_ptr<CPropStore> m_spStore;
 };
 
+// An attachment works on a copy of its properties: as in a store, what was written reaches the
+// message only through SaveChanges, and an attachment created and never saved does not exist.
 class CAttach final : public CPropObject<IAttach> {
  public:
-  explicit CAttach(std::shared_ptr<CPropStore> spStore) : CPropObject(IID_IAttachment, std::move(spStore)) {}
+  using Commit = std::function<void(const CPropStore&)>;
+  CAttach(const CPropStore& store, Commit commit)
+      : CPropObject(IID_IAttachment, std::make_shared<CPropStore>(store)), m_commit(std::move(commit)) {}
+  STDMETHOD(SaveChanges)(ULONG ulFlags) override {
+    m_commit(Store());
+    return CPropObject::SaveChanges(ulFlags);
+  }
+
+ private:
+  Commit m_commit;
 };
 
 class CProfSect final : public CPropObject<IProfSect> {
@@ -427,16 +438,15 @@ class CSimMessage final : public CPropObject<IMessage> {
     if (!ppAttach) return MAPI_E_INVALID_PARAMETER;
     auto it = m_attachments.find(ulNum);
     if (it == m_attachments.end()) return MAPI_E_NOT_FOUND;
-    *ppAttach = new CAttach(it->second);
+    *ppAttach = new CAttach(*it->second, Saver(ulNum));
     return S_OK;
   }
   STDMETHOD(CreateAttach)(LPCIID, ULONG, ULONG* pulNum, LPATTACH* ppAttach) override {
     if (!pulNum || !ppAttach) return MAPI_E_INVALID_PARAMETER;
-    auto spStore = std::make_shared<CPropStore>();
+    CPropStore store;
     *pulNum = m_ulNextAttach++;
-    spStore->m_props[kPropId(PR_ATTACH_NUM)] = MakeLongProp(PR_ATTACH_NUM, static_cast<LONG>(*pulNum));
-    m_attachments[*pulNum] = spStore;
-    *ppAttach = new CAttach(spStore);
+    store.m_props[kPropId(PR_ATTACH_NUM)] = MakeLongProp(PR_ATTACH_NUM, static_cast<LONG>(*pulNum));
+    *ppAttach = new CAttach(store, Saver(*pulNum));
     return S_OK;
   }
   STDMETHOD(DeleteAttach)(ULONG ulNum, ULONG, LPMAPIPROGRESS, ULONG) override {
@@ -454,9 +464,18 @@ class CSimMessage final : public CPropObject<IMessage> {
     return S_OK;
   }
   STDMETHOD(SubmitMessage)(ULONG) override { return MAPI_E_NO_SUPPORT; }
+  const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
   STDMETHOD(SetReadFlag)(ULONG) override { return S_OK; }
 
  private:
+  // Keeps what an attachment saved, under its number.
+  CAttach::Commit Saver(ULONG ulNum) {
+    CComPtr<CSimMessage> cpSelf(this);  // an attachment keeps its message
+    return [cpSelf, ulNum](const CPropStore& store) {
+      cpSelf->m_attachments[ulNum] = std::make_shared<CPropStore>(store);
+    };
+  }
+
   std::map<ULONG, std::shared_ptr<CPropStore>> m_attachments;
   std::vector<std::vector<SProp>> m_recipients;
   ULONG m_ulNextAttach = 0;
@@ -632,6 +651,13 @@ HRESULT CreateMessage(IMessage** ppMessage) {
 
 CPropStore& MessageStore(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->Store(); }
 ULONG MessageSaveCount(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->m_ulSaves; }
+
+std::vector<PropMap> MessageAttachments(IMessage* pMessage) {
+  std::vector<PropMap> attachments;
+  for (const auto& [ulNum, spStore] : static_cast<CSimMessage*>(pMessage)->Attachments())
+    attachments.push_back(spStore->m_props);
+  return attachments;
+}
 
 CProfile::CProfile(std::wstring wsPath) : m_wsPath(std::move(wsPath)) { Load(); }
 

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <sstream>
 #include <tuple>
 
 #include "SimAddIns.h"
@@ -30,6 +31,13 @@ constexpr ULONG kContactEntryIdTag = 0x81B30102;
 constexpr MAPIUID kSafeSendersSection = {
     {0x0A, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr ULONG kSafeSendersTag = 0x0418001F;
+// How a message keeps its body: PR_NATIVE_BODY_INFO (1 plain, 2 RTF, 3 HTML) and PR_HTML,
+// the HTML text in the code page PR_INTERNET_CPID names (UTF-8 here).
+constexpr ULONG kNativeBodyTag = 0x10160003;
+constexpr ULONG kHtmlTag = 0x10130102;
+constexpr ULONG kInternetCpidTag = 0x3FDE0003;
+enum : LONG { olFormatPlain = 1, olFormatHTML = 2, olFormatRichText = 3 };
+enum : LONG { kNativePlain = 1, kNativeRtf = 2, kNativeHtml = 3 };
 
 double Milliseconds(const LARGE_INTEGER& liStart) {
   LARGE_INTEGER liNow, liFrequency;
@@ -199,23 +207,83 @@ class CWordDocument final : public CDispatch {
   CComPtr<CWordWindow> m_cpWindow;
 };
 
+// The kinds of item a compose window holds. A meeting or a task goes out as a request, a
+// separate item that the application's ItemSend is given.
+struct SItemKind {
+  LONG lItemType;  // CreateItem's
+  LONG lClass;
+  const wchar_t* wszMessageClass;
+  IID iid;
+  LONG lRequestClass;  // 0: sent as it is
+  const wchar_t* wszRequestClass;
+  IID requestIid;
+};
+const SItemKind kItemKinds[] = {
+    {Outlook::olMailItem, Outlook::olMail, L"IPM.Note", Outlook::IID__MailItem, 0, L"", {}},
+    {Outlook::olAppointmentItem, Outlook::olAppointment, L"IPM.Appointment", Outlook::IID__AppointmentItem,
+     Outlook::olMeetingRequest, L"IPM.Schedule.Meeting.Request", Outlook::IID__MeetingItem},
+    {Outlook::olTaskItem, Outlook::olTask, L"IPM.Task", Outlook::IID__TaskItem, Outlook::olTaskRequest,
+     L"IPM.TaskRequest", Outlook::IID__TaskRequestItem},
+};
+
+const SItemKind* KindOfType(LONG lItemType) {
+  for (const SItemKind& kind : kItemKinds)
+    if (kind.lItemType == lItemType) return &kind;
+  return nullptr;
+}
+
+// By the message class; a message without one is mail.
+const SItemKind& KindOf(IMessage* pMessage) {
+  const std::wstring wsClass = TextProp(pMessage, PR_MESSAGE_CLASS_W);
+  for (const SItemKind& kind : kItemKinds)
+    if (wsClass == kind.wszMessageClass) return kind;
+  return kItemKinds[0];
+}
+
+// The members every item has: its message, class, subject and where it lives.
+void AddItemBasics(CDispatch* pItem, COutlook* pOutlook, IMessage* pMessage, LONG lClass,
+                   const wchar_t* wszMessageClass) {
+  CComPtr<IMessage> cpMessage(pMessage);
+  pItem->AddMember(L"MAPIOBJECT", 0xF100, [cpMessage](SCall& call) { return SetObject(call.pResult, cpMessage); });
+  pItem->AddMember(L"Class", 0xF00A, [lClass](SCall& call) { return SetLong(call.pResult, lClass); });
+  pItem->AddMember(L"MessageClass", 0x1A,
+                   [wszMessageClass](SCall& call) { return SetBstr(call.pResult, wszMessageClass); });
+  pItem->AddMember(L"Application", 0xF000,
+                   [pOutlook](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(pOutlook)); });
+  pItem->AddMember(L"Session", 0xF00B,
+                   [pOutlook](SCall& call) { return SetObject(call.pResult, pOutlook->NameSpace()); });
+}
+
 class CMailItem final : public CDispatch {
  public:
-  CMailItem(COutlook* pOutlook, IMessage* pMessage) : CDispatch({Outlook::IID__MailItem}), m_cpMessage(pMessage) {
+  CMailItem(COutlook* pOutlook, IMessage* pMessage)
+      : CDispatch({KindOf(pMessage).iid}), m_pOutlook(pOutlook), m_cpMessage(pMessage), m_kind(KindOf(pMessage)) {
     AddEvents(Outlook::DIID_ItemEvents_10);
-    AddMember(L"MAPIOBJECT", 0xF100, [this](SCall& call) { return SetObject(call.pResult, m_cpMessage); });
-    AddMember(L"Class", 0xF00A, [](SCall& call) { return SetLong(call.pResult, Outlook::olMail); });
-    AddMember(L"MessageClass", 0x1A, [](SCall& call) { return SetBstr(call.pResult, L"IPM.Note"); });
+    AddItemBasics(this, pOutlook, pMessage, m_kind.lClass, m_kind.wszMessageClass);
     AddTextMember(L"Subject", 0x37, PR_SUBJECT_W);
-    AddTextMember(L"Body", 0x9100, PR_BODY_W);
-    AddTextMember(L"To", 0xE04, PR_DISPLAY_TO_W);
-    AddTextMember(L"CC", 0xE03, PR_DISPLAY_CC_W);
-    AddTextMember(L"BCC", 0xE02, PR_DISPLAY_BCC_W);
     AddMember(L"Recipients", 0xF814, [this](SCall& call) { return SetObject(call.pResult, m_cpRecipients); });
-    AddMember(L"Application", 0xF000,
-              [pOutlook](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(pOutlook)); });
-    AddMember(L"Session", 0xF00B, [pOutlook](SCall& call) { return SetObject(call.pResult, pOutlook->NameSpace()); });
-    if (pOutlook->MajorVersion() >= 12) {
+    if (m_kind.lClass == Outlook::olMail) {
+      AddBodyMembers();
+      AddAddressLine(L"To", 0xE04, PR_DISPLAY_TO_W, MAPI_TO);
+      AddAddressLine(L"CC", 0xE03, PR_DISPLAY_CC_W, MAPI_CC);
+      AddAddressLine(L"BCC", 0xE02, PR_DISPLAY_BCC_W, MAPI_BCC);
+    } else {
+      AddTextMember(L"Body", 0x9100, PR_BODY_W);
+    }
+    // An appointment goes out only as a meeting; a task only once it is assigned.
+    if (m_kind.lClass == Outlook::olAppointment) {
+      AddMember(L"MeetingStatus", 0x8217, [this](SCall& call) {
+        if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetLong(call.pResult, m_lMeetingStatus);
+        return ArgLong(call, call.args.size() - 1, &m_lMeetingStatus);
+      });
+    }
+    if (m_kind.lClass == Outlook::olTask) {
+      AddMember(L"Assign", 0xF620, [this](SCall&) {
+        m_bAssigned = true;
+        return S_OK;
+      });
+    }
+    if (m_kind.lClass == Outlook::olMail && pOutlook->MajorVersion() >= 12) {
       // Outlook refuses to change the account of a message that has gone.
       AddMember(L"SendUsingAccount", 0xFAD1, [this](SCall& call) {
         if (!(call.wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)))
@@ -270,7 +338,12 @@ class CMailItem final : public CDispatch {
       if (SUCCEEDED(hr)) pInspector->Activate();
       return hr;
     });
-    AddMember(L"Send", 0xF075, [this, pOutlook](SCall&) { return pOutlook->SendItem(m_cpMessage); });
+    AddMember(L"Send", 0xF075, [this, pOutlook](SCall&) {
+      const bool bReady = m_kind.lClass == Outlook::olAppointment ? m_lMeetingStatus == Outlook::olMeeting
+                          : m_kind.lClass == Outlook::olTask      ? m_bAssigned
+                                                                  : true;
+      return bReady ? pOutlook->SendItem(m_cpMessage) : DISP_E_EXCEPTION;
+    });
     AddMember(L"Close", 0xF023, [this, pOutlook](SCall& call) {
       LONG lMode = Outlook::olDiscard;
       ArgLong(call, 0, &lMode);
@@ -278,6 +351,17 @@ class CMailItem final : public CDispatch {
         return pOutlook->CloseInspector(pInspector, lMode);
       return lMode == Outlook::olSave ? m_cpMessage->SaveChanges(KEEP_OPEN_READWRITE) : S_OK;
     });
+  }
+
+  // What the application's ItemSend is given: the item, or the request a meeting or task sends.
+  CComPtr<IDispatch> SentItem() {
+    if (!m_kind.lRequestClass) return CComPtr<IDispatch>(this);
+    auto cpRequest = MakeObject<CDispatch>(std::vector<IID>{m_kind.requestIid});
+    AddItemBasics(cpRequest, m_pOutlook, m_cpMessage, m_kind.lRequestClass, m_kind.wszRequestClass);
+    CComPtr<IMessage> cpMessage(m_cpMessage);
+    cpRequest->AddMember(L"Subject", 0x37,
+                         [cpMessage](SCall& call) { return SetBstr(call.pResult, TextProp(cpMessage, PR_SUBJECT_W)); });
+    return CComPtr<IDispatch>(static_cast<IDispatch*>(cpRequest));
   }
 
  private:
@@ -290,23 +374,151 @@ class CMailItem final : public CDispatch {
       return hr;
     });
   }
-  // A To recipient in the message's table, and in the To line that Outlook shows.
-  HRESULT AddRecipient(const std::wstring& wsName) {
+  // A recipient in the message's table, and in the address line that Outlook shows.
+  HRESULT AddRecipient(const std::wstring& wsName, LONG lType = MAPI_TO) {
     SPropValue values[3] = {};
     values[0].ulPropTag = PR_DISPLAY_NAME_W;
     values[0].Value.lpszW = const_cast<LPWSTR>(wsName.c_str());
     values[1].ulPropTag = PR_EMAIL_ADDRESS_W;
     values[1].Value.lpszW = const_cast<LPWSTR>(wsName.c_str());
     values[2].ulPropTag = PR_RECIPIENT_TYPE;
-    values[2].Value.l = MAPI_TO;
+    values[2].Value.l = lType;
     ADRLIST list = {1, {{0, 3, values}}};
     HRESULT hr = m_cpMessage->ModifyRecipients(MODRECIP_ADD, &list);
-    const std::wstring wsTo = TextProp(m_cpMessage, PR_DISPLAY_TO_W);
-    if (SUCCEEDED(hr)) SetTextProp(m_cpMessage, PR_DISPLAY_TO_W, wsTo.empty() ? wsName : wsTo + L"; " + wsName);
+    const ULONG ulLineTag = LineTag(lType);
+    const std::wstring wsLine = TextProp(m_cpMessage, ulLineTag);
+    if (SUCCEEDED(hr)) SetTextProp(m_cpMessage, ulLineTag, wsLine.empty() ? wsName : wsLine + L"; " + wsName);
+    return hr;
+  }
+  static ULONG LineTag(LONG lType) {
+    return lType == MAPI_BCC ? PR_DISPLAY_BCC_W : lType == MAPI_CC ? PR_DISPLAY_CC_W : PR_DISPLAY_TO_W;
+  }
+  // Putting an address line replaces the recipients of its kind with the line's entries
+  // (separated by ";"), each of which Outlook resolves.
+  void AddAddressLine(const wchar_t* wszName, DISPID dispid, ULONG ulLineTag, LONG lType) {
+    AddMember(wszName, dispid, [this, ulLineTag, lType](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, TextProp(m_cpMessage, ulLineTag));
+      std::wstring wsLine;
+      HRESULT hr = ArgString(call, call.args.size() - 1, &wsLine);
+      if (SUCCEEDED(hr)) hr = ReplaceRecipients(lType, wsLine);
+      return hr;
+    });
+  }
+  HRESULT ReplaceRecipients(LONG lType, const std::wstring& wsLine) {
+    CComPtr<IMAPITable> cpTable;
+    HRESULT hr = m_cpMessage->GetRecipientTable(0, &cpTable);
+    SRowSet* pRows = nullptr;
+    if (SUCCEEDED(hr)) hr = cpTable->QueryRows(1000, 0, &pRows);
+    if (FAILED(hr)) return hr;
+    std::vector<SRow> kept;
+    for (ULONG i = 0; i < pRows->cRows; ++i) {
+      const SPropValue* pType = PpropFindProp(pRows->aRow[i].lpProps, pRows->aRow[i].cValues, PR_RECIPIENT_TYPE);
+      if (!pType || pType->Value.l != lType) kept.push_back(pRows->aRow[i]);
+    }
+    std::vector<BYTE> list(CbNewADRLIST(kept.size()));
+    auto* pList = reinterpret_cast<ADRLIST*>(list.data());
+    pList->cEntries = static_cast<ULONG>(kept.size());
+    for (size_t i = 0; i < kept.size(); ++i) pList->aEntries[i] = {0, kept[i].cValues, kept[i].lpProps};
+    hr = m_cpMessage->ModifyRecipients(0, pList);
+    FreeProws(pRows);
+    SetTextProp(m_cpMessage, LineTag(lType), L"");
+    std::wistringstream entries(wsLine);
+    for (std::wstring wsEntry; SUCCEEDED(hr) && std::getline(entries, wsEntry, L';');) {
+      wsEntry.erase(0, wsEntry.find_first_not_of(L' '));
+      wsEntry.erase(wsEntry.find_last_not_of(L' ') + 1);
+      if (!wsEntry.empty()) hr = AddRecipient(wsEntry, lType);
+    }
     return hr;
   }
 
+  LONG BodyFormat() const {
+    const LONG lNative = LongProp(m_cpMessage, kNativeBodyTag);
+    return lNative == kNativeHtml ? olFormatHTML : lNative == kNativeRtf ? olFormatRichText : olFormatPlain;
+  }
+  std::wstring Html() const {
+    const PropMap& props = MessageStore(m_cpMessage).m_props;
+    auto it = props.find(PROP_ID(kHtmlTag));
+    if (it == props.end()) return L"";
+    const std::string s(it->second.data.begin(), it->second.data.end());
+    std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), ws.data(), static_cast<int>(ws.size()));
+    return ws;
+  }
+  void SetHtml(const std::wstring& wsHtml) {
+    std::string s(
+        WideCharToMultiByte(CP_UTF8, 0, wsHtml.data(), static_cast<int>(wsHtml.size()), nullptr, 0, nullptr, nullptr),
+        '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wsHtml.data(), static_cast<int>(wsHtml.size()), s.data(),
+                        static_cast<int>(s.size()), nullptr, nullptr);
+    PropMap& props = MessageStore(m_cpMessage).m_props;
+    props[PROP_ID(kHtmlTag)] = MakeBinaryProp(kHtmlTag, s.data(), s.size());
+    props[PROP_ID(kInternetCpidTag)] = MakeLongProp(kInternetCpidTag, CP_UTF8);
+    props[PROP_ID(kNativeBodyTag)] = MakeLongProp(kNativeBodyTag, kNativeHtml);
+  }
+  // Outlook keeps the text of an HTML body as the plain body, and an HTML rendition of a
+  // plain text put on an HTML message.
+  static std::wstring TextOfHtml(const std::wstring& wsHtml) {
+    std::wstring wsText;
+    bool bInTag = false;
+    for (wchar_t wch : wsHtml) {
+      if (wch == L'<' || wch == L'>')
+        bInTag = wch == L'<';
+      else if (!bInTag)
+        wsText += wch;
+    }
+    return wsText;
+  }
+  static std::wstring HtmlOfText(const std::wstring& wsText) {
+    std::wstring wsHtml = L"<html><body><p>";
+    for (wchar_t wch : wsText) {
+      wsHtml += wch == L'<' ? L"&lt;" : wch == L'>' ? L"&gt;" : wch == L'&' ? L"&amp;" : std::wstring(1, wch);
+    }
+    return wsHtml + L"</p></body></html>";
+  }
+  void AddBodyMembers() {
+    AddMember(L"Body", 0x9100, [this](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, TextProp(m_cpMessage, PR_BODY_W));
+      std::wstring ws;
+      HRESULT hr = ArgString(call, call.args.size() - 1, &ws);
+      if (FAILED(hr)) return hr;
+      SetTextProp(m_cpMessage, PR_BODY_W, ws);
+      if (BodyFormat() == olFormatHTML) SetHtml(HtmlOfText(ws));
+      return S_OK;
+    });
+    // Putting an HTML body makes the message an HTML message.
+    AddMember(L"HTMLBody", 0xF404, [this](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, Html());
+      std::wstring ws;
+      HRESULT hr = ArgString(call, call.args.size() - 1, &ws);
+      if (FAILED(hr)) return hr;
+      SetHtml(ws);
+      SetTextProp(m_cpMessage, PR_BODY_W, TextOfHtml(ws));
+      return S_OK;
+    });
+    AddMember(L"BodyFormat", 0xFA49, [this](SCall& call) {
+      if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetLong(call.pResult, BodyFormat());
+      LONG lFormat = 0;
+      HRESULT hr = ArgLong(call, call.args.size() - 1, &lFormat);
+      if (FAILED(hr)) return hr;
+      if (lFormat < olFormatPlain || lFormat > olFormatRichText) return DISP_E_EXCEPTION;
+      if (lFormat == BodyFormat()) return S_OK;
+      PropMap& props = MessageStore(m_cpMessage).m_props;
+      if (lFormat == olFormatHTML) {
+        SetHtml(HtmlOfText(TextProp(m_cpMessage, PR_BODY_W)));
+      } else {
+        props.erase(PROP_ID(kHtmlTag));
+        props[PROP_ID(kNativeBodyTag)] =
+            MakeLongProp(kNativeBodyTag, lFormat == olFormatPlain ? kNativePlain : kNativeRtf);
+      }
+      return S_OK;
+    });
+  }
+
+  COutlook* m_pOutlook;
   CComPtr<IMessage> m_cpMessage;
+  const SItemKind& m_kind;
+  LONG m_lMeetingStatus = Outlook::olNonMeeting;
+  bool m_bAssigned = false;
   CComPtr<CCollection> m_cpRecipients = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Recipients});
 
  public:
@@ -518,9 +730,8 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     LONG lType = -1;
     HRESULT hr = ArgLong(call, 0, &lType);
     if (FAILED(hr)) return hr;
-    if (lType != Outlook::olMailItem) return E_INVALIDARG;
     CComPtr<IMessage> cpMessage;
-    hr = CreateMessage(&cpMessage);
+    hr = NewItemMessage(lType, &cpMessage);
     return SUCCEEDED(hr) ? SetObject(call.pResult, MailItem(cpMessage)) : hr;
   });
   AddMember(L"Quit", 0x113, [this](SCall&) {
@@ -1028,9 +1239,18 @@ std::vector<CComAddIn*> COutlook::AddIns() const {
   return addIns;
 }
 
-HRESULT COutlook::Compose(CInspector** ppInspector) {
+HRESULT COutlook::NewItemMessage(LONG lItemType, IMessage** ppMessage) {
+  const SItemKind* pKind = KindOfType(lItemType);
+  if (!pKind) return E_INVALIDARG;
+  HRESULT hr = CreateMessage(ppMessage);
+  if (SUCCEEDED(hr) && pKind->lClass != Outlook::olMail)
+    SetTextProp(*ppMessage, PR_MESSAGE_CLASS_W, pKind->wszMessageClass);
+  return hr;
+}
+
+HRESULT COutlook::Compose(CInspector** ppInspector, LONG lItemType) {
   CComPtr<IMessage> cpMessage;
-  HRESULT hr = CreateMessage(&cpMessage);
+  HRESULT hr = NewItemMessage(lItemType, &cpMessage);
   if (FAILED(hr)) return hr;
   *ppInspector = NewInspector(cpMessage, true);
   if (!*ppInspector) return E_ABORT;
@@ -1093,7 +1313,9 @@ CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
       std::to_wstring(reinterpret_cast<UINT_PTR>(cpInspector->Window())));
   CVariant varInspector(static_cast<IDispatch*>(cpInspector));
   m_cpInspectors->Fire(Outlook::DIID_InspectorsEvents, Outlook::DISPID_NewInspector, {varInspector});
-  if (bCompose && MajorVersion() >= 12) ShowRibbons(L"Microsoft.Outlook.Mail.Compose", cpInspector);
+  // Meetings and tasks have ribbons of their own.
+  if (bCompose && MajorVersion() >= 12 && KindOf(pMessage).lClass == Outlook::olMail)
+    ShowRibbons(L"Microsoft.Outlook.Mail.Compose", cpInspector);
   return cpInspector;
 }
 
@@ -1116,7 +1338,7 @@ HRESULT COutlook::SendItem(IMessage* pMessage) {
   CDispatch* pItem = MailItem(pMessage);
   pItem->Fire(Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemSendEvent, {cancel.Arg()});
   if (!cancel.Cancelled()) {
-    CVariant varItem(static_cast<IDispatch*>(pItem));
+    CVariant varItem(static_cast<CMailItem*>(pItem)->SentItem().Get());
     Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_ItemSend, {varItem, cancel.Arg()});
   }
   if (cancel.Cancelled()) {

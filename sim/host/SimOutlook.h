@@ -83,8 +83,9 @@ class COutlook final : public CDispatch {
   // Whether the object model asked to quit: Outlook quits once the caller has returned.
   bool QuitRequested() const { return m_bQuitRequested; }
 
-  // A new message in a new compose window, shown and in front.
-  HRESULT Compose(CInspector** ppInspector);
+  // A new item (CreateItem's type: a message, an appointment or a task) in a new compose
+  // window, shown and in front.
+  HRESULT Compose(CInspector** ppInspector, LONG lItemType = 0);
   // A received message in the main window's folder, received by the account of that
   // 0-based index; it is not selected.
   HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount = 0);
@@ -148,6 +149,7 @@ class COutlook final : public CDispatch {
     SStartupCost cost;
   };
 
+  HRESULT NewItemMessage(LONG lItemType, IMessage** ppMessage);
   void AddAccounts();
   void AddContactsFolder();
   // A new entry of the address book with these properties; its entry id.

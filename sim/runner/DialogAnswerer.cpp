@@ -1,5 +1,7 @@
 #include "DialogAnswerer.h"
 
+#include <prsht.h>
+
 #include <algorithm>
 
 #include "UiDriver.h"
@@ -72,7 +74,7 @@ CDialogAnswerer::~CDialogAnswerer() {
 
 void CDialogAnswerer::Arm(int iButton) {
   EnterCriticalSection(&m_lock);
-  m_iArmed = iButton;
+  m_armed.push_back(iButton);
   LeaveCriticalSection(&m_lock);
 }
 
@@ -85,7 +87,7 @@ void CDialogAnswerer::ArmChoice(std::vector<std::wstring> emails) {
 
 bool CDialogAnswerer::Armed() {
   EnterCriticalSection(&m_lock);
-  const bool bArmed = m_iArmed != 0 || m_bChoiceArmed;
+  const bool bArmed = !m_armed.empty() || m_bChoiceArmed;
   LeaveCriticalSection(&m_lock);
   return bArmed;
 }
@@ -128,20 +130,27 @@ std::wstring CDialogAnswerer::Choose(HWND hwndList) {
 
 void CDialogAnswerer::Answer(HWND hwndBox) {
   EnterCriticalSection(&m_lock);
-  HWND hwndList = GetDlgItem(hwndBox, IDC_RECIPIENT_LIST);
+  // The invitation wizard offers its list on its first page.
+  HWND hwndPage = UiDriver::SheetPage(hwndBox);
+  HWND hwndList = hwndPage ? GetDlgItem(hwndPage, IDC_INVITE_LIST) : GetDlgItem(hwndBox, IDC_RECIPIENT_LIST);
   const bool bChoice = hwndList && m_bChoiceArmed;
-  const bool bArmed = bChoice || m_iArmed != 0;
-  const int iButton = bChoice ? IDOK : bArmed ? m_iArmed : IDCANCEL;
+  const bool bArmed = bChoice || !m_armed.empty();
+  const int iButton = bChoice ? IDOK : bArmed ? m_armed.front() : IDCANCEL;
   if (bChoice) {
     m_bChoiceArmed = false;
-  } else {
-    m_iArmed = 0;
+  } else if (bArmed) {
+    m_armed.pop_front();
   }
   m_bUnexpected = m_bUnexpected || !bArmed;
   const std::wstring wsWhat = bChoice ? L"recipient dialog \"" + WindowText(hwndBox) + L"\": " + Choose(hwndList)
                                       : L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\"";
   m_answered.push_back(wsWhat + L" -> button " + std::to_wstring(iButton));
   LeaveCriticalSection(&m_lock);
+  if (bChoice && hwndPage) {
+    UiDriver::PressSheetButton(hwndBox, PSBTN_NEXT);
+    if (UiDriver::WaitForSheetPage(hwndBox, 1)) UiDriver::PressSheetButton(hwndBox, PSBTN_FINISH);
+    return;
+  }
   // The box runs its own modal loop on the thread that showed it, which handles these messages.
   if (HWND hwndButton = GetDlgItem(hwndBox, iButton)) {
     SendMessageW(hwndButton, BM_CLICK, 0, 0);

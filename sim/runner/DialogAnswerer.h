@@ -2,6 +2,7 @@
 // Answers the message boxes of this process from a helper thread, as a user at the screen would.
 #include <windows.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,12 @@ class CDialogAnswerer {
   CDialogAnswerer(const CDialogAnswerer&) = delete;
   CDialogAnswerer& operator=(const CDialogAnswerer&) = delete;
 
-  // The next message box gets the button of this id pressed. Without one, a box is cancelled
-  // and reported as unexpected.
+  // The next message box gets the button of this id pressed; buttons armed one after the other
+  // answer boxes in that order. Without one, a box is cancelled and reported as unexpected.
   void Arm(int iButton);
   // The next recipient dialog (a dialog with the recipient list) gets the rows of these e-mail
-  // addresses checked, every other row unchecked, and OK pressed.
+  // addresses checked, every other row unchecked, and OK pressed; the invitation wizard gets
+  // them checked on its selection page, then Next and Finish pressed.
   void ArmChoice(std::vector<std::wstring> emails);
   bool Armed();
   // The boxes answered since the last call, one line each; pbUnexpected tells whether one was not armed for.
@@ -34,7 +36,7 @@ class CDialogAnswerer {
   CRITICAL_SECTION m_lock;
   HANDLE m_hStop;
   HANDLE m_hThread;
-  int m_iArmed = 0;
+  std::deque<int> m_armed;
   bool m_bChoiceArmed = false;
   std::vector<std::wstring> m_chosen;
   bool m_bUnexpected = false;

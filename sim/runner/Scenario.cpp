@@ -15,10 +15,11 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1}, {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},
-    {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1}, {L"saveas", 1}, {L"open", 1}, {L"view", 1}};
-const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2}, {L"text", 1}};
+    {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
+    {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3}};
+const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"label", 3},       {L"seen", 1},
+                                                          {L"absent", 1},   {L"safesenders", 1}, {L"bar", 2},
+                                                          {L"text", 1},     {L"attachments", 1}};
 
 // Where a runner started without arguments finds the arguments of its next run.
 constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
@@ -223,12 +224,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     return S_OK;
   }
   if (wsVerb == L"receive" && cArgs == 1) return pOutlook->AddReceived(words[1], nullptr);
-  if (wsVerb == L"compose" && !cArgs) {
-    CInspector* pInspector = nullptr;
-    HRESULT hr = pOutlook->Compose(&pInspector);
-    if (SUCCEEDED(hr)) m_cpItem = pInspector->Message();
-    return hr;
-  }
+  if (wsVerb == L"compose" && cArgs <= 1) return Compose(cArgs ? words[1] : L"mail", pwsDetail);
   if (wsVerb == L"open" && words == Words{L"open", L"explorer"}) {
     CExplorer* pExplorer = nullptr;
     HRESULT hr = pOutlook->NewExplorer(&pExplorer);
@@ -288,6 +284,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     VariantClear(&varValue);
     return hr;
   }
+  if (wsVerb == L"save" && cArgs == 3 && words[1] == L"attachment") return SaveAttachment(words, pwsDetail);
   if (wsVerb == L"send" && !cArgs) {
     IDispatch* pItem = Target(L"item", pwsDetail);
     HRESULT hr = pItem ? LateBound::Call(pItem, L"Send") : E_INVALIDARG;
@@ -374,13 +371,38 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
   if (wsWhat == L"property" && cArgs == 3) {
     IDispatch* pTarget = Target(words[2], pwsDetail);
     if (!pTarget) return E_INVALIDARG;
+    // A dotted name reads a property of a property ("SendUsingAccount.SmtpAddress").
+    CComPtr<IDispatch> cpObject(pTarget);
+    std::wstring wsName = words[3];
     VARIANT var;
     VariantInit(&var);
-    HRESULT hr = LateBound::GetProperty(pTarget, words[3].c_str(), &var);
+    HRESULT hr = S_OK;
+    for (size_t nDot; SUCCEEDED(hr) && (nDot = wsName.find(L'.')) != std::wstring::npos;) {
+      hr = LateBound::GetProperty(cpObject, wsName.substr(0, nDot).c_str(), &var);
+      if (SUCCEEDED(hr)) hr = var.vt == VT_DISPATCH && var.pdispVal ? S_OK : E_FAIL;
+      if (SUCCEEDED(hr)) cpObject = var.pdispVal;
+      VariantClear(&var);
+      wsName.erase(0, nDot + 1);
+    }
+    if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpObject, wsName.c_str(), &var);
     const std::wstring wsValue = SUCCEEDED(hr) ? ValueText(&var) : HresultText(hr);
     VariantClear(&var);
     *pwsDetail = L"\"" + wsValue + L"\"";
     return SUCCEEDED(hr) && wsValue == words[4] ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"attachments" && cArgs == 1) {
+    IMessage* pItem = Item();
+    if (!pItem) return *pwsDetail = L"no item was composed or opened", E_INVALIDARG;
+    std::wstring wsList;
+    for (const PropMap& props : MessageAttachments(pItem)) {
+      auto itName = props.find(PROP_ID(PR_DISPLAY_NAME_W));
+      auto itData = props.find(PROP_ID(PR_ATTACH_DATA_BIN));
+      wsList += (wsList.empty() ? L"" : L", ") + (itName == props.end() ? L"?" : PropText(itName->second)) + L" (" +
+                std::to_wstring(itData == props.end() ? 0 : itData->second.data.size()) + L" bytes)";
+    }
+    if (wsList.empty()) wsList = L"none";
+    *pwsDetail = L"\"" + wsList + L"\"";
+    return wsList == words[2] ? S_OK : E_FAIL;
   }
   if (wsWhat == L"service" && cArgs == 2) {
     const LONG lConfigured = m_cpOutlook->ServiceConfigured(Narrow(words[2]));
@@ -537,10 +559,10 @@ IDispatch* CScenario::Target(const std::wstring& wsWhat, std::wstring* pwsDetail
   return pItem ? m_cpOutlook->MailItem(pItem) : nullptr;
 }
 
-// The item of the message window in front, or else the one composed or opened last.
+// The item of the message window in front, or else the one last in front, composed or opened.
 IMessage* CScenario::Item() {
-  CInspector* pInspector = m_cpOutlook->ActiveInspector();
-  return pInspector ? pInspector->Message() : m_cpItem.Get();
+  if (CInspector* pInspector = m_cpOutlook->ActiveInspector()) m_cpItem = pInspector->Message();
+  return m_cpItem;
 }
 
 std::vector<std::wstring> CScenario::AddInRecord() {
@@ -568,6 +590,49 @@ std::vector<std::wstring> CScenario::Record() {
 void CScenario::QuitOutlook() {
   if (m_cpOutlook) m_cpOutlook->Quit();
   if (m_cpOffice) m_cpOffice->Quit();
+}
+
+// "compose [meeting|task]": a meeting is made a meeting request and a task is assigned, as the
+// user does by inviting attendees or assigning it, so that both can be sent.
+HRESULT CScenario::Compose(const std::wstring& wsKind, std::wstring* pwsDetail) {
+  const LONG lType = wsKind == L"mail"      ? Outlook::olMailItem
+                     : wsKind == L"meeting" ? Outlook::olAppointmentItem
+                     : wsKind == L"task"    ? Outlook::olTaskItem
+                                            : -1;
+  if (lType < 0) return *pwsDetail = L"mail, meeting or task?", E_INVALIDARG;
+  CInspector* pInspector = nullptr;
+  HRESULT hr = m_cpOutlook->Compose(&pInspector, lType);
+  if (FAILED(hr)) return hr;
+  m_cpItem = pInspector->Message();
+  IDispatch* pItem = m_cpOutlook->MailItem(m_cpItem);
+  VARIANT varMeeting = {};
+  varMeeting.vt = VT_I4;
+  varMeeting.lVal = Outlook::olMeeting;
+  if (lType == Outlook::olAppointmentItem) hr = LateBound::PutProperty(pItem, L"MeetingStatus", varMeeting);
+  if (lType == Outlook::olTaskItem) hr = LateBound::Call(pItem, L"Assign");
+  return hr;
+}
+
+// "save attachment N FILE": the data of the item's N-th attachment (from 1), byte for byte.
+HRESULT CScenario::SaveAttachment(const Words& words, std::wstring* pwsDetail) {
+  IMessage* pItem = Item();
+  if (!pItem) return *pwsDetail = L"no item was composed or opened", E_INVALIDARG;
+  const std::vector<PropMap> attachments = MessageAttachments(pItem);
+  const size_t pos = _wtoi(words[2].c_str());
+  if (pos < 1 || pos > attachments.size()) return *pwsDetail = L"no such attachment", E_INVALIDARG;
+  auto it = attachments[pos - 1].find(PROP_ID(PR_ATTACH_DATA_BIN));
+  if (it == attachments[pos - 1].end()) return *pwsDetail = L"the attachment has no data", E_FAIL;
+  wchar_t wszPath[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(words[3].c_str(), wszPath, MAX_PATH);
+  HANDLE hFile = CreateFileW(wszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  DWORD cbWritten = 0;
+  const BOOL bWritten =
+      WriteFile(hFile, it->second.data.data(), static_cast<DWORD>(it->second.data.size()), &cbWritten, nullptr);
+  const HRESULT hr = bWritten ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+  CloseHandle(hFile);
+  *pwsDetail = std::to_wstring(cbWritten) + L" bytes to " + wszPath;
+  return hr;
 }
 
 }  // namespace Sim

@@ -36,6 +36,8 @@ class CScenario {
   HRESULT ForgetPersonalCertificates(std::wstring* pwsDetail);
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
+  HRESULT SaveAttachment(const Words& words, std::wstring* pwsDetail);
+  HRESULT Compose(const std::wstring& wsKind, std::wstring* pwsDetail);
   // Word, Excel and PowerPoint (DocumentSteps.cpp).
   HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
   HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);
@@ -55,7 +57,7 @@ class CScenario {
   bool m_bTemporaryProfile = false;
   CComPtr<COutlook> m_cpOutlook;
   CComPtr<COfficeApp> m_cpOffice;  // Word, Excel or PowerPoint, when one of them was started
-  CComPtr<IMessage> m_cpItem;      // the item composed or opened last
+  CComPtr<IMessage> m_cpItem;      // the item last in front, composed or opened
   // The objects the add-ins published, kept so that their records outlive shut-down.
   std::vector<std::pair<std::wstring, CComPtr<IDispatch>>> m_published;
   bool m_bAccountsGiven = false;

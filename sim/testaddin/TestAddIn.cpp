@@ -150,7 +150,11 @@ class CTestAddIn final : public Sim::CDispatchImpl<Office::IDTExtensibility2> {
       GetText(pObject, L"Subject", &wsSubject);
       const bool bHold = wsSubject.find(L"[hold]") != std::wstring::npos;
       if (bHold) *pParams->rgvarg[0].pboolVal = VARIANT_TRUE;
-      wsRecord += L" subject=" + wsSubject + L" cancel=" + (bHold ? L"1" : L"0");
+      VARIANT varClass;
+      const bool bClass = SUCCEEDED(GetValue(pObject, L"Class", &varClass)) && varClass.vt == VT_I4;
+      wsRecord += L" subject=" + wsSubject + L" cancel=" + (bHold ? L"1" : L"0") + L" class=" +
+                  (bClass ? std::to_wstring(varClass.lVal) : L"?");
+      VariantClear(&varClass);
     }
     return Record(wsRecord);
   }

@@ -11,6 +11,7 @@
 #include "com/Variant.h"
 #include "hosts/OfficeAddIn.h"
 #include "hosts/Outlook.h"
+#include "mail/ItemText.h"
 #include "mail/MailItemKey.h"
 #include "mail/MapiApi.h"
 #include "mail/WindowHelpers.h"
@@ -52,19 +53,11 @@ HRESULT GetInterfaceProp(IDispatch* pDisp, const wchar_t* wszName, REFIID riid, 
   return GetInterfaceProp(pDisp, wszName, riid, reinterpret_cast<void**>(pp), args);
 }
 
-HRESULT GetText(IDispatch* pDisp, const wchar_t* wszName, std::wstring* pws) {
-  CComVariant var;
-  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var);
-  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_BSTR);
-  if (SUCCEEDED(hr)) *pws = var.bstrVal ? var.bstrVal : L"";
-  return hr;
-}
-
 int OutlookVersion(IDispatch* pMailItem) {
   CComPtr<IDispatch> cpApplication;
   std::wstring wsVersion;
   if (FAILED(GetInterfaceProp(pMailItem, L"Application", IID_IDispatch, &cpApplication)) ||
-      FAILED(GetText(cpApplication, L"Version", &wsVersion))) {
+      FAILED(GetTextProperty(cpApplication, L"Version", &wsVersion))) {
     return 0;
   }
   return _wtoi(wsVersion.c_str());
@@ -150,18 +143,18 @@ bool IsAddress(const std::wstring& ws) {
 // An Account object's address (Outlook 12 and later) and its user's name.
 HRESULT AccountAddress(IDispatch* pAccount, int nVersion, std::wstring* pwsAddress, std::wstring* pwsName) {
   std::wstring wsAddress;
-  GetText(pAccount, L"SmtpAddress", &wsAddress);
+  GetTextProperty(pAccount, L"SmtpAddress", &wsAddress);
   if (wsAddress.empty() && nVersion >= 14) {
     CComPtr<IDispatch> cpUser, cpEntry;
     if (SUCCEEDED(GetInterfaceProp(pAccount, L"CurrentUser", IID_IDispatch, &cpUser)) &&
         SUCCEEDED(GetInterfaceProp(cpUser, L"AddressEntry", IID_IDispatch, &cpEntry))) {
-      GetText(cpEntry, L"Address", &wsAddress);
+      GetTextProperty(cpEntry, L"Address", &wsAddress);
     }
   }
-  if (wsAddress.empty()) GetText(pAccount, L"DisplayName", &wsAddress);
+  if (wsAddress.empty()) GetTextProperty(pAccount, L"DisplayName", &wsAddress);
   if (!IsAddress(wsAddress)) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   *pwsAddress = wsAddress;
-  return pwsName ? GetText(pAccount, L"UserName", pwsName) : S_OK;
+  return pwsName ? GetTextProperty(pAccount, L"UserName", pwsName) : S_OK;
 }
 
 HRESULT GetOlkString(IOlkAccount* pAccount, DWORD dwProp, std::wstring* pws) {
@@ -343,7 +336,7 @@ HRESULT ComposeWindowAccount(IDispatch* pMailItem, CTraceScope& trace, std::wstr
   CComVariant varFirst(1L);
   hr = GetInterfaceProp(varControl.pdispVal, L"Controls", IID_IDispatch, &cpControls);
   if (SUCCEEDED(hr)) hr = GetInterfaceProp(cpControls, L"Item", IID_IDispatch, &cpFirst, {varFirst});
-  if (SUCCEEDED(hr)) hr = GetText(cpFirst, L"Caption", pwsName);
+  if (SUCCEEDED(hr)) hr = GetTextProperty(cpFirst, L"Caption", pwsName);
   if (FAILED(hr)) {
     trace.Error("cpAccountMenu->Controls->Item(1)", hr);
     return hr;

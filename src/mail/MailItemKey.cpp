@@ -9,51 +9,10 @@
 #include "com/ComPtr.h"
 #include "com/LateBound.h"
 #include "mail/MapiApi.h"
+#include "mail/MessageTable.h"
 #include "module/Trace.h"
 
 namespace {
-
-// Holds a critical section for its scope.
-struct CCriticalSectionLock {
-  explicit CCriticalSectionLock(CRITICAL_SECTION* pcs) : m_pcs(pcs) { EnterCriticalSection(m_pcs); }
-  ~CCriticalSectionLock() { LeaveCriticalSection(m_pcs); }
-  CCriticalSectionLock(const CCriticalSectionLock&) = delete;
-  CCriticalSectionLock& operator=(const CCriticalSectionLock&) = delete;
-  CRITICAL_SECTION* m_pcs;
-};
-
-// Keys and values in insertion order; the first equal key wins.
-class CMessageTable {
- public:
-  CMessageTable() { InitializeCriticalSection(&m_cs); }
-  ~CMessageTable() { DeleteCriticalSection(&m_cs); }
-  CMessageTable(const CMessageTable&) = delete;
-  CMessageTable& operator=(const CMessageTable&) = delete;
-
-  // Removes the key's entry; with pdwValue, hands out its value. False when there was none.
-  bool Take(const CMailItemKey& key, DWORD* pdwValue) {
-    CCriticalSectionLock lock(&m_cs);
-    for (size_t i = 0; i < m_keys.size(); ++i) {
-      if (!(m_keys[i] == key)) continue;
-      if (pdwValue) *pdwValue = m_values[i];
-      m_keys.erase(m_keys.begin() + i);
-      m_values.erase(m_values.begin() + i);
-      return true;
-    }
-    return false;
-  }
-  void Replace(const CMailItemKey& key, DWORD dwValue) {
-    CCriticalSectionLock lock(&m_cs);
-    Take(key, nullptr);
-    m_keys.push_back(key);
-    m_values.push_back(dwValue);
-  }
-
- private:
-  CRITICAL_SECTION m_cs;
-  std::vector<CMailItemKey> m_keys;
-  std::vector<DWORD> m_values;
-};
 
 CMessageTable g_securityTable;
 

@@ -75,6 +75,13 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL bCompose);
   HRESULT OnButtonClick(IDispatch* pButton);
 
+  // The invitation commands. pMailItem: the message being composed, or null for a new one.
+  HRESULT SendInvitation(IDispatch* pMailItem);
+  HRESULT SendBatchInvitation(IDispatch* pMailItem);
+  // The item an invitation command works on: the unsent one given (when the user agrees to
+  // replace its content), else a new one, shown, sent from the account of the user's certificate.
+  HRESULT AssertNewMailItem(IDispatch** ppMailItem);
+
  protected:
   void* FindInterface(REFIID riid) override;
 
@@ -84,6 +91,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   static DWORD WINAPI CertificateWatchThread(LPVOID pvObject);
 
   HRESULT QueryApplication(CTraceScope& scope, IDispatch** ppApplication) const;
+  HRESULT InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>* pcpItem);
   void PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication);
   HRESULT InstallSinks(IDispatch* pApplication, int nVersion);
   void AddToOpenExplorers(IDispatch* pApplication);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "com/Bstr.h"
+#include "mail/WindowHelpers.h"
 #include "module/AddInModule.h"
 #include "module/Branding.h"
 #include "module/CertLibrary.h"
@@ -62,6 +63,16 @@ HRESULT ReadControlId(CTraceScope& scope, IDispatch* pControl, std::wstring* pws
   *pwsId = bsId.c_str() ? bsId.c_str() : L"";
   scope.Message("Control ID = %ls", pwsId->c_str());
   return S_OK;
+}
+
+// The control's Context: the window it is shown in.
+HRESULT ReadControlContext(CTraceScope& scope, IDispatch* pControl, CComPtr<IDispatch>* pcpContext) {
+  CComPtr<Office::IRibbonControl> cpControl;
+  HRESULT hr = pControl->QueryInterface(Office::IID_IRibbonControl, reinterpret_cast<void**>(&cpControl));
+  if (SUCCEEDED(hr)) hr = cpControl->get_Context(&*pcpContext);
+  if (SUCCEEDED(hr) && !*pcpContext) hr = E_FAIL;
+  if (FAILED(hr)) scope.Error("cpControl->get_Context()", hr);
+  return hr;
 }
 
 // Answers a text callback with the text that textFor gives the control's id; no text is E_NOTIMPL.
@@ -245,8 +256,19 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
   CTraceScope scope("CComposeRibbon::Ribbon_OnMenuItemClicked");
   return GuardComEntry(scope, [&] {
     std::wstring wsId;
-    const HRESULT hr = ReadControlId(scope, pControl, &wsId);
+    HRESULT hr = ReadControlId(scope, pControl, &wsId);
     if (FAILED(hr)) return hr;
+    const bool bInvite = !_wcsicmp(wsId.c_str(), L"CustomMenuInvite");
+    if (bInvite || !_wcsicmp(wsId.c_str(), L"CustomMenuBatchInvite")) {
+      // From a compose window the message being written becomes the invitation; from a main
+      // window a new message does, even when the reading pane shows one.
+      CComPtr<IDispatch> cpContext, cpItem;
+      hr = ReadControlContext(scope, pControl, &cpContext);
+      if (FAILED(hr)) return hr;
+      BOOL bReadingPane = TRUE;
+      if (FAILED(GetCurrentMailItem(cpContext, &cpItem, &bReadingPane)) || bReadingPane) cpItem.Release();
+      return bInvite ? SendInvitation(cpItem) : SendBatchInvitation(cpItem);
+    }
     scope.Error("menu command not available", E_NOTIMPL);
     return E_NOTIMPL;
   });
@@ -264,8 +286,6 @@ HRESULT CComposeRibbon::SendTrustedContactInvitation() {
     }
     LeaveCriticalSection(&m_csProfile);
     if (FAILED(hr)) return hr;
-    // Composing the invitation message is not part of this build.
-    scope.Error("SendInvitation() not available", E_NOTIMPL);
-    return E_NOTIMPL;
+    return SendInvitation(nullptr);
   });
 }

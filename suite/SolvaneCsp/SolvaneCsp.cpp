@@ -101,6 +101,71 @@ HMODULE ThisModule() {
   return hModule;
 }
 
+// A 32-bit value as a signed number (-1 locks).
+std::wstring LongText(const void* pv) {
+  LONG lValue = 0;
+  memcpy(&lValue, pv, sizeof(lValue));
+  return std::to_wstring(lValue);
+}
+
+// The private parameters' work; the entry points below record each call.
+BOOL GetPrivateParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pcbData, DWORD dwFlags,
+                     std::wstring* pwsValue) {
+  if (dwFlags != VM_PP_ACCESS) return Fail(static_cast<DWORD>(NTE_BAD_FLAGS));
+  CSolvaneKeyRecord record;
+  const std::wstring wsContainer = ContainerOf(hProv);
+  if (wsContainer.empty() || FAILED(ReadKeyRecord(HKEY_CURRENT_USER, wsContainer, &record)))
+    return Fail(static_cast<DWORD>(NTE_NO_KEY));
+  if (dwParam == VM_PP_KEY_NAME) {
+    char szName[MAX_PATH] = {};
+    const int cbName = WideCharToMultiByte(CP_UTF8, 0, record.wsName.c_str(), -1, szName, MAX_PATH, nullptr, nullptr);
+    if (cbName <= 0) return Fail(GetLastError());
+    *pwsValue = record.wsName;
+    return CopyOut(szName, static_cast<DWORD>(cbName), pbData, pcbData);
+  }
+  const DWORD dwValue = dwParam == VM_PP_KEY_CLASS ? record.dwClass : record.dwUnlockPeriod;
+  *pwsValue = LongText(&dwValue);
+  return CopyOut(&dwValue, sizeof(dwValue), pbData, pcbData);
+}
+
+BOOL SetPrivateParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  if (dwFlags != VM_PP_ACCESS) return Fail(static_cast<DWORD>(NTE_BAD_FLAGS));
+  if (dwParam == VM_PP_KEY_NAME) return Fail(static_cast<DWORD>(NTE_BAD_TYPE));
+  if (!pbData) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD dwValue = 0;
+  memcpy(&dwValue, pbData, sizeof(dwValue));
+  const std::wstring wsContainer = ContainerOf(hProv);
+  const HRESULT hr =
+      wsContainer.empty()
+          ? NTE_NO_KEY
+          : WriteKeyValue(wsContainer, dwParam == VM_PP_KEY_CLASS ? kValueClass : kValueUnlockPeriod, dwValue);
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return Fail(static_cast<DWORD>(NTE_NO_KEY));
+  return SUCCEEDED(hr) ? TRUE : Fail(static_cast<DWORD>(hr));
+}
+
+// One line a call, appended for every process of the user: "TIME PID get|set PARAM VALUE RESULT CONTAINER".
+void LogParameter(HCRYPTPROV hProv, const wchar_t* wszOperation, DWORD dwParam, const std::wstring& wsValue,
+                  BOOL bDone) {
+  const DWORD dwError = bDone ? ERROR_SUCCESS : GetLastError();
+  SYSTEMTIME st;
+  GetSystemTime(&st);
+  wchar_t wszLine[512] = {};
+  swprintf(wszLine, ARRAYSIZE(wszLine), L"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ %lu %ls %lu %ls 0x%08lX %ls\r\n",
+           st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, GetCurrentProcessId(),
+           wszOperation, dwParam, wsValue.c_str(),
+           dwError ? static_cast<unsigned long>(HRESULT_FROM_WIN32(dwError)) : 0ul, ContainerOf(hProv).c_str());
+  char szLine[1024] = {};
+  const int cbLine = WideCharToMultiByte(CP_UTF8, 0, wszLine, -1, szLine, sizeof(szLine), nullptr, nullptr) - 1;
+  // Appends from every process land whole, one after the other.
+  HANDLE hFile = CreateFileW(ParameterLogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return;
+  DWORD cbWritten = 0;
+  if (cbLine > 0) WriteFile(hFile, szLine, static_cast<DWORD>(cbLine), &cbWritten, nullptr);
+  CloseHandle(hFile);
+  SetLastError(dwError);
+}
+
 // The platform provider answers with the name it was called by.
 constexpr char kProviderNameA[] = "Velmora RSA Solvane CSP";
 constexpr wchar_t kProviderKey[] = L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\" VM_SOLVANE_PROV_NAME;
@@ -142,35 +207,17 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD cbData, HCRY
 BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pcbData, DWORD dwFlags) {
   if (dwParam == PP_NAME) return CopyOut(kProviderNameA, sizeof(kProviderNameA), pbData, pcbData);
   if (!IsPrivateParam(dwParam)) return Platform().pfnGetProvParam(hProv, dwParam, pbData, pcbData, dwFlags);
-  if (dwFlags != VM_PP_ACCESS) return Fail(static_cast<DWORD>(NTE_BAD_FLAGS));
-  CSolvaneKeyRecord record;
-  const std::wstring wsContainer = ContainerOf(hProv);
-  if (wsContainer.empty() || FAILED(ReadKeyRecord(HKEY_CURRENT_USER, wsContainer, &record)))
-    return Fail(static_cast<DWORD>(NTE_NO_KEY));
-  if (dwParam == VM_PP_KEY_NAME) {
-    char szName[MAX_PATH] = {};
-    const int cbName = WideCharToMultiByte(CP_UTF8, 0, record.wsName.c_str(), -1, szName, MAX_PATH, nullptr, nullptr);
-    if (cbName <= 0) return Fail(GetLastError());
-    return CopyOut(szName, static_cast<DWORD>(cbName), pbData, pcbData);
-  }
-  const DWORD dwValue = dwParam == VM_PP_KEY_CLASS ? record.dwClass : record.dwUnlockPeriod;
-  return CopyOut(&dwValue, sizeof(dwValue), pbData, pcbData);
+  std::wstring wsValue = L"-";
+  const BOOL bDone = GetPrivateParam(hProv, dwParam, pbData, pcbData, dwFlags, &wsValue);
+  LogParameter(hProv, L"get", dwParam, wsValue, bDone);
+  return bDone;
 }
 
 BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
   if (!IsPrivateParam(dwParam)) return Platform().pfnSetProvParam(hProv, dwParam, pbData, dwFlags);
-  if (dwFlags != VM_PP_ACCESS) return Fail(static_cast<DWORD>(NTE_BAD_FLAGS));
-  if (dwParam == VM_PP_KEY_NAME) return Fail(static_cast<DWORD>(NTE_BAD_TYPE));
-  if (!pbData) return Fail(ERROR_INVALID_PARAMETER);
-  DWORD dwValue = 0;
-  memcpy(&dwValue, pbData, sizeof(dwValue));
-  const std::wstring wsContainer = ContainerOf(hProv);
-  const HRESULT hr =
-      wsContainer.empty()
-          ? NTE_NO_KEY
-          : WriteKeyValue(wsContainer, dwParam == VM_PP_KEY_CLASS ? kValueClass : kValueUnlockPeriod, dwValue);
-  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return Fail(static_cast<DWORD>(NTE_NO_KEY));
-  return SUCCEEDED(hr) ? TRUE : Fail(static_cast<DWORD>(hr));
+  const BOOL bDone = SetPrivateParam(hProv, dwParam, pbData, dwFlags);
+  LogParameter(hProv, L"set", dwParam, pbData ? LongText(pbData) : L"-", bDone);
+  return bDone;
 }
 
 // Registers the provider with the system under its name, as type PROV_RSA_FULL.

@@ -1,5 +1,7 @@
 #include "SolvaneKeys.h"
 
+#include <shlobj.h>
+
 #include "SuiteHandles.h"
 
 namespace {
@@ -79,4 +81,14 @@ std::vector<CSolvaneKeyRecord> ReadKeyRecords(HKEY hUserRoot) {
     if (SUCCEEDED(ReadKeyRecord(hUserRoot, wszContainer, &record))) records.push_back(record);
   }
   return records;
+}
+
+std::wstring ParameterLogPath() {
+  wchar_t wszFolder[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, wszFolder))) return L"";
+  std::wstring wsPath = std::wstring(wszFolder) + L"\\Velmora";
+  CreateDirectoryW(wsPath.c_str(), nullptr);
+  wsPath += L"\\Solvane";
+  CreateDirectoryW(wsPath.c_str(), nullptr);
+  return wsPath + L"\\Parameters.log";
 }

@@ -25,5 +25,10 @@ HRESULT DeleteKeyRecord(const std::wstring& wsContainer);
 // Every record of a user, hUserRoot being HKEY_CURRENT_USER or that user's hive.
 std::vector<CSolvaneKeyRecord> ReadKeyRecords(HKEY hUserRoot);
 
+// The provider's record of every get and set of its private parameters, one line a call:
+// "%LOCALAPPDATA%\Velmora\Solvane\Parameters.log" (docs/certificate-services.md); its folders
+// are made when missing.
+std::wstring ParameterLogPath();
+
 constexpr wchar_t kValueClass[] = L"Classification";
 constexpr wchar_t kValueUnlockPeriod[] = L"UnlockPeriod";
