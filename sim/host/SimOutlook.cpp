@@ -412,15 +412,20 @@ class CMailItem final : public CDispatch {
     if (FAILED(hr)) return hr;
     std::vector<SRow> kept;
     for (ULONG i = 0; i < pRows->cRows; ++i) {
-      const SPropValue* pType = PpropFindProp(pRows->aRow[i].lpProps, pRows->aRow[i].cValues, PR_RECIPIENT_TYPE);
-      if (!pType || pType->Value.l != lType) kept.push_back(pRows->aRow[i]);
+      const SRow& row = pRows->aRow[i];
+      const bool bOfType = std::any_of(row.lpProps, row.lpProps + row.cValues, [lType](const SPropValue& value) {
+        return value.ulPropTag == PR_RECIPIENT_TYPE && value.Value.l == lType;
+      });
+      if (!bOfType) kept.push_back(row);
     }
     std::vector<BYTE> list(CbNewADRLIST(kept.size()));
     auto* pList = reinterpret_cast<ADRLIST*>(list.data());
     pList->cEntries = static_cast<ULONG>(kept.size());
     for (size_t i = 0; i < kept.size(); ++i) pList->aEntries[i] = {0, kept[i].cValues, kept[i].lpProps};
     hr = m_cpMessage->ModifyRecipients(0, pList);
-    FreeProws(pRows);
+    // The platform's mapi32 has no FreeProws.
+    for (ULONG i = 0; i < pRows->cRows; ++i) MAPIFreeBuffer(pRows->aRow[i].lpProps);
+    MAPIFreeBuffer(pRows);
     SetTextProp(m_cpMessage, LineTag(lType), L"");
     std::wistringstream entries(wsLine);
     for (std::wstring wsEntry; SUCCEEDED(hr) && std::getline(entries, wsEntry, L';');) {

@@ -22,12 +22,6 @@ std::wstring ProviderId(const std::wstring& ws) {
   return wsz;
 }
 
-HRESULT ParseHresult(const std::wstring& ws, HRESULT* phr) {
-  wchar_t* pwszEnd = nullptr;
-  *phr = static_cast<HRESULT>(wcstoul(ws.c_str(), &pwszEnd, 16));
-  return pwszEnd && !*pwszEnd && !ws.empty() ? S_OK : E_INVALIDARG;
-}
-
 }  // namespace
 
 HRESULT CScenario::StartOffice(const Words& words, std::wstring* pwsDetail) {
@@ -107,19 +101,6 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
 
 HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
   const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
-  if (wsWhat == L"refused" && words.size() > 3) {
-    HRESULT hrExpected = S_OK;
-    if (FAILED(ParseHresult(words[2], &hrExpected))) return *pwsDetail = L"an HRESULT in hexadecimal", E_INVALIDARG;
-    Words step(words.begin() + 3, words.end());
-    // The step's last word is the rest of the line for steps that take text.
-    if (step.size() > 2 && (step[0] == L"open" || step[0] == L"view" || step[0] == L"saveas" || step[0] == L"new")) {
-      for (size_t i = 2; i < step.size(); ++i) step[1] += L" " + step[i];
-      step.resize(2);
-    }
-    const HRESULT hr = DocumentStep(step, pwsDetail);
-    *pwsDetail = L"refused with " + HresultText(hr);
-    return hr == hrExpected ? S_OK : E_FAIL;
-  }
   if (!m_cpOffice->Started() || (wsWhat != L"text" && wsWhat != L"property")) return Expect(words, pwsDetail);
   IDispatch* pTarget = wsWhat == L"property" && words.size() == 5 && words[2] == L"application"
                            ? static_cast<IDispatch*>(m_cpOffice)

@@ -76,6 +76,12 @@ std::vector<std::wstring> Split(const std::wstring& wsLine) {
   return words;
 }
 
+HRESULT ParseHresult(const std::wstring& ws, HRESULT* phr) {
+  wchar_t* pwszEnd = nullptr;
+  *phr = static_cast<HRESULT>(wcstoul(ws.c_str(), &pwszEnd, 16));
+  return pwszEnd && !*pwszEnd && !ws.empty() ? S_OK : E_INVALIDARG;
+}
+
 bool YesNo(const std::wstring& ws, bool* pb) {
   *pb = ws == L"yes" || ws == L"show" || ws == L"true";
   return *pb || ws == L"no" || ws == L"hide" || ws == L"false";
@@ -182,6 +188,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   const std::wstring& wsVerb = words[0];
   const size_t cArgs = words.size() - 1;
   if (wsVerb == L"start") return Start(words, pwsDetail);
+  if (wsVerb == L"expect" && cArgs > 2 && words[1] == L"refused") return ExpectRefused(words, pwsDetail);
   if (wsVerb == L"expect") return m_cpOffice ? ExpectDocument(words, pwsDetail) : Expect(words, pwsDetail);
   if (wsVerb == L"show") return Show(pwsDetail);
   if (wsVerb == L"account" && cArgs == 2) return Account(words, pwsDetail);
@@ -590,6 +597,22 @@ std::vector<std::wstring> CScenario::Record() {
 void CScenario::QuitOutlook() {
   if (m_cpOutlook) m_cpOutlook->Quit();
   if (m_cpOffice) m_cpOffice->Quit();
+}
+
+// "expect refused HRESULT STEP...": the step fails with exactly that result.
+HRESULT CScenario::ExpectRefused(const Words& words, std::wstring* pwsDetail) {
+  HRESULT hrExpected = S_OK;
+  if (FAILED(ParseHresult(words[2], &hrExpected))) return *pwsDetail = L"an HRESULT in hexadecimal", E_INVALIDARG;
+  Words step(words.begin() + 3, words.end());
+  // A step that takes text has the rest of the line as its last word.
+  auto it = kTextSteps.find(step[0]);
+  if (it != kTextSteps.end() && step.size() > it->second + 1) {
+    for (size_t i = it->second + 1; i < step.size(); ++i) step[it->second] += L" " + step[i];
+    step.resize(it->second + 1);
+  }
+  const HRESULT hr = Step(step, pwsDetail);
+  *pwsDetail = L"refused with " + HresultText(hr);
+  return hr == hrExpected ? S_OK : E_FAIL;
 }
 
 // "compose [meeting|task]": a meeting is made a meeting request and a task is assigned, as the

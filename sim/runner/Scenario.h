@@ -38,6 +38,7 @@ class CScenario {
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
   HRESULT SaveAttachment(const Words& words, std::wstring* pwsDetail);
   HRESULT Compose(const std::wstring& wsKind, std::wstring* pwsDetail);
+  HRESULT ExpectRefused(const Words& words, std::wstring* pwsDetail);
   // Word, Excel and PowerPoint (DocumentSteps.cpp).
   HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
   HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);

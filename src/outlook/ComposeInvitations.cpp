@@ -107,18 +107,18 @@ HRESULT CComposeRibbon::AssertNewMailItem(IDispatch** ppMailItem) {
   return S_OK;
 }
 
-HRESULT CComposeRibbon::InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>* pcpItem) {
+HRESULT CComposeRibbon::InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>& cpItem) {
   IDispatch* pItem = pMailItem;
   if (pItem) pItem->AddRef();
   const HRESULT hr = AssertNewMailItem(&pItem);
-  pcpItem->Attach(pItem);
+  cpItem.Attach(pItem);
   return hr;
 }
 
 HRESULT CComposeRibbon::SendInvitation(IDispatch* pMailItem) {
   CTraceScope scope("CComposeRibbon::SendInvitation");
   CComPtr<IDispatch> cpItem;
-  HRESULT hr = InvitationItem(pMailItem, &cpItem);
+  HRESULT hr = InvitationItem(pMailItem, cpItem);
   if (FAILED(hr)) return hr;
   const InvitationLanguageChooser chooseLanguage = AskInvitationLanguage;
   return SetupInvitation(cpItem, &chooseLanguage, nullptr);
@@ -127,7 +127,7 @@ HRESULT CComposeRibbon::SendInvitation(IDispatch* pMailItem) {
 HRESULT CComposeRibbon::SendBatchInvitation(IDispatch* pMailItem) {
   CTraceScope scope("CComposeRibbon::SendBatchInvitation");
   CComPtr<IDispatch> cpItem;
-  HRESULT hr = InvitationItem(pMailItem, &cpItem);
+  HRESULT hr = InvitationItem(pMailItem, cpItem);
   if (FAILED(hr)) return hr;
   CComPtr<IDispatch> cpSession, cpContacts;
   hr = GetObjectProperty(cpItem, L"Session", &cpSession);

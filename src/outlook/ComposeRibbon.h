@@ -91,7 +91,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   static DWORD WINAPI CertificateWatchThread(LPVOID pvObject);
 
   HRESULT QueryApplication(CTraceScope& scope, IDispatch** ppApplication) const;
-  HRESULT InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>* pcpItem);
+  HRESULT InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>& cpItem);
   void PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication);
   HRESULT InstallSinks(IDispatch* pApplication, int nVersion);
   void AddToOpenExplorers(IDispatch* pApplication);

@@ -66,11 +66,11 @@ HRESULT ReadControlId(CTraceScope& scope, IDispatch* pControl, std::wstring* pws
 }
 
 // The control's Context: the window it is shown in.
-HRESULT ReadControlContext(CTraceScope& scope, IDispatch* pControl, CComPtr<IDispatch>* pcpContext) {
+HRESULT ReadControlContext(CTraceScope& scope, IDispatch* pControl, CComPtr<IDispatch>& cpContext) {
   CComPtr<Office::IRibbonControl> cpControl;
   HRESULT hr = pControl->QueryInterface(Office::IID_IRibbonControl, reinterpret_cast<void**>(&cpControl));
-  if (SUCCEEDED(hr)) hr = cpControl->get_Context(&*pcpContext);
-  if (SUCCEEDED(hr) && !*pcpContext) hr = E_FAIL;
+  if (SUCCEEDED(hr)) hr = cpControl->get_Context(&cpContext);
+  if (SUCCEEDED(hr) && !cpContext) hr = E_FAIL;
   if (FAILED(hr)) scope.Error("cpControl->get_Context()", hr);
   return hr;
 }
@@ -263,7 +263,7 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
       // From a compose window the message being written becomes the invitation; from a main
       // window a new message does, even when the reading pane shows one.
       CComPtr<IDispatch> cpContext, cpItem;
-      hr = ReadControlContext(scope, pControl, &cpContext);
+      hr = ReadControlContext(scope, pControl, cpContext);
       if (FAILED(hr)) return hr;
       BOOL bReadingPane = TRUE;
       if (FAILED(GetCurrentMailItem(cpContext, &cpItem, &bReadingPane)) || bReadingPane) cpItem.Release();

@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 #define SECURITY_WIN32
 #include <secext.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <string>
@@ -224,6 +225,56 @@ TEST_F(CertServices, ObtainedCertificateHasItsKeyInTheSuiteProviderAndTheUserHol
 
   CertFreeCertificateContext(pCert);
   CertCloseStore(hMy, 0);
+}
+
+// The provider's record of its private parameters: every call, refused ones too, in order, with
+// the caller's process and the container.
+TEST_F(CertServices, PrivateParameterCallsAreLoggedInOrder) {
+  ASSERT_EQ(S_OK, ENTRY(m_certWorks, CM_ObtainCert)(nullptr, L"logan@example.org", L"Logan Example", 0));
+  HCERTSTORE hMy = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+  PCCERT_CONTEXT pCert =
+      CertFindCertificateInStore(hMy, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR, L"logan@example.org", nullptr);
+  ASSERT_NE(nullptr, pCert);
+  HCRYPTPROV hProv = 0;
+  DWORD dwKeySpec = 0;
+  BOOL bRelease = FALSE;
+  ASSERT_TRUE(
+      CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec, &bRelease));
+  char szContainer[MAX_PATH] = {};
+  DWORD cbContainer = sizeof(szContainer);
+  ASSERT_TRUE(CryptGetProvParam(hProv, PP_CONTAINER, reinterpret_cast<BYTE*>(szContainer), &cbContainer, 0));
+
+  wchar_t wszAppData[MAX_PATH] = {};
+  ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, wszAppData));
+  const std::wstring wsLog = std::wstring(wszAppData) + L"\\Velmora\\Solvane\\Parameters.log";
+  const size_t cbBefore = ReadFileBytes(wsLog).size();
+  DWORD dwValue = 0;
+  DWORD cbValue = sizeof(dwValue);
+  EXPECT_FALSE(CryptGetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(&dwValue), &cbValue, 0));
+  for (const LONG lPeriod : {60000L, -1L})
+    EXPECT_TRUE(CryptSetProvParam(hProv, VM_PP_UNLOCK_PERIOD, reinterpret_cast<const BYTE*>(&lPeriod), VM_PP_ACCESS));
+  EXPECT_TRUE(CryptGetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(&dwValue), &cbValue, VM_PP_ACCESS));
+  if (bRelease) CryptReleaseContext(hProv, 0);
+  CertFreeCertificateContext(pCert);
+  CertCloseStore(hMy, 0);
+
+  // Each line: time, process, operation, parameter, value, result, container.
+  const std::vector<BYTE> bytes = ReadFileBytes(wsLog);
+  ASSERT_GT(bytes.size(), cbBefore);
+  std::string sNew(bytes.begin() + static_cast<ptrdiff_t>(cbBefore), bytes.end());
+  std::vector<std::string> calls;
+  for (size_t nEnd; (nEnd = sNew.find("\r\n")) != std::string::npos; sNew.erase(0, nEnd + 2)) {
+    const std::string sLine = sNew.substr(0, nEnd);
+    EXPECT_EQ('Z', sLine[23]) << sLine;
+    calls.push_back(sLine.substr(25));
+  }
+  const std::string sPid = std::to_string(GetCurrentProcessId()) + " ";
+  const std::string sContainer = std::string(" ") + szContainer;
+  EXPECT_EQ((std::vector<std::string>{sPid + "get 4996 - 0x80090009" + sContainer,
+                                      sPid + "set 4995 60000 0x00000000" + sContainer,
+                                      sPid + "set 4995 -1 0x00000000" + sContainer,
+                                      sPid + "get 4996 1 0x00000000" + sContainer}),
+            calls);
 }
 
 TEST_F(CertServices, ContactIsInstalledOnceAndIsNoOwnCertificate) {

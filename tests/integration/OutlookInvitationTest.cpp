@@ -8,8 +8,10 @@
 #include "../unit/SessionTestSupport.h"
 #include "OutlookFixture.h"
 #include "com/LateBound.h"
+#include "hosts/Outlook.h"
 #include "mail/Invitations.h"
 #include "mail/ItemText.h"
+#include "mail/MapiApi.h"
 #include "module/CertLibrary.h"
 
 namespace {
@@ -38,7 +40,7 @@ std::vector<SAttachment> Attachments(IMessage* pMessage) {
   SRowSet* pRows = nullptr;
   EXPECT_EQ(S_OK, cpTable->QueryRows(100, 0, &pRows));
   for (ULONG i = 0; pRows && i < pRows->cRows; ++i) {
-    const SPropValue* pNum = PpropFindProp(pRows->aRow[i].lpProps, pRows->aRow[i].cValues, PR_ATTACH_NUM);
+    const SPropValue* pNum = MapiApi::FindProp(pRows->aRow[i], PR_ATTACH_NUM);
     CComPtr<IAttach> cpAttach;
     EXPECT_EQ(S_OK, pMessage->OpenAttach(pNum ? pNum->Value.l : -1, nullptr, 0, &cpAttach));
     if (!cpAttach) continue;
@@ -50,10 +52,10 @@ std::vector<SAttachment> Attachments(IMessage* pMessage) {
     SAttachment attachment{TextOf(pValues[0]), TextOf(pValues[1]), TextOf(pValues[2]), pValues[3].Value.l, {}};
     if (pValues[4].ulPropTag == PR_ATTACH_DATA_BIN)
       attachment.data.assign(pValues[4].Value.bin.lpb, pValues[4].Value.bin.lpb + pValues[4].Value.bin.cb);
-    MAPIFreeBuffer(pValues);
+    MapiApi::FreeBuffer(pValues);
     attachments.push_back(attachment);
   }
-  FreeProws(pRows);
+  MapiApi::FreeRows(pRows);
   return attachments;
 }
 
@@ -110,7 +112,7 @@ TEST_F(InvitationTest, TheCertificateAttachmentIsReplacedAndHoldsExactlyTheEncod
   Sim::COutlook* pOutlook = Start();
   CComPtr<IMessage> cpMessage;
   ASSERT_EQ(S_OK, pOutlook->AddReceived(L"Invitation", &cpMessage));
-  PCCERT_CONTEXT pCert = MakeCertificate(L"Invitation sender");
+  PCCERT_CONTEXT pCert = SessionTest::MakeCertificate(L"Invitation sender");
   ASSERT_NE(nullptr, pCert);
 
   // Another attachment stays; a second certificate replaces the first, whatever its kind.
