@@ -6,8 +6,6 @@
 #include <algorithm>
 
 #include "com/ComPtr.h"
-#include "com/LateBound.h"
-#include "com/Variant.h"
 #include "mail/ItemText.h"
 #include "mail/MapiApi.h"
 #include "mail/MessageTable.h"
@@ -217,16 +215,15 @@ HRESULT InsertAdvertisement(IDispatch* pMailItem) {
   CTraceScope trace("InsertAdvertisement()");
   if (!pMailItem) return E_POINTER;
   const std::wstring wsAdvert = LoadResourceString(IDS_ADVERT_TEXT);
-  CComVariant varFormat;
-  HRESULT hr = LateBound::GetProperty(pMailItem, L"BodyFormat", &varFormat);
-  if (SUCCEEDED(hr)) hr = varFormat.ChangeType(VT_I4);
+  LONG lFormat = 0;
+  HRESULT hr = GetLongProperty(pMailItem, L"BodyFormat", &lFormat);
   if (FAILED(hr)) {
     trace.Error("pMailItem->get_BodyFormat()", hr);
     return hr;
   }
-  trace.Message("Body format = %d", static_cast<int>(varFormat.lVal));
-  if (varFormat.lVal != olFormatPlain && varFormat.lVal != olFormatHTML) return S_OK;
-  const wchar_t* wszMember = varFormat.lVal == olFormatPlain ? L"Body" : L"HTMLBody";
+  trace.Message("Body format = %d", static_cast<int>(lFormat));
+  if (lFormat != olFormatPlain && lFormat != olFormatHTML) return S_OK;
+  const wchar_t* wszMember = lFormat == olFormatPlain ? L"Body" : L"HTMLBody";
   std::wstring wsBody;
   hr = GetTextProperty(pMailItem, wszMember, &wsBody);
   if (FAILED(hr)) {
@@ -234,7 +231,7 @@ HRESULT InsertAdvertisement(IDispatch* pMailItem) {
     return hr;
   }
   if (FindNoCase(wsBody, wsAdvert) != std::wstring::npos) return S_OK;
-  if (varFormat.lVal == olFormatPlain) {
+  if (lFormat == olFormatPlain) {
     wsBody += FormatString(IDS_ADVERT_PLAIN, wsAdvert);
   } else {
     const size_t iEnd = FindNoCase(wsBody, L"</body>");

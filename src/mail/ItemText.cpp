@@ -14,3 +14,11 @@ HRESULT GetTextProperty(IDispatch* pDisp, const wchar_t* wszName, std::wstring* 
 HRESULT PutTextProperty(IDispatch* pDisp, const wchar_t* wszName, const std::wstring& ws) {
   return LateBound::PutProperty(pDisp, wszName, CComVariant(ws.c_str()));
 }
+
+HRESULT GetLongProperty(IDispatch* pDisp, const wchar_t* wszName, LONG* pl) {
+  CComVariant var;
+  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var);
+  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_I4);
+  if (SUCCEEDED(hr)) *pl = var.lVal;
+  return hr;
+}

@@ -270,10 +270,9 @@ TEST_F(CertServices, PrivateParameterCallsAreLoggedInOrder) {
   }
   const std::string sPid = std::to_string(GetCurrentProcessId()) + " ";
   const std::string sContainer = std::string(" ") + szContainer;
-  EXPECT_EQ((std::vector<std::string>{sPid + "get 4996 - 0x80090009" + sContainer,
-                                      sPid + "set 4995 60000 0x00000000" + sContainer,
-                                      sPid + "set 4995 -1 0x00000000" + sContainer,
-                                      sPid + "get 4996 1 0x00000000" + sContainer}),
+  EXPECT_EQ((std::vector<std::string>{
+                sPid + "get 4996 - 0x80090009" + sContainer, sPid + "set 4995 60000 0x00000000" + sContainer,
+                sPid + "set 4995 -1 0x00000000" + sContainer, sPid + "get 4996 1 0x00000000" + sContainer}),
             calls);
 }
 

@@ -8,11 +8,15 @@
 #include "../unit/SessionTestSupport.h"
 #include "OutlookFixture.h"
 #include "com/LateBound.h"
+#include "com/Variant.h"
 #include "hosts/Outlook.h"
 #include "mail/Invitations.h"
 #include "mail/ItemText.h"
 #include "mail/MapiApi.h"
+#include "module/AddInModule.h"
 #include "module/CertLibrary.h"
+#include "module/ResourceStrings.h"
+#include "res/StringIds.h"
 
 namespace {
 
@@ -59,7 +63,29 @@ std::vector<SAttachment> Attachments(IMessage* pMessage) {
   return attachments;
 }
 
-using InvitationTest = COutlookTest;
+// The module's texts come from its English satellite as installed in the prefix, as DllMain makes
+// it the resource module of VmOfcX.dll.
+class InvitationTest : public COutlookTest {
+ protected:
+  void SetUp() override {
+    COutlookTest::SetUp();
+    wchar_t wszFolder[MAX_PATH] = {};
+    DWORD cbFolder = sizeof(wszFolder);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmora", L"VelmoraPath", RRF_RT_REG_SZ,
+                                          nullptr, wszFolder, &cbFolder));
+    m_hSatellite = LoadLibraryExW((std::wstring(wszFolder) + L"\\en-US\\VmOfcX.dll.mui").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, m_hSatellite);
+    m_module.SetResourceInstance(m_hSatellite);
+  }
+  void TearDown() override {
+    COutlookTest::TearDown();
+    if (m_hSatellite) FreeLibrary(m_hSatellite);
+  }
+
+  CAddInModule m_module{{}};
+  HMODULE m_hSatellite = nullptr;
+};
 
 TEST_F(InvitationTest, AnInvitationTakesTheChosenLanguagesTextsAndIsKnownUntilItCloses) {
   Sim::COutlook* pOutlook = Start();
@@ -133,14 +159,53 @@ TEST_F(InvitationTest, TheCertificateAttachmentIsReplacedAndHoldsExactlyTheEncod
   EXPECT_EQ(L"notes.txt", attachments[0].wsDisplayName);
   const SAttachment& certificate = attachments[1];
   EXPECT_EQ(ATTACH_BY_VALUE, certificate.lMethod);
-  EXPECT_EQ(L".vmcrr", certificate.wsDisplayName.substr(certificate.wsDisplayName.size() - 6));
+  EXPECT_EQ(L"My certificate.vmcrr", certificate.wsDisplayName);
   EXPECT_EQ(certificate.wsDisplayName, certificate.wsLongName);
+  EXPECT_EQ(L"My certi", certificate.wsShortName);
   EXPECT_EQ(std::vector<BYTE>(pCert->pbCertEncoded, pCert->pbCertEncoded + pCert->cbCertEncoded), certificate.data);
   EXPECT_EQ(0u, Sim::MessageSaveCount(cpMessage));
 
   EXPECT_EQ(E_INVALIDARG, AttachCertificate(cpMessage, pCert, kInvitationNone));
   EXPECT_EQ(E_POINTER, AttachCertificate(cpMessage, nullptr, kInvitation));
   CertFreeCertificateContext(pCert);
+}
+
+TEST_F(InvitationTest, TheAdvertisementJoinsAPlainOrHtmlBodyOnce) {
+  Sim::COutlook* pOutlook = Start();
+  Sim::CInspector* pInspector = nullptr;
+  ASSERT_EQ(S_OK, pOutlook->Compose(&pInspector));
+  IDispatch* pItem = pOutlook->MailItem(pInspector->Message());
+  const std::wstring wsAdvert = LoadResourceString(IDS_ADVERT_TEXT);
+  ASSERT_NE(std::wstring::npos, wsAdvert.find(L"Tessaly"));
+
+  ASSERT_EQ(S_OK, PutTextProperty(pItem, L"Body", L"Dear Bob"));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  EXPECT_EQ(L"Dear Bob\r\n\r\n" + wsAdvert + L"\r\n", Text(pItem, L"Body"));
+
+  // HTML: before the end of the body, whatever its case; without one, nowhere.
+  ASSERT_EQ(S_OK, PutTextProperty(pItem, L"HTMLBody", L"<html><BODY><p>Hi</p></Body></html>"));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  const std::wstring wsWithAdvert =
+      L"<html><BODY><p>Hi</p><p style=\"font-size:smaller\">" + wsAdvert + L"</p></Body></html>";
+  EXPECT_EQ(wsWithAdvert, Text(pItem, L"HTMLBody"));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  EXPECT_EQ(wsWithAdvert, Text(pItem, L"HTMLBody"));
+  ASSERT_EQ(S_OK, PutTextProperty(pItem, L"HTMLBody", L"<p>A fragment</p>"));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  EXPECT_EQ(L"<p>A fragment</p>", Text(pItem, L"HTMLBody"));
+
+  // Already there in another case: not again. Rich text: left alone.
+  std::wstring wsUpper = L"Hi\r\n" + wsAdvert;
+  CharUpperW(wsUpper.data());
+  ASSERT_EQ(S_OK, LateBound::PutProperty(pItem, L"BodyFormat", CComVariant(LONG{1})));
+  ASSERT_EQ(S_OK, PutTextProperty(pItem, L"Body", wsUpper));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  EXPECT_EQ(wsUpper, Text(pItem, L"Body"));
+  ASSERT_EQ(S_OK, LateBound::PutProperty(pItem, L"BodyFormat", CComVariant(LONG{3})));
+  ASSERT_EQ(S_OK, PutTextProperty(pItem, L"Body", L"Rich"));
+  ASSERT_EQ(S_OK, InsertAdvertisement(pItem));
+  EXPECT_EQ(L"Rich", Text(pItem, L"Body"));
 }
 
 }  // namespace
