@@ -112,7 +112,7 @@ void CDialogAnswerer::Watch() {
   while (WaitForSingleObject(m_hStop, kPollMs) == WAIT_TIMEOUT) {
     HWND hwndBox = FindBox();
     // A box that is closing stays visible for a moment: press each one once.
-    if (hwndBox && hwndBox != hwndLast) Answer(hwndBox);
+    if (hwndBox && (hwndBox != hwndLast || hwndBox == m_hwndWizard)) Answer(hwndBox);
     hwndLast = hwndBox;
   }
 }
@@ -129,6 +129,13 @@ std::wstring CDialogAnswerer::Choose(HWND hwndList) {
 }
 
 void CDialogAnswerer::Answer(HWND hwndBox) {
+  // A wizard whose choice was made finishes once its last page shows (a question may come first).
+  if (hwndBox == m_hwndWizard) {
+    if (UiDriver::SheetPageIndex(hwndBox) != 1) return;
+    m_hwndWizard = nullptr;
+    UiDriver::PressSheetButton(hwndBox, PSBTN_FINISH);
+    return;
+  }
   EnterCriticalSection(&m_lock);
   // The invitation wizard offers its list on its first page.
   HWND hwndPage = UiDriver::SheetPage(hwndBox);
@@ -147,8 +154,8 @@ void CDialogAnswerer::Answer(HWND hwndBox) {
   m_answered.push_back(wsWhat + L" -> button " + std::to_wstring(iButton));
   LeaveCriticalSection(&m_lock);
   if (bChoice && hwndPage) {
+    m_hwndWizard = hwndBox;
     UiDriver::PressSheetButton(hwndBox, PSBTN_NEXT);
-    if (UiDriver::WaitForSheetPage(hwndBox, 1)) UiDriver::PressSheetButton(hwndBox, PSBTN_FINISH);
     return;
   }
   // The box runs its own modal loop on the thread that showed it, which handles these messages.

@@ -37,6 +37,7 @@ class CDialogAnswerer {
   HANDLE m_hStop;
   HANDLE m_hThread;
   std::deque<int> m_armed;
+  HWND m_hwndWizard = nullptr;  // the wizard that was given its choice, to be finished (watcher thread only)
   bool m_bChoiceArmed = false;
   std::vector<std::wstring> m_chosen;
   bool m_bUnexpected = false;
