@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../sim/host/MemoryStreams.h"
+#include "BenchClock.h"
 #include "com/ComPtr.h"
 #include "documents/EncryptionProvider.h"
 #include "documents/RecipientChoice.h"
@@ -38,16 +39,6 @@ class CBenchChooser final : public CRecipientChooser {
   void ShowDetails(HWND, const std::vector<PCCERT_CONTEXT>&) override {}
 };
 
-// All the work measured here runs on the calling thread, the provider's included.
-double Now() {
-  FILETIME ftCreation, ftExit, ftKernel, ftUser;
-  GetThreadTimes(GetCurrentThread(), &ftCreation, &ftExit, &ftKernel, &ftUser);
-  const auto units = [](const FILETIME& ft) {
-    return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-  };
-  return (units(ftKernel) + units(ftUser)) / 1e7;
-}
-
 double MegabytesPerSecond(double dSeconds) { return static_cast<double>(kBytes) / (1024.0 * 1024.0) / dSeconds; }
 
 // The provider's cipher: Triple DES from a SHA-1 hash of key material, CBC, zero IV, over the
@@ -62,13 +53,13 @@ double RawSeconds(std::vector<BYTE> bytes, bool bEncrypt, size_t cbPiece) {
       !CryptDeriveKey(hProv, CALG_3DES, hHash, CRYPT_EXPORTABLE, &hKey))
     return -1;
   BOOL bDone = TRUE;
-  const double dStart = Now();
+  const double dStart = ThreadSeconds();
   for (size_t i = 0; i < kBytes && bDone; i += cbPiece) {
     DWORD cbData = static_cast<DWORD>(cbPiece);
     bDone = bEncrypt ? CryptEncrypt(hKey, 0, FALSE, 0, bytes.data() + i, &cbData, static_cast<DWORD>(cbPiece))
                      : CryptDecrypt(hKey, 0, FALSE, 0, bytes.data() + i, &cbData);
   }
-  const double dSeconds = Now() - dStart;
+  const double dSeconds = ThreadSeconds() - dStart;
   CryptDestroyKey(hKey);
   CryptDestroyHash(hHash);
   CryptReleaseContext(hProv, 0);
@@ -84,10 +75,10 @@ double ProviderSeconds(Office::EncryptionProvider* pProvider, int iSession, cons
   // cost the system a fault each on first touch (about a tenth of the provider's time here); either
   // would time the host's storage, not the provider.
   cpOutput = MemoryStream(std::vector<BYTE>(input.size() + 8));
-  const double dStart = Now();
+  const double dStart = ThreadSeconds();
   const HRESULT hr = bEncrypt ? pProvider->EncryptStream(iSession, nullptr, cpInput, cpOutput)
                               : pProvider->DecryptStream(iSession, nullptr, cpInput, cpOutput);
-  const double dSeconds = Now() - dStart;
+  const double dSeconds = ThreadSeconds() - dStart;
   ULARGE_INTEGER uliEnd = {};
   const LARGE_INTEGER liZero = {};
   cpOutput->Seek(liZero, STREAM_SEEK_CUR, &uliEnd);

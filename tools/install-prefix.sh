@@ -15,6 +15,8 @@ wine reg add 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /t REG_SZ /d "$suite_win" /f
 for face in Arial Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI"; do
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "DejaVu Sans" /f >/dev/null
 done
+# The signer's name on a signature line is drawn in a handwriting face (string 430).
+wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Segoe Script" /t REG_SZ /d "DejaVu Serif" /f >/dev/null
 # The policy service beside the system's libraries, where the module finds it by name; the
 # branding DLL that the registry names; the module's satellites in their language folders.
 cp "$build/suite/VmFPApi.dll" "$WINEPREFIX/drive_c/windows/system32/"

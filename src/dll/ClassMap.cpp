@@ -5,6 +5,7 @@
 #include "VmOfcX_h.h"
 #include "com/ComObject.h"
 #include "documents/EncryptionProvider.h"
+#include "documents/SignatureProvider.h"
 #include "outlook/ComposeRibbon.h"
 #include "policy/SMIMEPolicy.h"
 #include "res/resource.h"
@@ -48,7 +49,7 @@ const CClassEntry g_classMap[] = {
     {&CLSID_EncryptionProvider, IDR_ENCRYPTIONPROVIDER, CreateComObject<CEncryptionProvider>, true},
     {&CLSID_FormRegionAddIn, IDR_FORMREGIONADDIN, CreateComObject<CInertObject>, false},
     {&CLSID_Launcher, IDR_LAUNCHER, CreateComObject<CInertObject>, true},
-    {&CLSID_SignatureProvider, IDR_SIGNATUREPROVIDER, CreateComObject<CInertObject>, true},
+    {&CLSID_SignatureProvider, IDR_SIGNATUREPROVIDER, CreateComObject<CSignatureProvider>, true},
     {&CLSID_SMIMEPolicy, IDR_SMIMEPOLICY, CreateComObject<CSMIMEPolicy>, true},
 };
 

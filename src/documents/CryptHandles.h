@@ -21,6 +21,10 @@ class CCryptHandle {
     Close();
     return &m_h;
   }
+  void Attach(T h) {
+    Close();
+    m_h = h;
+  }
   operator T() const { return m_h; }
   T Detach() { return std::exchange(m_h, T{}); }
 

@@ -4,6 +4,7 @@
 
 #include "com/Bstr.h"
 #include "documents/DocumentSecurityFlags.h"
+#include "documents/ProviderCalls.h"
 #include "documents/RecipientChoice.h"
 #include "module/CertLibrary.h"
 #include "module/MessageBox.h"
@@ -14,37 +15,6 @@
 namespace {
 
 constexpr unsigned int kAllPermissions = 0x7F;  // msoPermissionAllCommon
-
-HWND ParentWindowOf(IUnknown* pParentWindow) {
-  CComPtr<IOleWindow> cpOleWindow;
-  HWND hWnd = nullptr;
-  if (pParentWindow &&
-      SUCCEEDED(pParentWindow->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&cpOleWindow))) &&
-      SUCCEEDED(cpOleWindow->GetWindow(&hWnd)) && hWnd)
-    return hWnd;
-  return GetActiveWindow();
-}
-
-HRESULT QueryStream(CTraceScope& scope, IUnknown* pUnknown, IStream** ppStream) {
-  const HRESULT hr =
-      pUnknown ? pUnknown->QueryInterface(IID_IStream, reinterpret_cast<void**>(ppStream)) : E_NOINTERFACE;
-  if (FAILED(hr)) scope.Error("QueryInterface(__uuidof(IStream))", hr);
-  return hr;
-}
-
-// Every operation is a boundary: no exception reaches Office, and the result is traced.
-template <class TOperation>
-HRESULT Guarded(CTraceScope& scope, TOperation operation) {
-  HRESULT hr = E_UNEXPECTED;
-  try {
-    hr = operation();
-  } catch (...) {
-    scope.Error("", E_UNEXPECTED);
-    return E_UNEXPECTED;
-  }
-  scope.Message("hr = 0x%08X", static_cast<unsigned>(hr));
-  return hr;
-}
 
 void ReleaseAll(std::vector<PCCERT_CONTEXT>& certs) {
   for (PCCERT_CONTEXT pCert : certs) CertFreeCertificateContext(pCert);
@@ -94,50 +64,11 @@ void* CEncryptionProvider::FindInterface(REFIID riid) {
   if (IsEqualIID(riid, Office::IID_EncryptionProvider) || IsEqualIID(riid, IID_IDispatch))
     return static_cast<Office::EncryptionProvider*>(this);
   if (IsEqualIID(riid, Office::IID_IDTExtensibility2)) return static_cast<Office::IDTExtensibility2*>(this);
-  if (IsEqualIID(riid, IID_IMarshal)) {
-    // The marshaler's interfaces count on the controlling unknown; the caller adds the reference.
-    IUnknown* pMarshal = nullptr;
-    if (FAILED(m_cpMarshaler->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&pMarshal)))) return nullptr;
-    pMarshal->Release();
-    return pMarshal;
-  }
+  if (IsEqualIID(riid, IID_IMarshal)) return MarshalerInterface(m_cpMarshaler);
   return nullptr;
 }
 
-HRESULT CEncryptionProvider::LoadTypeInfo(ITypeInfo** ppTInfo) {
-  CComPtr<ITypeLib> cpTypeLib;
-  HRESULT hr = LoadRegTypeLib(Office::LIBID_Office, 2, 4, LOCALE_NEUTRAL, &cpTypeLib);
-  if (SUCCEEDED(hr)) hr = cpTypeLib->GetTypeInfoOfGuid(Office::IID_EncryptionProvider, ppTInfo);
-  return hr;
-}
-
-HRESULT CEncryptionProvider::GetTypeInfoCount(UINT* pctinfo) {
-  if (!pctinfo) return E_POINTER;
-  CComPtr<ITypeInfo> cpTypeInfo;
-  *pctinfo = SUCCEEDED(LoadTypeInfo(&cpTypeInfo)) ? 1 : 0;
-  return S_OK;
-}
-
-HRESULT CEncryptionProvider::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
-  if (!ppTInfo) return E_POINTER;
-  *ppTInfo = nullptr;
-  return iTInfo == 0 ? LoadTypeInfo(ppTInfo) : DISP_E_BADINDEX;
-}
-
-HRESULT CEncryptionProvider::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) {
-  CComPtr<ITypeInfo> cpTypeInfo;
-  const HRESULT hr = LoadTypeInfo(&cpTypeInfo);
-  return SUCCEEDED(hr) ? DispGetIDsOfNames(cpTypeInfo, rgszNames, cNames, rgDispId) : hr;
-}
-
-HRESULT CEncryptionProvider::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams,
-                                    VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
-  CComPtr<ITypeInfo> cpTypeInfo;
-  const HRESULT hr = LoadTypeInfo(&cpTypeInfo);
-  return SUCCEEDED(hr) ? DispInvoke(static_cast<Office::EncryptionProvider*>(this), cpTypeInfo, dispIdMember, wFlags,
-                                    pDispParams, pVarResult, pExcepInfo, puArgErr)
-                       : hr;
-}
+VM_OFFICE_DISPATCH_IMPL(CEncryptionProvider, Office::EncryptionProvider, Office::IID_EncryptionProvider)
 
 int CEncryptionProvider::AddSession(const CEncryptionSessionData& record) {
   const CSessionLock lock(m_csSessions);

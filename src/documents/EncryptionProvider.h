@@ -43,7 +43,6 @@ class CEncryptionProvider final : public COfficeAddIn, public Office::Encryption
 
  private:
   class CSessionLock;
-  static HRESULT LoadTypeInfo(ITypeInfo** ppTInfo);
   // The session table; each takes the lock for itself.
   int AddSession(const CEncryptionSessionData& record);
   HRESULT CopySession(int iHandle, CEncryptionSessionData* pRecord);

@@ -42,13 +42,17 @@ class CUiTest : public ::testing::Test {
   // cancelled, so that a failing check does not hang the test.
   template <class TDialog>
   INT_PTR RunDriven(TDialog& dialog, const std::function<void(HWND)>& drive) {
+    return RunDrivenCall([&] { return dialog.DoModal(nullptr); }, drive);
+  }
+  // The same for any call that shows a dialog modally.
+  static INT_PTR RunDrivenCall(const std::function<INT_PTR()>& call, const std::function<void(HWND)>& drive) {
     std::thread driver([&] {
       HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
       if (!hDlg) return;
       drive(hDlg);
       if (IsWindow(hDlg) && !UiDriver::WaitUntilGone(hDlg, 2000)) PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
     });
-    const INT_PTR nResult = dialog.DoModal(nullptr);
+    const INT_PTR nResult = call();
     driver.join();
     return nResult;
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "../../sim/host/MemoryStreams.h"
+#include "../support/TestStream.h"
 #include "documents/EncryptionSessionData.h"
 
 namespace {
@@ -19,57 +20,6 @@ std::vector<BYTE> Pattern(size_t cb) {
   for (size_t i = 0; i < cb; ++i) bytes[i] = static_cast<BYTE>((i * 167 + (i >> 9) + (i >> 16)) & 0xFF);
   return bytes;
 }
-
-// A memory stream that answers reads a few bytes at a time and, when told, fails a read or a write
-// once that many bytes have passed.
-class CTestStream final : public IStream {
- public:
-  explicit CTestStream(const std::vector<BYTE>& bytes, ULONG cbMaxRead)
-      : m_cpInner(MemoryStream(bytes)), m_cbMaxRead(cbMaxRead) {}
-  ULONG m_cbFailAt = ULONG_MAX;
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISequentialStream) && !IsEqualIID(riid, IID_IStream)) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    *ppv = static_cast<IStream*>(this);
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
-  STDMETHODIMP_(ULONG) Release() override { return --m_cRef; }
-  STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override {
-    if (m_cbPassed >= m_cbFailAt) return STG_E_READFAULT;
-    ULONG cbRead = 0;
-    const HRESULT hr = m_cpInner->Read(pv, std::min(cb, m_cbMaxRead), &cbRead);
-    m_cbPassed += cbRead;
-    if (pcbRead) *pcbRead = cbRead;
-    return hr;
-  }
-  STDMETHODIMP Write(const void* pv, ULONG cb, ULONG* pcbWritten) override {
-    if (m_cbPassed + cb > m_cbFailAt) return STG_E_MEDIUMFULL;
-    m_cbPassed += cb;
-    return m_cpInner->Write(pv, cb, pcbWritten);
-  }
-  STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Revert() override { return E_NOTIMPL; }
-  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
-
-  std::vector<BYTE> Bytes() { return StreamBytes(m_cpInner); }
-
- private:
-  CComPtr<IStream> m_cpInner;
-  ULONG m_cbMaxRead;
-  ULONG m_cbPassed = 0;
-  ULONG m_cRef = 1;
-};
 
 // Every transform gets a fresh key, as every stream call of the provider does.
 HRESULT Transform(CCipherDirection direction, IStream* pInput, IStream* pOutput) {

@@ -296,20 +296,7 @@ std::wstring HoverToolTip(HWND hDlg, int nID) {
   return std::wstring();
 }
 
-namespace {
-
-// Writes what the screen shows in rc as a PNG file.
-bool SaveScreenPng(const RECT& rc, const std::wstring& wsPath) {
-  const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
-  HDC hScreen = GetDC(nullptr);
-  HDC hMemory = CreateCompatibleDC(hScreen);
-  HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, cx, cy);
-  HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
-  BitBlt(hMemory, 0, 0, cx, cy, hScreen, rc.left, rc.top, SRCCOPY);
-  SelectObject(hMemory, hOld);
-  DeleteDC(hMemory);
-  ReleaseDC(nullptr, hScreen);
-
+bool SaveBitmapPng(HBITMAP hBitmap, const std::wstring& wsPath) {
   Gdiplus::GdiplusStartupInput input;
   ULONG_PTR ulToken = 0;
   bool bSaved = false;
@@ -326,6 +313,23 @@ bool SaveScreenPng(const RECT& rc, const std::wstring& wsPath) {
     }
     Gdiplus::GdiplusShutdown(ulToken);
   }
+  return bSaved;
+}
+
+namespace {
+
+// Writes what the screen shows in rc as a PNG file.
+bool SaveScreenPng(const RECT& rc, const std::wstring& wsPath) {
+  const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+  HDC hScreen = GetDC(nullptr);
+  HDC hMemory = CreateCompatibleDC(hScreen);
+  HBITMAP hBitmap = CreateCompatibleBitmap(hScreen, cx, cy);
+  HGDIOBJ hOld = SelectObject(hMemory, hBitmap);
+  BitBlt(hMemory, 0, 0, cx, cy, hScreen, rc.left, rc.top, SRCCOPY);
+  SelectObject(hMemory, hOld);
+  DeleteDC(hMemory);
+  ReleaseDC(nullptr, hScreen);
+  const bool bSaved = SaveBitmapPng(hBitmap, wsPath);
   DeleteObject(hBitmap);
   return bSaved;
 }

@@ -67,6 +67,8 @@ std::map<int, std::wstring> ToolTips(HWND hDlg);
 // came.
 std::wstring HoverToolTip(HWND hDlg, int nID);
 
+// Writes a bitmap as a PNG file.
+bool SaveBitmapPng(HBITMAP hBitmap, const std::wstring& wsPath);
 // Writes what the window shows on the screen as a PNG file.
 bool SavePng(HWND hWnd, const std::wstring& wsPath);
 // The same with the tooltip that pointing at the control brings up; false when none came.

@@ -1,5 +1,5 @@
-// uishots: shows every dialog and wizard page of the module in each installed language and
-// writes a PNG of each into a folder, for review of layout and texts. Runs in a prefix where the module is installed
+// uishots: shows every dialog and wizard page of the module, and the signature line images, in
+// each installed language and writes a PNG of each into a folder, for review of layout and texts. Runs in a prefix where the module is installed
 // and the user has a certificate and a trusted contact (tools/uidriver-shots.sh). For demos it also plays one dialog or
 // wizard.
 //
@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "../../tests/support/SignatureObjects.h"
 #include "UiDriver.h"
+#include "documents/SignatureProvider.h"
 #include "module/AddInModule.h"
 #include "module/CertLibrary.h"
 #include "module/ResourceStrings.h"
@@ -129,6 +131,60 @@ int PlayBackup(const CCertLibrary& certLib, const std::wstring& wsFile, const st
   return SUCCEEDED(hr) ? 0 : 1;
 }
 
+// The line images of the four kinds, with long texts and with the fields that may be missing
+// left out, each saved as a PNG.
+int ShootLineImages(const std::wstring& wsPrefix) {
+  using namespace SignatureFakes;
+  CComPtr<Office::SignatureProvider> cpProvider;
+  if (FAILED(CreateComObject<CSignatureProvider>(nullptr, Office::IID_SignatureProvider,
+                                                 reinterpret_cast<void**>(&cpProvider))))
+    return 1;
+  CComPtr<CSetup> cpSetup = Make<CSetup>(), cpEmptySetup = Make<CSetup>();
+  cpSetup->m_values[L"SuggestedSigner"] = CComVariant(L"Mia Example");
+  cpSetup->m_values[L"SigningInstructions"] = CComVariant(L"Please check the figures on pages 3 to 5 before you sign.");
+  cpSetup->m_values[L"ShowSignDate"] = CComVariant(true);
+  CComPtr<CInfo> cpInfo = Make<CInfo>(), cpLongInfo = Make<CInfo>(), cpBareInfo = Make<CInfo>();
+  cpInfo->m_values[L"SignatureText"] = CComVariant(L"Mia Example");
+  cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Director\nStrong protection: key unlocked with a password");
+  cpInfo->SetSigningTime({2024, 5, 3, 1, 10, 0, 0, 0});
+  cpLongInfo->m_values[L"SignatureText"] = CComVariant(L"Maximiliane Alexandra von Sonnenberg-Example");
+  cpLongInfo->m_values[L"SignatureComment"] =
+      CComVariant(L"Approved for the board of directors after the review of the annual report, the auditors' letter "
+                  L"and the minutes of the last three meetings, with the corrections agreed on the phone");
+  cpLongInfo->SetSigningTime({2024, 12, 2, 31, 23, 59, 0, 0});
+  cpBareInfo->m_values[L"SignatureText"] = CComVariant(L"Mia Example");
+  struct SShot {
+    const wchar_t* wszName;
+    Office::SignatureLineImage kind;
+    CSetup* pSetup;
+    CInfo* pInfo;
+  };
+  const SShot shots[] = {
+      {L"201-line-software-required", Office::siglnimgSoftwareRequired, nullptr, nullptr},
+      {L"202-line-unsigned", Office::siglnimgUnsigned, cpSetup, nullptr},
+      {L"202-line-unsigned-without-setup-texts", Office::siglnimgUnsigned, cpEmptySetup, nullptr},
+      {L"203-line-signed-valid", Office::siglnimgSignedValid, cpSetup, cpInfo},
+      {L"203-line-signed-valid-long-texts", Office::siglnimgSignedValid, cpSetup, cpLongInfo},
+      {L"203-line-signed-valid-without-comment-and-date", Office::siglnimgSignedValid, cpEmptySetup, cpBareInfo},
+      {L"204-line-signed-invalid", Office::siglnimgSignedInvalid, cpSetup, cpInfo},
+  };
+  int nFailures = 0;
+  for (const SShot& shot : shots) {
+    CComPtr<IPictureDisp> cpPictureDisp;
+    CComPtr<IPicture> cpPicture;
+    OLE_HANDLE hBitmap = 0;
+    const std::wstring wsFile = wsPrefix + shot.wszName + L".png";
+    const bool bSaved =
+        SUCCEEDED(cpProvider->GenerateSignatureLineImage(shot.kind, shot.pSetup, shot.pInfo, nullptr, &cpPictureDisp)) &&
+        SUCCEEDED(cpPictureDisp->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture))) &&
+        SUCCEEDED(cpPicture->get_Handle(&hBitmap)) &&
+        UiDriver::SaveBitmapPng(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hBitmap)), wsFile);
+    wprintf(L"%ls %ls\n", bSaved ? L"wrote" : L"FAILED", wsFile.c_str());
+    nFailures += bSaved ? 0 : 1;
+  }
+  return nFailures;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -211,6 +267,7 @@ int wmain(int argc, wchar_t** argv) {
           return hr;
         },
         IDS_BATCH_INVITE_TITLE, wsPrefix + L"wizard-invitation-page-");
+    nFailures += ShootLineImages(wsPrefix);
     SysFreeString(bsSigner);
     SysFreeString(bsInstructions);
     module.SetResourceInstance(nullptr);
