@@ -1,8 +1,9 @@
 // The signature provider with the installed module's strings, bitmaps and dialogs: the setup of a
 // signature line, the signing ceremony with the user's certificate, and the line's images.
-#include <map>
-#include <set>
+#include <string>
+#include <vector>
 
+#include "../../sim/host/MemoryStreams.h"
 #include "../support/SignatureObjects.h"
 #include "UiFixture.h"
 #include "com/Variant.h"
@@ -303,6 +304,40 @@ TEST_F(SignatureCeremonyTest, CancellingTheCertificateChoiceShowsNoMessage) {
                    }));
   EXPECT_TRUE(others.empty()) << others.front();
   EXPECT_EQ(VT_EMPTY, V_VT(&cpInfo->m_values[L"SignatureText"]));
+}
+
+TEST_F(SignatureCeremonyTest, DetailsOfASignatureThatCannotBeReadComeFromOfficesResults) {
+  CCertContextHandle pCert(OwnCertificate());
+  ASSERT_NE(nullptr, static_cast<PCCERT_CONTEXT>(pCert));
+  CComPtr<CInfo> cpInfo = Make<CInfo>();
+  cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Approved\nSee page 2");
+  cpInfo->SetSigningTime({2024, 5, 3, 1, 10, 0, 0, 0});
+  const std::string damaged = "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>";
+  for (const LONG lContent : {Office::contverresValid, Office::contverresModified}) {
+    cpInfo->m_values[L"ContentVerificationResults"] = CComVariant(lContent);
+    cpInfo->m_values[L"CertificateVerificationResults"] = CComVariant(LONG{Office::certverresValid});
+    // The signer is found by the thumbprint that Office keeps, in the user's own store.
+    ASSERT_EQ(S_OK, m_cpProvider->ShowSigningCeremony(nullptr, nullptr, cpInfo));
+    CComPtr<IStream> cpStream = MemoryStream(std::vector<BYTE>(damaged.begin(), damaged.end()));
+    EXPECT_EQ(S_OK, Driven(
+                        [&] {
+                          return m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr,
+                                                                    nullptr);
+                        },
+                        [&](HWND hDlg) {
+                          EXPECT_EQ(LoadResourceString(lContent == Office::contverresValid ? IDS_SIGNATURE_VALID
+                                                                                           : IDS_SIGNATURE_INVALID),
+                                    Text(hDlg, IDC_SIGNATURE_STATUS));
+                          EXPECT_NE(std::wstring::npos, Text(hDlg, IDC_SIGNER).find(L"Mia Example"));
+                          EXPECT_EQ(L"Approved\r\nSee page 2", Text(hDlg, IDC_COMMENT));
+                          Click(hDlg, IDCANCEL);
+                        }))
+        << lContent;
+  }
+  // Without a thumbprint there is nobody to show.
+  cpInfo->m_values[L"Thumbprint"].Clear();
+  CComPtr<IStream> cpStream = MemoryStream();
+  EXPECT_EQ(DISP_E_TYPEMISMATCH, m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr, nullptr));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "../support/TestStream.h"
 #include "documents/CryptHandles.h"
 #include "documents/SignatureOptions.h"
@@ -159,6 +161,41 @@ TEST_F(SignatureProvider, HashingRefusesWhatIsNotAStreamOrACallback) {
   EXPECT_EQ(E_NOINTERFACE, m_cpProvider->HashStream(nullptr, &stream, &psa));
   EXPECT_EQ(nullptr, psa);
   EXPECT_EQ(E_POINTER, m_cpProvider->HashStream(&queryContinue, &stream, nullptr));
+}
+
+// Damaged or foreign signature documents: a signature element missing, in another namespace, or
+// with key information that carries no certificate.
+const char* const kHostileSignatureDocuments[] = {
+    "",
+    "\x01\x02garbage\xff",
+    "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>",
+    "<root><Signature xmlns=\"urn:other\"/></root>",
+    "<!DOCTYPE r [<!ENTITY e SYSTEM \"file:///C:/windows/win.ini\">]><r>&e;</r>",
+    "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo><CanonicalizationMethod "
+    "Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/><SignatureMethod "
+    "Algorithm=\"http://www.w3.org/2000/09/xmldsig#rsa-sha1\"/><Reference URI=\"#o\"><DigestMethod "
+    "Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/><DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
+    "<SignatureValue>AAAA</SignatureValue><KeyInfo><KeyName>nobody</KeyName></KeyInfo><Object "
+    "Id=\"o\">text</Object></Signature>",
+};
+
+TEST_F(SignatureProvider, HostileSignatureDocumentsGiveAnErrorCode) {
+  for (const char* szDocument : kHostileSignatureDocuments) {
+    const std::vector<BYTE> bytes(szDocument, szDocument + strlen(szDocument));
+    CContinue queryContinue;
+    Office::ContentVerificationResults contverres = Office::contverresVerifying;
+    Office::CertificateVerificationResults certverres = Office::certverresVerifying;
+    CComPtr<IStream> cpStream = MemoryStream(bytes);
+    EXPECT_TRUE(FAILED(
+        m_cpProvider->VerifyXmlDsig(&queryContinue, nullptr, nullptr, cpStream, &contverres, &certverres)))
+        << szDocument;
+    EXPECT_EQ(Office::contverresVerifying, contverres) << szDocument;
+    EXPECT_EQ(Office::certverresVerifying, certverres) << szDocument;
+    // Signing leaves a document it cannot sign as it was.
+    cpStream = MemoryStream(bytes);
+    EXPECT_TRUE(FAILED(m_cpProvider->SignXmlDsig(&queryContinue, nullptr, nullptr, cpStream))) << szDocument;
+    EXPECT_EQ(bytes, StreamBytes(cpStream)) << szDocument;
+  }
 }
 
 TEST(SigningComment, FollowsHowTheKeyProviderSaysTheKeyWasUnlocked) {
