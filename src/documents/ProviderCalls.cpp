@@ -66,9 +66,9 @@ HRESULT Invoke(REFIID iid, IDispatch* pThis, DISPID dispIdMember, WORD wFlags, D
                VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   CComPtr<ITypeInfo> cpTypeInfo;
   const HRESULT hr = LoadTypeInfo(iid, &cpTypeInfo);
-  return SUCCEEDED(hr) ? DispInvoke(pThis, cpTypeInfo, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
-                                    puArgErr)
-                       : hr;
+  return SUCCEEDED(hr)
+             ? DispInvoke(pThis, cpTypeInfo, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr)
+             : hr;
 }
 
 }  // namespace OfficeDispatch

@@ -41,16 +41,16 @@ HRESULT Invoke(REFIID iid, IDispatch* pThis, DISPID dispIdMember, WORD wFlags, D
 }  // namespace OfficeDispatch
 
 // Defines a provider class's IDispatch methods (declared by VM_DISPATCH_METHODS) for its interface.
-#define VM_OFFICE_DISPATCH_IMPL(TClass, TInterface, iid)                                                           \
-  HRESULT TClass::GetTypeInfoCount(UINT* pctinfo) { return OfficeDispatch::GetTypeInfoCount(iid, pctinfo); }       \
-  HRESULT TClass::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {                                            \
-    return OfficeDispatch::GetTypeInfo(iid, iTInfo, ppTInfo);                                                      \
-  }                                                                                                                \
-  HRESULT TClass::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) {                \
-    return OfficeDispatch::GetIDsOfNames(iid, rgszNames, cNames, rgDispId);                                        \
-  }                                                                                                                \
-  HRESULT TClass::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams,                  \
-                         VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {                             \
-    return OfficeDispatch::Invoke(iid, static_cast<TInterface*>(this), dispIdMember, wFlags, pDispParams,          \
-                                  pVarResult, pExcepInfo, puArgErr);                                               \
+#define VM_OFFICE_DISPATCH_IMPL(TClass, TInterface, iid)                                                               \
+  HRESULT TClass::GetTypeInfoCount(UINT* pctinfo) { return OfficeDispatch::GetTypeInfoCount(iid, pctinfo); }           \
+  HRESULT TClass::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {                                                \
+    return OfficeDispatch::GetTypeInfo(iid, iTInfo, ppTInfo);                                                          \
+  }                                                                                                                    \
+  HRESULT TClass::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) {                    \
+    return OfficeDispatch::GetIDsOfNames(iid, rgszNames, cNames, rgDispId);                                            \
+  }                                                                                                                    \
+  HRESULT TClass::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult, \
+                         EXCEPINFO* pExcepInfo, UINT* puArgErr) {                                                      \
+    return OfficeDispatch::Invoke(iid, static_cast<TInterface*>(this), dispIdMember, wFlags, pDispParams, pVarResult,  \
+                                  pExcepInfo, puArgErr);                                                               \
   }

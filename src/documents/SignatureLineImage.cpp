@@ -1,10 +1,5 @@
 // The picture of a signature line, drawn with GDI+ on a background of the branding library.
 #include <windows.h>
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
 #include <gdiplus.h>
 #include <olectl.h>
 
@@ -233,12 +228,11 @@ HRESULT CSignatureProvider::GenerateSignatureLineImage(Office::SignatureLineImag
       return E_NOTIMPL;
     }
     scope.Message("%s", pKind->szTrace);
-    const std::wstring wsBody = pKind->nBodyString                        ? LoadResourceString(pKind->nBodyString)
+    const std::wstring wsBody = pKind->nBodyString                     ? LoadResourceString(pKind->nBodyString)
                                 : siglnimg == Office::siglnimgUnsigned ? bsInstruction.c_str()
-                                                                         : bsComment.c_str();
-    const HBITMAP hBackground = static_cast<HBITMAP>(LoadImageW(CBranding::LoadResourceDLL(),
-                                                                MAKEINTRESOURCEW(pKind->nBitmap), IMAGE_BITMAP, 0, 0,
-                                                                LR_CREATEDIBSECTION));
+                                                                       : bsComment.c_str();
+    const HBITMAP hBackground = static_cast<HBITMAP>(LoadImageW(
+        CBranding::LoadResourceDLL(), MAKEINTRESOURCEW(pKind->nBitmap), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     HBITMAP hPicture = nullptr;
     {
       const CGdiplusSession gdiplus;
@@ -268,7 +262,8 @@ HRESULT CSignatureProvider::GenerateSignatureLineImage(Office::SignatureLineImag
     desc.cbSizeofstruct = sizeof(desc);
     desc.picType = PICTYPE_BITMAP;
     desc.bmp.hbitmap = hPicture;
-    const HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, reinterpret_cast<void**>(ppipictSigImage));
+    const HRESULT hr =
+        OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE, reinterpret_cast<void**>(ppipictSigImage));
     scope.Message("OleCreatePictureIndirect = 0x%08X", static_cast<unsigned>(hr));
     if (FAILED(hr) && hPicture) DeleteObject(hPicture);
     return hr;

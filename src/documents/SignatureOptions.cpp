@@ -20,7 +20,8 @@ HRESULT CreateDOMDocument(IXMLDOMDocument** ppXmlDoc) {
   CLSID clsid = {};
   hr = CLSIDFromProgID(L"Msxml2.DOMDocument", &clsid);
   if (SUCCEEDED(hr))
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, reinterpret_cast<void**>(ppXmlDoc));
+    hr =
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, reinterpret_cast<void**>(ppXmlDoc));
   if (FAILED(hr)) scope.Error("CoCreateInstance(LMsxml2.DOMDocument)", hr);
   return hr;
 }
@@ -84,8 +85,7 @@ CComBSTR CSignatureOptions::GetXML() const {
   return bsXml;
 }
 
-HRESULT PrepareXmlSignature(IStream* pStream, IXMLDOMDocument2** ppXmlDoc,
-                            MSXML2::IXMLDigitalSignatureEx** ppXmlDSig) {
+HRESULT PrepareXmlSignature(IStream* pStream, IXMLDOMDocument2** ppXmlDoc, MSXML2::IXMLDigitalSignatureEx** ppXmlDSig) {
   CTraceScope scope("PrepareXmlSignature()");
   if (!pStream || !ppXmlDoc || !ppXmlDSig) return E_POINTER;
   *ppXmlDoc = nullptr;

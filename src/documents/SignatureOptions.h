@@ -25,5 +25,4 @@ HRESULT CreateDOMDocument(IXMLDOMDocument** ppXmlDoc);
 
 // Loads a signature document from pStream and binds an MSXML 5 digital-signature object to its
 // ds:Signature element. A document without one fails the binding.
-HRESULT PrepareXmlSignature(IStream* pStream, IXMLDOMDocument2** ppXmlDoc,
-                            MSXML2::IXMLDigitalSignatureEx** ppXmlDSig);
+HRESULT PrepareXmlSignature(IStream* pStream, IXMLDOMDocument2** ppXmlDoc, MSXML2::IXMLDigitalSignatureEx** ppXmlDSig);

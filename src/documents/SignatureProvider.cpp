@@ -194,7 +194,7 @@ HRESULT CSignatureProvider::GetProviderDetail(Office::SignatureProviderDetail si
       case Office::sigprovdetUIOnly:
       case Office::sigprovdetUseOfficeUI:
       case Office::sigprovdetUseOfficeStampUI:
-        scope.Message(sigprovdet == Office::sigprovdetUIOnly      ? "sigprovdetUIOnly"
+        scope.Message(sigprovdet == Office::sigprovdetUIOnly        ? "sigprovdetUIOnly"
                       : sigprovdet == Office::sigprovdetUseOfficeUI ? "sigprovdetUseOfficeUI"
                                                                     : "sigprovdetUseOfficeStampUI");
         V_VT(pvarDesc) = VT_BOOL;
@@ -215,8 +215,9 @@ HRESULT CSignatureProvider::HashStream(IUnknown* QueryContinue, IUnknown* Stream
     HRESULT hr = QueryStream(scope, Stream, &cpStream);
     if (FAILED(hr)) return hr;
     CComPtr<Office::IQueryContinue> cpQueryContinue;
-    hr = QueryContinue ? QueryContinue->QueryInterface(Office::IID_IQueryContinue, reinterpret_cast<void**>(&cpQueryContinue))
-                       : E_NOINTERFACE;
+    hr = QueryContinue
+             ? QueryContinue->QueryInterface(Office::IID_IQueryContinue, reinterpret_cast<void**>(&cpQueryContinue))
+             : E_NOINTERFACE;
     if (FAILED(hr)) {
       scope.Error("QueryInterface(__uuidof(IQueryContinue))", hr);
       return hr;
@@ -235,8 +236,7 @@ HRESULT CSignatureProvider::HashStream(IUnknown* QueryContinue, IUnknown* Stream
     }
     DWORD cbHash = 0;
     DWORD cbSize = sizeof(cbHash);
-    if (!CryptGetHashParam(hHash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&cbHash), &cbSize, 0))
-      return LastErrorResult();
+    if (!CryptGetHashParam(hHash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&cbHash), &cbSize, 0)) return LastErrorResult();
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, cbHash);
     if (!psa) return E_OUTOFMEMORY;
     void* pvData = nullptr;
@@ -274,8 +274,9 @@ HRESULT CSignatureProvider::ShowSigningCeremony(IUnknown* ParentWindow, Office::
       std::vector<BYTE> thumbprint;
       hrStep = CertificateThumbprint(pCert, &thumbprint);
       if (SUCCEEDED(hrStep))
-        hrStep = LateBound::Call(psiginfo, L"SelectCertificateDetailByThumbprint",
-                                 {CComVariant(HexText(thumbprint.data(), static_cast<DWORD>(thumbprint.size())).c_str())});
+        hrStep =
+            LateBound::Call(psiginfo, L"SelectCertificateDetailByThumbprint",
+                            {CComVariant(HexText(thumbprint.data(), static_cast<DWORD>(thumbprint.size())).c_str())});
       if (FAILED(hrStep)) {
         scope.Error("SelectCertificateDetailByThumbprint()", hrStep);
         return hrStep;

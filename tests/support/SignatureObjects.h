@@ -34,13 +34,12 @@ class CSignatureObject : public Sim::CDispatchImpl<TInterface> {
 class CSetup final : public CSignatureObject<Office::SignatureSetup> {
  public:
   CSetup()
-      : CSignatureObject(Office::IID_SignatureSetup,
-                         {{L"ReadOnly", Office::dispidSetupReadOnly},
-                          {L"SuggestedSigner", Office::dispidSetupSuggestedSigner},
-                          {L"SigningInstructions", Office::dispidSetupSigningInstructions},
-                          {L"AllowComments", Office::dispidSetupAllowComments},
-                          {L"ShowSignDate", Office::dispidSetupShowSignDate},
-                          {L"AdditionalXml", Office::dispidSetupAdditionalXml}}) {}
+      : CSignatureObject(Office::IID_SignatureSetup, {{L"ReadOnly", Office::dispidSetupReadOnly},
+                                                      {L"SuggestedSigner", Office::dispidSetupSuggestedSigner},
+                                                      {L"SigningInstructions", Office::dispidSetupSigningInstructions},
+                                                      {L"AllowComments", Office::dispidSetupAllowComments},
+                                                      {L"ShowSignDate", Office::dispidSetupShowSignDate},
+                                                      {L"AdditionalXml", Office::dispidSetupAdditionalXml}}) {}
 };
 
 class CInfo final : public CSignatureObject<Office::SignatureInfo> {
@@ -56,7 +55,7 @@ class CInfo final : public CSignatureObject<Office::SignatureInfo> {
       const HRESULT hr = Sim::ArgLong(call, 0, &lDetail);
       if (FAILED(hr)) return hr;
       return lDetail == Office::sigdetLocalSigningTime ? VariantCopy(call.pResult, &m_values[L"SigningTime"])
-                                                         : E_INVALIDARG;
+                                                       : E_INVALIDARG;
     });
     this->AddMember(L"GetCertificateDetail", Office::dispidInfoGetCertificateDetail, [this](Sim::SCall& call) {
       LONG lDetail = -1;

@@ -85,9 +85,8 @@ class SignatureProviderUiTest : public CUiTest {
       cpPicture->get_Handle(&hPicture);
     *pImage = CPixels(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hPicture)));
     if (kind >= 0 && kind < static_cast<int>(ARRAYSIZE(kBackgrounds))) {
-      const HBITMAP hBackground =
-          static_cast<HBITMAP>(LoadImageW(CBranding::LoadResourceDLL(), MAKEINTRESOURCEW(kBackgrounds[kind]),
-                                          IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+      const HBITMAP hBackground = static_cast<HBITMAP>(LoadImageW(
+          CBranding::LoadResourceDLL(), MAKEINTRESOURCEW(kBackgrounds[kind]), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
       *pBackground = CPixels(hBackground);
       DeleteObject(hBackground);
     }
@@ -135,8 +134,8 @@ TEST_F(SignatureProviderUiTest, EachKindOfLineImageShowsItsTextsOnItsBackground)
     EXPECT_EQ(0, image.Differing(background, kSigningDate)) << kind;
   }
   CComPtr<IPictureDisp> cpPicture;
-  EXPECT_EQ(E_NOTIMPL, m_cpProvider->GenerateSignatureLineImage(Office::siglnimgSigned, cpSetup, cpInfo, nullptr,
-                                                                 &cpPicture));
+  EXPECT_EQ(E_NOTIMPL,
+            m_cpProvider->GenerateSignatureLineImage(Office::siglnimgSigned, cpSetup, cpInfo, nullptr, &cpPicture));
   EXPECT_EQ(nullptr, cpPicture.Get());
 }
 
@@ -176,15 +175,15 @@ TEST_F(SignatureProviderUiTest, TheCommentTakesTwoLinesWhenItHasALineFeedOrIsToo
 
 TEST_F(SignatureProviderUiTest, ANewLineIsSetUpInTheDialogAndCancellingChangesNothing) {
   CComPtr<CSetup> cpSetup = Make<CSetup>();
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), Driven([&] { return m_cpProvider->ShowSignatureSetup(nullptr, cpSetup); },
-                                                         [](HWND hDlg) {
-                                                           EXPECT_EQ(LoadResourceString(IDS_SIGLINE_INSTRUCTIONS),
-                                                                     Text(hDlg, IDC_SIGNING_INSTRUCTIONS));
-                                                           EXPECT_EQ(L"", Text(hDlg, IDC_SUGGESTED_SIGNER));
-                                                           EXPECT_TRUE(IsChecked(hDlg, IDC_SHOW_SIGN_DATE));
-                                                           EXPECT_FALSE(IsChecked(hDlg, IDC_ADD_TITLE));
-                                                           Click(hDlg, IDCANCEL);
-                                                         }));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED),
+            Driven([&] { return m_cpProvider->ShowSignatureSetup(nullptr, cpSetup); },
+                   [](HWND hDlg) {
+                     EXPECT_EQ(LoadResourceString(IDS_SIGLINE_INSTRUCTIONS), Text(hDlg, IDC_SIGNING_INSTRUCTIONS));
+                     EXPECT_EQ(L"", Text(hDlg, IDC_SUGGESTED_SIGNER));
+                     EXPECT_TRUE(IsChecked(hDlg, IDC_SHOW_SIGN_DATE));
+                     EXPECT_FALSE(IsChecked(hDlg, IDC_ADD_TITLE));
+                     Click(hDlg, IDCANCEL);
+                   }));
   EXPECT_EQ(VT_EMPTY, V_VT(&cpSetup->m_values[L"SuggestedSigner"]));
   EXPECT_EQ(VT_EMPTY, V_VT(&cpSetup->m_values[L"AdditionalXml"]));
 
@@ -203,13 +202,14 @@ TEST_F(SignatureProviderUiTest, ANewLineIsSetUpInTheDialogAndCancellingChangesNo
   EXPECT_TRUE(CSignatureOptions(bsXml).m_bAddTitle) << bsXml.c_str();
 
   // Set up before: the dialog shows the line's values.
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED), Driven([&] { return m_cpProvider->ShowSignatureSetup(nullptr, cpSetup); },
-                                                         [](HWND hDlg) {
-                                                           EXPECT_EQ(L"Mia Example", Text(hDlg, IDC_SUGGESTED_SIGNER));
-                                                           EXPECT_FALSE(IsChecked(hDlg, IDC_SHOW_SIGN_DATE));
-                                                           EXPECT_TRUE(IsChecked(hDlg, IDC_ADD_TITLE));
-                                                           Click(hDlg, IDCANCEL);
-                                                         }));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CANCELLED),
+            Driven([&] { return m_cpProvider->ShowSignatureSetup(nullptr, cpSetup); },
+                   [](HWND hDlg) {
+                     EXPECT_EQ(L"Mia Example", Text(hDlg, IDC_SUGGESTED_SIGNER));
+                     EXPECT_FALSE(IsChecked(hDlg, IDC_SHOW_SIGN_DATE));
+                     EXPECT_TRUE(IsChecked(hDlg, IDC_ADD_TITLE));
+                     Click(hDlg, IDCANCEL);
+                   }));
 }
 
 TEST_F(SignatureProviderUiTest, AReadOnlySetupOrALineAddedBeforeIsNotChanged) {
@@ -319,25 +319,24 @@ TEST_F(SignatureCeremonyTest, DetailsOfASignatureThatCannotBeReadComeFromOffices
     // The signer is found by the thumbprint that Office keeps, in the user's own store.
     ASSERT_EQ(S_OK, m_cpProvider->ShowSigningCeremony(nullptr, nullptr, cpInfo));
     CComPtr<IStream> cpStream = MemoryStream(std::vector<BYTE>(damaged.begin(), damaged.end()));
-    EXPECT_EQ(S_OK, Driven(
-                        [&] {
-                          return m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr,
-                                                                    nullptr);
-                        },
-                        [&](HWND hDlg) {
-                          EXPECT_EQ(LoadResourceString(lContent == Office::contverresValid ? IDS_SIGNATURE_VALID
-                                                                                           : IDS_SIGNATURE_INVALID),
-                                    Text(hDlg, IDC_SIGNATURE_STATUS));
-                          EXPECT_NE(std::wstring::npos, Text(hDlg, IDC_SIGNER).find(L"Mia Example"));
-                          EXPECT_EQ(L"Approved\r\nSee page 2", Text(hDlg, IDC_COMMENT));
-                          Click(hDlg, IDCANCEL);
-                        }))
+    EXPECT_EQ(
+        S_OK,
+        Driven([&] { return m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr, nullptr); },
+               [&](HWND hDlg) {
+                 EXPECT_EQ(LoadResourceString(lContent == Office::contverresValid ? IDS_SIGNATURE_VALID
+                                                                                  : IDS_SIGNATURE_INVALID),
+                           Text(hDlg, IDC_SIGNATURE_STATUS));
+                 EXPECT_NE(std::wstring::npos, Text(hDlg, IDC_SIGNER).find(L"Mia Example"));
+                 EXPECT_EQ(L"Approved\r\nSee page 2", Text(hDlg, IDC_COMMENT));
+                 Click(hDlg, IDCANCEL);
+               }))
         << lContent;
   }
   // Without a thumbprint there is nobody to show.
   cpInfo->m_values[L"Thumbprint"].Clear();
   CComPtr<IStream> cpStream = MemoryStream();
-  EXPECT_EQ(DISP_E_TYPEMISMATCH, m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr, nullptr));
+  EXPECT_EQ(DISP_E_TYPEMISMATCH,
+            m_cpProvider->ShowSignatureDetails(nullptr, nullptr, cpInfo, cpStream, nullptr, nullptr));
 }
 
 }  // namespace

@@ -93,9 +93,10 @@ TEST_F(SignatureProvider, DescribesItselfAsAUserInterfaceOnlyProviderHashingWith
   ASSERT_EQ(S_OK, m_cpProvider->GetProviderDetail(Office::sigprovdetHashAlgorithm, &value));
   ASSERT_EQ(VT_BSTR, V_VT(&value));
   EXPECT_STREQ(L"http://www.w3.org/2000/09/xmldsig#sha1", V_BSTR(&value));
-  const std::pair<Office::SignatureProviderDetail, VARIANT_BOOL> flags[] = {{Office::sigprovdetUIOnly, VARIANT_TRUE},
-                                                                            {Office::sigprovdetUseOfficeUI, VARIANT_FALSE},
-                                                                            {Office::sigprovdetUseOfficeStampUI, VARIANT_FALSE}};
+  const std::pair<Office::SignatureProviderDetail, VARIANT_BOOL> flags[] = {
+      {Office::sigprovdetUIOnly, VARIANT_TRUE},
+      {Office::sigprovdetUseOfficeUI, VARIANT_FALSE},
+      {Office::sigprovdetUseOfficeStampUI, VARIANT_FALSE}};
   for (const auto& [detail, bExpected] : flags) {
     ASSERT_EQ(S_OK, m_cpProvider->GetProviderDetail(detail, &value)) << detail;
     EXPECT_EQ(VT_BOOL, V_VT(&value)) << detail;
@@ -186,8 +187,8 @@ TEST_F(SignatureProvider, HostileSignatureDocumentsGiveAnErrorCode) {
     Office::ContentVerificationResults contverres = Office::contverresVerifying;
     Office::CertificateVerificationResults certverres = Office::certverresVerifying;
     CComPtr<IStream> cpStream = MemoryStream(bytes);
-    EXPECT_TRUE(FAILED(
-        m_cpProvider->VerifyXmlDsig(&queryContinue, nullptr, nullptr, cpStream, &contverres, &certverres)))
+    EXPECT_TRUE(
+        FAILED(m_cpProvider->VerifyXmlDsig(&queryContinue, nullptr, nullptr, cpStream, &contverres, &certverres)))
         << szDocument;
     EXPECT_EQ(Office::contverresVerifying, contverres) << szDocument;
     EXPECT_EQ(Office::certverresVerifying, certverres) << szDocument;

@@ -1,7 +1,7 @@
 // uishots: shows every dialog and wizard page of the module, and the signature line images, in
-// each installed language and writes a PNG of each into a folder, for review of layout and texts. Runs in a prefix where the module is installed
-// and the user has a certificate and a trusted contact (tools/uidriver-shots.sh). For demos it also plays one dialog or
-// wizard.
+// each installed language and writes a PNG of each into a folder, for review of layout and texts. Runs in a prefix
+// where the module is installed and the user has a certificate and a trusted contact (tools/uidriver-shots.sh). For
+// demos it also plays one dialog or wizard.
 //
 //   uishots FOLDER
 //   uishots --email-options            shows the e-mail options (English) for someone else to answer
@@ -148,9 +148,9 @@ int ShootLineImages(const std::wstring& wsPrefix) {
   cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Director\nStrong protection: key unlocked with a password");
   cpInfo->SetSigningTime({2024, 5, 3, 1, 10, 0, 0, 0});
   cpLongInfo->m_values[L"SignatureText"] = CComVariant(L"Maximiliane Alexandra von Sonnenberg-Example");
-  cpLongInfo->m_values[L"SignatureComment"] =
-      CComVariant(L"Approved for the board of directors after the review of the annual report, the auditors' letter "
-                  L"and the minutes of the last three meetings, with the corrections agreed on the phone");
+  cpLongInfo->m_values[L"SignatureComment"] = CComVariant(
+      L"Approved for the board of directors after the review of the annual report, the auditors' letter "
+      L"and the minutes of the last three meetings, with the corrections agreed on the phone");
   cpLongInfo->SetSigningTime({2024, 12, 2, 31, 23, 59, 0, 0});
   cpBareInfo->m_values[L"SignatureText"] = CComVariant(L"Mia Example");
   struct SShot {
@@ -174,11 +174,11 @@ int ShootLineImages(const std::wstring& wsPrefix) {
     CComPtr<IPicture> cpPicture;
     OLE_HANDLE hBitmap = 0;
     const std::wstring wsFile = wsPrefix + shot.wszName + L".png";
-    const bool bSaved =
-        SUCCEEDED(cpProvider->GenerateSignatureLineImage(shot.kind, shot.pSetup, shot.pInfo, nullptr, &cpPictureDisp)) &&
-        SUCCEEDED(cpPictureDisp->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture))) &&
-        SUCCEEDED(cpPicture->get_Handle(&hBitmap)) &&
-        UiDriver::SaveBitmapPng(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hBitmap)), wsFile);
+    const bool bSaved = SUCCEEDED(cpProvider->GenerateSignatureLineImage(shot.kind, shot.pSetup, shot.pInfo, nullptr,
+                                                                         &cpPictureDisp)) &&
+                        SUCCEEDED(cpPictureDisp->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture))) &&
+                        SUCCEEDED(cpPicture->get_Handle(&hBitmap)) &&
+                        UiDriver::SaveBitmapPng(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hBitmap)), wsFile);
     wprintf(L"%ls %ls\n", bSaved ? L"wrote" : L"FAILED", wsFile.c_str());
     nFailures += bSaved ? 0 : 1;
   }
