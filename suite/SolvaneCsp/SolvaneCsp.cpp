@@ -214,6 +214,9 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
 }
 
 BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
+  // The owner of the key's dialogs: the platform provider refuses it (it has no dialogs), and this one
+  // shows none.
+  if (dwParam == PP_CLIENT_HWND) return pbData ? TRUE : Fail(ERROR_INVALID_PARAMETER);
   if (!IsPrivateParam(dwParam)) return Platform().pfnSetProvParam(hProv, dwParam, pbData, dwFlags);
   const BOOL bDone = SetPrivateParam(hProv, dwParam, pbData, dwFlags);
   LogParameter(hProv, L"set", dwParam, pbData ? LongText(pbData) : L"-", bDone);

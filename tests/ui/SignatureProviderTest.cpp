@@ -7,7 +7,6 @@
 #include "../support/SignatureObjects.h"
 #include "UiFixture.h"
 #include "com/Variant.h"
-#include "documents/CryptHandles.h"
 #include "documents/SignatureOptions.h"
 #include "documents/SignatureProvider.h"
 #include "module/Branding.h"
@@ -53,9 +52,8 @@ struct CPixels {
 
 constexpr RECT kBodyLine1 = {8, 98, 400, 113};
 constexpr RECT kBodyLine2 = {8, 113, 400, 128};
-constexpr RECT kSignerName = {106, 0, 400, 55};
+constexpr RECT kSignerName = {106, 50, 400, 86};
 constexpr RECT kSigningDate = {200, 5, 395, 34};
-constexpr RECT kSuggestedSigner = {106, 56, 400, 86};
 constexpr UINT kBackgrounds[] = {IDB_SIGLINE_SOFTWARE_REQUIRED, IDB_SIGLINE_UNSIGNED, IDB_SIGLINE_SIGNED_VALID,
                                  IDB_SIGLINE_SIGNED_INVALID};
 
@@ -120,17 +118,23 @@ TEST_F(SignatureProviderUiTest, EachKindOfLineImageShowsItsTextsOnItsBackground)
   CComPtr<CInfo> cpInfo = Make<CInfo>();
   cpSetup->m_values[L"SigningInstructions"] = CComVariant(L"Check the figures.");
   cpSetup->m_values[L"SuggestedSigner"] = CComVariant(L"Mia Example");
+  cpInfo->m_values[L"SignatureText"] = CComVariant(L"Mia Example");
+  cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Approved");
   CPixels image(nullptr), background(nullptr);
-  for (const Office::SignatureLineImage kind : {Office::siglnimgSoftwareRequired, Office::siglnimgUnsigned,
-                                                Office::siglnimgSignedValid, Office::siglnimgSignedInvalid}) {
-    ASSERT_EQ(S_OK, Image(kind, kind == Office::siglnimgSoftwareRequired ? nullptr : cpSetup.Get(),
-                          kind == Office::siglnimgUnsigned ? cpInfo.Get() : nullptr, &image, &background))
+  // Office's order: the software-required image without setup, the unsigned one before signing.
+  const std::pair<Office::SignatureLineImage, CInfo*> kinds[] = {{Office::siglnimgSoftwareRequired, nullptr},
+                                                                 {Office::siglnimgUnsigned, nullptr},
+                                                                 {Office::siglnimgSignedValid, cpInfo},
+                                                                 {Office::siglnimgSignedInvalid, cpInfo}};
+  for (const auto& [kind, pInfo] : kinds) {
+    ASSERT_EQ(S_OK, Image(kind, kind == Office::siglnimgSoftwareRequired ? nullptr : cpSetup.Get(), pInfo, &image,
+                          &background))
         << kind;
     EXPECT_EQ(400, image.cx) << kind;
     EXPECT_EQ(130, image.cy) << kind;
     EXPECT_GT(image.Differing(background, kBodyLine1), 20) << kind;
-    // Without a signer, an unsigned line names the suggested signer; nothing else does.
-    EXPECT_EQ(kind == Office::siglnimgUnsigned, image.Differing(background, kSuggestedSigner) > 20) << kind;
+    // The suggested signer while nobody has signed; the signer's name after.
+    EXPECT_EQ(kind != Office::siglnimgSoftwareRequired, image.Differing(background, kSignerName) > 20) << kind;
     EXPECT_EQ(0, image.Differing(background, kSigningDate)) << kind;
   }
   CComPtr<IPictureDisp> cpPicture;
@@ -256,7 +260,7 @@ TEST_F(SignatureCeremonyTest, TheRibbonsLineIsSetUpFromTheSettingsWithoutADialog
 }
 
 TEST_F(SignatureCeremonyTest, TheSignatureNamesTheSignerAndHowTheKeyWasUnlocked) {
-  CCertContextHandle pCert(OwnCertificate());
+  CCertContext pCert(OwnCertificate());
   ASSERT_NE(nullptr, static_cast<PCCERT_CONTEXT>(pCert));
   HCRYPTPROV hProv = 0;
   DWORD dwKeySpec = 0;
@@ -307,10 +311,9 @@ TEST_F(SignatureCeremonyTest, CancellingTheCertificateChoiceShowsNoMessage) {
 }
 
 TEST_F(SignatureCeremonyTest, DetailsOfASignatureThatCannotBeReadComeFromOfficesResults) {
-  CCertContextHandle pCert(OwnCertificate());
+  CCertContext pCert(OwnCertificate());
   ASSERT_NE(nullptr, static_cast<PCCERT_CONTEXT>(pCert));
   CComPtr<CInfo> cpInfo = Make<CInfo>();
-  cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Approved\nSee page 2");
   cpInfo->SetSigningTime({2024, 5, 3, 1, 10, 0, 0, 0});
   const std::string damaged = "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo>";
   for (const LONG lContent : {Office::contverresValid, Office::contverresModified}) {
@@ -318,6 +321,7 @@ TEST_F(SignatureCeremonyTest, DetailsOfASignatureThatCannotBeReadComeFromOffices
     cpInfo->m_values[L"CertificateVerificationResults"] = CComVariant(LONG{Office::certverresValid});
     // The signer is found by the thumbprint that Office keeps, in the user's own store.
     ASSERT_EQ(S_OK, m_cpProvider->ShowSigningCeremony(nullptr, nullptr, cpInfo));
+    cpInfo->m_values[L"SignatureComment"] = CComVariant(L"Approved\nSee page 2");
     CComPtr<IStream> cpStream = MemoryStream(std::vector<BYTE>(damaged.begin(), damaged.end()));
     EXPECT_EQ(
         S_OK,
