@@ -56,19 +56,7 @@ CEncryptionProvider::~CEncryptionProvider() {
   g_UsageTracker.SendReport();
 }
 
-HRESULT CEncryptionProvider::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_cpMarshaler);
-}
-
-void* CEncryptionProvider::FindInterface(REFIID riid) {
-  if (IsEqualIID(riid, Office::IID_EncryptionProvider) || IsEqualIID(riid, IID_IDispatch))
-    return static_cast<Office::EncryptionProvider*>(this);
-  if (IsEqualIID(riid, Office::IID_IDTExtensibility2)) return static_cast<Office::IDTExtensibility2*>(this);
-  if (IsEqualIID(riid, IID_IMarshal)) return MarshalerInterface(m_cpMarshaler);
-  return nullptr;
-}
-
-VM_OFFICE_DISPATCH_IMPL(CEncryptionProvider, Office::EncryptionProvider, Office::IID_EncryptionProvider)
+VM_OFFICE_PROVIDER_IMPL(CEncryptionProvider, Office::EncryptionProvider, Office::IID_EncryptionProvider)
 
 int CEncryptionProvider::AddSession(const CEncryptionSessionData& record) {
   const CSessionLock lock(m_csSessions);
@@ -101,18 +89,8 @@ HRESULT CEncryptionProvider::GetProviderDetail(Office::EncryptionProviderDetail 
     if (!value) return E_POINTER;
     VariantClear(value);
     switch (encprovdet) {
-      case Office::encprovdetUrl: {
-        const CCertLibrary certLib;
-        CLibraryString wsUrl(certLib);
-        const HRESULT hr = certLib.GC_GetSoftwareURL(wsUrl.Out());
-        if (FAILED(hr)) {
-          scope.Error("GC_GetSoftwareURL()", hr);
-          return hr;
-        }
-        V_VT(value) = VT_BSTR;
-        V_BSTR(value) = SysAllocString(wsUrl.Get());
-        return S_OK;
-      }
+      case Office::encprovdetUrl:
+        return SoftwareUrl(scope, value);
       case Office::encprovdetAlgorithm:
         V_VT(value) = VT_BSTR;
         V_BSTR(value) = SysAllocString(L"3DES");

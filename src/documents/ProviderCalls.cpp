@@ -4,6 +4,7 @@
 
 #include "com/ComPtr.h"
 #include "hosts/EncryptionProvider.h"
+#include "module/CertLibrary.h"
 
 HWND ParentWindowOf(IUnknown* pParentWindow) {
   CComPtr<IOleWindow> cpOleWindow;
@@ -28,6 +29,19 @@ HRESULT QueryStream(CTraceScope& scope, IUnknown* pUnknown, IStream** ppStream) 
       pUnknown ? pUnknown->QueryInterface(IID_IStream, reinterpret_cast<void**>(ppStream)) : E_NOINTERFACE;
   if (FAILED(hr)) scope.Error("QueryInterface(__uuidof(IStream))", hr);
   return hr;
+}
+
+HRESULT SoftwareUrl(CTraceScope& scope, VARIANT* pValue) {
+  const CCertLibrary certLib;
+  CLibraryString wsUrl(certLib);
+  const HRESULT hr = certLib.GC_GetSoftwareURL(wsUrl.Out());
+  if (FAILED(hr)) {
+    scope.Error("GC_GetSoftwareURL()", hr);
+    return hr;
+  }
+  V_VT(pValue) = VT_BSTR;
+  V_BSTR(pValue) = SysAllocString(wsUrl.Get());
+  return S_OK;
 }
 
 namespace OfficeDispatch {

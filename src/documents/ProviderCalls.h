@@ -40,8 +40,20 @@ HRESULT Invoke(REFIID iid, IDispatch* pThis, DISPID dispIdMember, WORD wFlags, D
                VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
 }  // namespace OfficeDispatch
 
-// Defines a provider class's IDispatch methods (declared by VM_DISPATCH_METHODS) for its interface.
-#define VM_OFFICE_DISPATCH_IMPL(TClass, TInterface, iid)                                                               \
+// The suite's software web address (GC_GetSoftwareURL) as a VT_BSTR, for GetProviderDetail.
+HRESULT SoftwareUrl(CTraceScope& scope, VARIANT* pValue);
+
+// Defines what a provider class shares with the others: FinalConstruct aggregating the
+// free-threaded marshaler into m_cpMarshaler, FindInterface for its interface, IDispatch,
+// IDTExtensibility2 and IMarshal, and the IDispatch methods (declared by VM_DISPATCH_METHODS).
+#define VM_OFFICE_PROVIDER_IMPL(TClass, TInterface, iid)                                                               \
+  HRESULT TClass::FinalConstruct() { return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_cpMarshaler); }  \
+  void* TClass::FindInterface(REFIID riid) {                                                                           \
+    if (IsEqualIID(riid, iid) || IsEqualIID(riid, IID_IDispatch)) return static_cast<TInterface*>(this);               \
+    if (IsEqualIID(riid, Office::IID_IDTExtensibility2)) return static_cast<Office::IDTExtensibility2*>(this);         \
+    if (IsEqualIID(riid, IID_IMarshal)) return MarshalerInterface(m_cpMarshaler);                                      \
+    return nullptr;                                                                                                    \
+  }                                                                                                                    \
   HRESULT TClass::GetTypeInfoCount(UINT* pctinfo) { return OfficeDispatch::GetTypeInfoCount(iid, pctinfo); }           \
   HRESULT TClass::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {                                                \
     return OfficeDispatch::GetTypeInfo(iid, iTInfo, ppTInfo);                                                          \

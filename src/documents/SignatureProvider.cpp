@@ -110,6 +110,18 @@ PCCERT_CONTEXT FindByThumbprint(const CCertLibrary& certLib, const wchar_t* wszT
   return find(buddyStore.Result(), buddyStore.Store());
 }
 
+// Office's signature document: its stream, loaded with a digital-signature object bound to it.
+struct CSignatureDocument {
+  HRESULT Load(CTraceScope& scope, IUnknown* pStream) {
+    HRESULT hr = QueryStream(scope, pStream, &cpStream);
+    if (SUCCEEDED(hr)) hr = PrepareXmlSignature(cpStream, &cpXmlDoc, &cpXmlDSig);
+    return hr;
+  }
+  CComPtr<IStream> cpStream;
+  CComPtr<IXMLDOMDocument2> cpXmlDoc;
+  CComPtr<MSXML2::IXMLDigitalSignatureEx> cpXmlDSig;
+};
+
 // The date and time of a VARIANT date in the user's form; empty when it is none.
 std::wstring DateTimeText(const VARIANT& varTime) {
   CComVariant varText;
@@ -149,23 +161,16 @@ UINT SigningCommentId(DWORD dwAuth) {
   }
 }
 
+HRESULT ChooseOwnCertificate(const CCertLibrary& certLib, HWND hParent, PCCERT_CONTEXT* ppCert) {
+  const CVmActCtx actCtx;
+  return certLib.CM_GetMyCertUI(hParent, ppCert);
+}
+
 std::wstring CommentWithTitle(const std::wstring& wsTitle, const std::wstring& wsComment) {
   return wsTitle.empty() ? wsComment : wsTitle + L"\n" + wsComment;
 }
 
-HRESULT CSignatureProvider::FinalConstruct() {
-  return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_cpMarshaler);
-}
-
-void* CSignatureProvider::FindInterface(REFIID riid) {
-  if (IsEqualIID(riid, Office::IID_SignatureProvider) || IsEqualIID(riid, IID_IDispatch))
-    return static_cast<Office::SignatureProvider*>(this);
-  if (IsEqualIID(riid, Office::IID_IDTExtensibility2)) return static_cast<Office::IDTExtensibility2*>(this);
-  if (IsEqualIID(riid, IID_IMarshal)) return MarshalerInterface(m_cpMarshaler);
-  return nullptr;
-}
-
-VM_OFFICE_DISPATCH_IMPL(CSignatureProvider, Office::SignatureProvider, Office::IID_SignatureProvider)
+VM_OFFICE_PROVIDER_IMPL(CSignatureProvider, Office::SignatureProvider, Office::IID_SignatureProvider)
 
 HRESULT CSignatureProvider::GetProviderDetail(Office::SignatureProviderDetail sigprovdet, VARIANT* pvarDesc) {
   CTraceScope scope("CSignatureProvider::GetProviderDetail");
@@ -173,19 +178,9 @@ HRESULT CSignatureProvider::GetProviderDetail(Office::SignatureProviderDetail si
     if (!pvarDesc) return E_POINTER;
     VariantClear(pvarDesc);
     switch (sigprovdet) {
-      case Office::sigprovdetUrl: {
+      case Office::sigprovdetUrl:
         scope.Message("sigprovdetUrl");
-        const CCertLibrary certLib;
-        CLibraryString wsUrl(certLib);
-        const HRESULT hr = certLib.GC_GetSoftwareURL(wsUrl.Out());
-        if (FAILED(hr)) {
-          scope.Error("GC_GetSoftwareURL()", hr);
-          return hr;
-        }
-        V_VT(pvarDesc) = VT_BSTR;
-        V_BSTR(pvarDesc) = SysAllocString(wsUrl.Get());
-        return S_OK;
-      }
+        return SoftwareUrl(scope, pvarDesc);
       case Office::sigprovdetHashAlgorithm:
         scope.Message("sigprovdetHashAlgorithm");
         V_VT(pvarDesc) = VT_BSTR;
@@ -264,11 +259,7 @@ HRESULT CSignatureProvider::ShowSigningCeremony(IUnknown* ParentWindow, Office::
       const CPersonalStoreScope personalStore(certLib);
       if (FAILED(personalStore.Result())) return personalStore.Result();
       CCertContextHandle pCert;
-      HRESULT hrStep = S_OK;
-      {
-        const CVmActCtx actCtx;
-        hrStep = certLib.CM_GetMyCertUI(hParent, &pCert);
-      }
+      HRESULT hrStep = ChooseOwnCertificate(certLib, hParent, &pCert);
       if (FAILED(hrStep)) return hrStep;
       if (!pCert) return E_FAIL;
       std::vector<BYTE> thumbprint;
@@ -320,11 +311,8 @@ HRESULT CSignatureProvider::SignXmlDsig(IUnknown*, Office::SignatureSetup*, Offi
                                         IUnknown* XmlDsigStream) {
   CTraceScope scope("CSignatureProvider::SignXmlDsig");
   return Guarded(scope, [&]() -> HRESULT {
-    CComPtr<IStream> cpStream;
-    HRESULT hr = QueryStream(scope, XmlDsigStream, &cpStream);
-    CComPtr<IXMLDOMDocument2> cpXmlDoc;
-    CComPtr<MSXML2::IXMLDigitalSignatureEx> cpXmlDSig;
-    if (SUCCEEDED(hr)) hr = PrepareXmlSignature(cpStream, &cpXmlDoc, &cpXmlDSig);
+    CSignatureDocument document;
+    HRESULT hr = document.Load(scope, XmlDsigStream);
     if (FAILED(hr)) return hr;
     {
       const CCertLibrary certLib;
@@ -337,13 +325,13 @@ HRESULT CSignatureProvider::SignXmlDsig(IUnknown*, Office::SignatureSetup*, Offi
         return hr;
       }
       CComPtr<MSXML2::IXMLDSigKeyEx> cpKey;
-      hr = cpXmlDSig->createKeyFromCertContext(static_cast<PCCERT_CONTEXT>(pCert), &cpKey);
+      hr = document.cpXmlDSig->createKeyFromCertContext(static_cast<PCCERT_CONTEXT>(pCert), &cpKey);
       if (FAILED(hr)) {
         scope.Error("cpXmlDSig->createKeyFromCertContext", hr);
         return hr;
       }
       CComPtr<MSXML2::IXMLDSigKey> cpSignedKey;
-      hr = cpXmlDSig->sign(cpKey, MSXML2::CERTIFICATES, &cpSignedKey);
+      hr = document.cpXmlDSig->sign(cpKey, MSXML2::CERTIFICATES, &cpSignedKey);
       if (FAILED(hr)) {
         scope.Error("cpXmlDSig->sign", hr);
         return hr;
@@ -351,14 +339,14 @@ HRESULT CSignatureProvider::SignXmlDsig(IUnknown*, Office::SignatureSetup*, Offi
     }
     const ULARGE_INTEGER uliZero = {};
     const LARGE_INTEGER liZero = {};
-    hr = cpStream->SetSize(uliZero);
-    if (SUCCEEDED(hr)) hr = cpStream->Seek(liZero, STREAM_SEEK_SET, nullptr);
+    hr = document.cpStream->SetSize(uliZero);
+    if (SUCCEEDED(hr)) hr = document.cpStream->Seek(liZero, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr;
     VARIANT varTarget;
     VariantInit(&varTarget);
     V_VT(&varTarget) = VT_UNKNOWN;
-    V_UNKNOWN(&varTarget) = cpStream;
-    return cpXmlDoc->save(varTarget);
+    V_UNKNOWN(&varTarget) = document.cpStream;
+    return document.cpXmlDoc->save(varTarget);
   });
 }
 
@@ -377,14 +365,11 @@ HRESULT CSignatureProvider::VerifyXmlDsig(IUnknown*, Office::SignatureSetup*, Of
   CTraceScope scope("CSignatureProvider::VerifyXmlDsig");
   return Guarded(scope, [&]() -> HRESULT {
     if (!pcontverres) return E_POINTER;
-    CComPtr<IStream> cpStream;
-    HRESULT hr = QueryStream(scope, XmlDsigStream, &cpStream);
-    CComPtr<IXMLDOMDocument2> cpXmlDoc;
-    CComPtr<MSXML2::IXMLDigitalSignatureEx> cpXmlDSig;
-    if (SUCCEEDED(hr)) hr = PrepareXmlSignature(cpStream, &cpXmlDoc, &cpXmlDSig);
+    CSignatureDocument document;
+    HRESULT hr = document.Load(scope, XmlDsigStream);
     if (FAILED(hr)) return hr;
     CComPtr<MSXML2::IXMLDSigKey> cpKey;
-    hr = cpXmlDSig->verify(nullptr, &cpKey);
+    hr = document.cpXmlDSig->verify(nullptr, &cpKey);
     if (FAILED(hr)) {
       scope.Error("cpXmlDSig->verify", hr);
       return hr;
@@ -401,16 +386,13 @@ HRESULT CSignatureProvider::ShowSignatureDetails(IUnknown* ParentWindow, Office:
   CTraceScope scope("CSignatureProvider::ShowSignatureDetails");
   return Guarded(scope, [&]() -> HRESULT {
     const HWND hParent = ParentWindowOf(ParentWindow);
-    CComPtr<IStream> cpStream;
-    HRESULT hr = QueryStream(scope, XmlDsigStream, &cpStream);
-    CComPtr<IXMLDOMDocument2> cpXmlDoc;
-    CComPtr<MSXML2::IXMLDigitalSignatureEx> cpXmlDSig;
-    if (SUCCEEDED(hr)) hr = PrepareXmlSignature(cpStream, &cpXmlDoc, &cpXmlDSig);
+    CSignatureDocument document;
+    HRESULT hr = document.Load(scope, XmlDsigStream);
     bool bValid = false;
     CCertContextHandle pSigner;
     if (SUCCEEDED(hr)) {
       CComPtr<MSXML2::IXMLDSigKey> cpKey;
-      bValid = cpXmlDSig->verify(nullptr, &cpKey) == S_OK;
+      bValid = document.cpXmlDSig->verify(nullptr, &cpKey) == S_OK;
       CComPtr<MSXML2::IXMLDSigKeyEx> cpKeyEx;
       const HRESULT hrKey =
           cpKey ? cpKey->QueryInterface(MSXML2::IID_IXMLDSigKeyEx, reinterpret_cast<void**>(&cpKeyEx)) : E_POINTER;

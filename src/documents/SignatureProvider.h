@@ -3,6 +3,7 @@
 // the signing ceremony with the user's certificate, XML signatures through MSXML 5, and the hash
 // of the document's streams. It keeps no state between calls.
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <string>
 
@@ -14,6 +15,12 @@
 // Process-wide, set only while the document operations add a signature line from the ribbon:
 // the line's setup is then filled from the settings instead of the setup dialog.
 extern bool g_bAddingSignature;
+
+class CCertLibrary;
+
+// Lets the user pick one of the own certificates (none to pick when there is one), under the
+// module's activation context.
+HRESULT ChooseOwnCertificate(const CCertLibrary& certLib, HWND hParent, PCCERT_CONTEXT* ppCert);
 
 // The comment string that says how the signing key was unlocked, as the suite's key provider
 // reports it in its parameter 4996; 0 for no comment.

@@ -7,7 +7,6 @@
 #include "documents/ProviderCalls.h"
 #include "documents/SignatureObjects.h"
 #include "documents/SignatureOptions.h"
-#include "module/ActCtx.h"
 #include "module/CertLibrary.h"
 #include "module/MessageBox.h"
 #include "module/ResourceStrings.h"
@@ -63,11 +62,7 @@ HRESULT FillSetupFromSettings(CTraceScope& scope, HWND hParent, IDispatch* pSetu
   const CPersonalStoreScope personalStore(certLib);
   if (FAILED(personalStore.Result())) return personalStore.Result();
   CCertContextHandle pCert;
-  HRESULT hr = S_OK;
-  {
-    const CVmActCtx actCtx;
-    hr = certLib.CM_GetMyCertUI(hParent, &pCert);
-  }
+  HRESULT hr = ChooseOwnCertificate(certLib, hParent, &pCert);
   if (FAILED(hr)) {
     scope.Error("CM_GetMyCertUI()", hr);
     return hr;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/ProviderInterfaces.h"
+
 #include "SessionTestSupport.h"
 #include "com/Bstr.h"
 #include "documents/DocumentSecurityFlags.h"
@@ -123,17 +125,7 @@ TEST_F(EncryptionProvider, DescribesTripleDesCbcWith64BitBlocks) {
 }
 
 TEST_F(EncryptionProvider, AnswersItsInterfacesAndTheFreeThreadedMarshaler) {
-  for (const IID* pIid : {&IID_IDispatch, &Office::IID_IDTExtensibility2, &IID_IMarshal}) {
-    CComPtr<IUnknown> cpInterface;
-    EXPECT_EQ(S_OK, m_cpProvider->QueryInterface(*pIid, reinterpret_cast<void**>(&cpInterface)));
-  }
-  CComPtr<IMarshal> cpMarshal;
-  ASSERT_EQ(S_OK, m_cpProvider->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&cpMarshal)));
-  CLSID clsid = {};
-  ASSERT_EQ(S_OK, cpMarshal->GetUnmarshalClass(Office::IID_EncryptionProvider, m_cpProvider, MSHCTX_INPROC, nullptr,
-                                               MSHLFLAGS_NORMAL, &clsid));
-  const CLSID clsidFreeMarshaler = {0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-  EXPECT_TRUE(IsEqualCLSID(clsidFreeMarshaler, clsid));
+  ExpectProviderInterfaces(m_cpProvider, Office::IID_EncryptionProvider);
 }
 
 TEST_F(EncryptionProvider, HandlesAreTheSmallestFreeNumbersAndUnknownOnesAreRefused) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "../support/ProviderInterfaces.h"
 #include "../support/TestStream.h"
 #include "documents/CryptHandles.h"
 #include "documents/SignatureOptions.h"
@@ -111,17 +112,7 @@ TEST_F(SignatureProvider, DescribesItselfAsAUserInterfaceOnlyProviderHashingWith
 }
 
 TEST_F(SignatureProvider, AnswersItsInterfacesAndTheFreeThreadedMarshaler) {
-  for (const IID* pIid : {&IID_IDispatch, &Office::IID_IDTExtensibility2, &IID_IMarshal}) {
-    CComPtr<IUnknown> cpInterface;
-    EXPECT_EQ(S_OK, m_cpProvider->QueryInterface(*pIid, reinterpret_cast<void**>(&cpInterface)));
-  }
-  CComPtr<IMarshal> cpMarshal;
-  ASSERT_EQ(S_OK, m_cpProvider->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&cpMarshal)));
-  CLSID clsid = {};
-  ASSERT_EQ(S_OK, cpMarshal->GetUnmarshalClass(Office::IID_SignatureProvider, m_cpProvider, MSHCTX_INPROC, nullptr,
-                                               MSHLFLAGS_NORMAL, &clsid));
-  const CLSID clsidFreeMarshaler = {0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-  EXPECT_TRUE(IsEqualCLSID(clsidFreeMarshaler, clsid));
+  ExpectProviderInterfaces(m_cpProvider, Office::IID_SignatureProvider);
 }
 
 TEST_F(SignatureProvider, HashIsTheSha1OfTheStreamAroundItsPieceEdges) {
