@@ -18,6 +18,7 @@
 #include "module/ResourceStrings.h"
 #include "module/Settings.h"
 #include "res/StringIds.h"
+#include "tracking/UsageTracking.h"
 #include "ui/Dialogs.h"
 
 bool g_bAddingSignature = false;
@@ -354,6 +355,7 @@ HRESULT CSignatureProvider::NotifySignatureAdded(IUnknown* ParentWindow, Office:
                                                  Office::SignatureInfo*) {
   CTraceScope scope("CSignatureProvider::NotifySignatureAdded");
   return Guarded(scope, [&]() -> HRESULT {
+    CountFeatureUse(kDocumentSignedCounter);
     VmMessageBox(ParentWindowOf(ParentWindow), IDS_MSG_SIGNATURE_ADDED, IDS_CAPTION, MB_ICONINFORMATION);
     return S_OK;
   });

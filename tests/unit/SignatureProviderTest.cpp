@@ -8,9 +8,11 @@
 
 #include "../support/ProviderInterfaces.h"
 #include "../support/TestStream.h"
+#include "SessionTestSupport.h"
 #include "documents/CryptHandles.h"
 #include "documents/SignatureOptions.h"
 #include "res/StringIds.h"
+#include "tracking/UsageTracking.h"
 
 namespace {
 
@@ -188,6 +190,13 @@ TEST_F(SignatureProvider, HostileSignatureDocumentsGiveAnErrorCode) {
     EXPECT_TRUE(FAILED(m_cpProvider->SignXmlDsig(&queryContinue, nullptr, nullptr, cpStream))) << szDocument;
     EXPECT_EQ(bytes, StreamBytes(cpStream)) << szDocument;
   }
+}
+
+TEST_F(SignatureProvider, AnAddedSignatureIsAnnouncedAndCountedAsASignedDocument) {
+  SessionTest::CMessageBoxAnswerer answerer(IDOK);
+  EXPECT_EQ(S_OK, m_cpProvider->NotifySignatureAdded(nullptr, nullptr, nullptr));
+  EXPECT_EQ(1u, answerer.Texts().size());
+  EXPECT_NE(std::wstring::npos, g_UsageTracker.ReportText().find(L"d4\t1\n"));
 }
 
 TEST(SigningComment, FollowsHowTheKeyProviderSaysTheKeyWasUnlocked) {
