@@ -4,6 +4,7 @@
 #include <ocidl.h>
 #include <oaidl.h>
 #include <olectl.h>
+#include <shobjidl.h>  // ::IQueryContinue: the same interface as the shell declares it (its method QueryContinue)
 
 #include "hosts/EncryptionProvider.h"  // LIBID_Office
 
