@@ -196,7 +196,7 @@ TEST_F(SignatureProvider, AnAddedSignatureIsAnnouncedAndCountedAsASignedDocument
   SessionTest::CMessageBoxAnswerer answerer(IDOK);
   EXPECT_EQ(S_OK, m_cpProvider->NotifySignatureAdded(nullptr, nullptr, nullptr));
   EXPECT_EQ(1u, answerer.Texts().size());
-  EXPECT_NE(std::wstring::npos, g_UsageTracker.ReportText().find(L"d4\t1\n"));
+  EXPECT_NE(std::wstring::npos, g_UsageTracker.ReportText().find(L"d4\t41\n"));
 }
 
 TEST(SigningComment, FollowsHowTheKeyProviderSaysTheKeyWasUnlocked) {
