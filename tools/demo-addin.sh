@@ -5,8 +5,10 @@
 set -eu
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/bounded.sh"
 
 printf '\n== The Outlook add-in: connection, profile preparation, certificate signal\n'
 # Start as a user without certificates: earlier parts of the demo gave this user some.
 wine reg delete 'HKCU\Software\Microsoft\SystemCertificates\My\Certificates' /f >/dev/null 2>&1 || true
-wine "$build/sim/ofcsim.exe" --only VmOfcX.ComposeRibbon "$root/sim/scenarios/demo-addin.scn"
+bounded 900 "the add-in's scenario" wine "$build/sim/ofcsim.exe" --only VmOfcX.ComposeRibbon \
+  "$root/sim/scenarios/demo-addin.scn"

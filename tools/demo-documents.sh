@@ -8,12 +8,16 @@ build=$(cd "$1" && pwd)
 shift
 self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
 root=$(cd "$(dirname "$self")/.." && pwd)
+. "$root/tools/bounded.sh"
 out="$build/demo-documents"
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DOCS
 DOCS=$(winpath "$out")
 vmpki() { wine "$build/tools/vmpki.exe" "$@" | tr -d '\r' | sed 's/^/   /'; }
-word() { wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$root/sim/scenarios/$1"; }
+word() {
+  bounded 900 "Word's scenario $1" wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider \
+    "$root/sim/scenarios/$1"
+}
 say() { printf '\n== %s\n' "$*"; }
 bob() { "$root/tools/wine-session.sh" "$build/prefix-demo-bob" "$self" "$build" --bob "$@"; }
 

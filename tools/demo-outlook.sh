@@ -5,6 +5,8 @@
 set -eu
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/bounded.sh"
 
 printf '\n== Simulated Outlook 2010 with the registered add-ins\n'
-wine "$build/sim/ofcsim.exe" --register "$build/sim/SimTestAddIn.dll" "$root/sim/scenarios/demo.scn"
+bounded 900 "the Outlook scenario" wine "$build/sim/ofcsim.exe" --register "$build/sim/SimTestAddIn.dll" \
+  "$root/sim/scenarios/demo.scn"

@@ -94,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
     iResult = 2;
   }
   if (!iResult && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-    iResult = Sim::CScenario(wsScript, options).Run();
+    iResult = Sim::CScenario(wsScript, options, bLog ? L"ofcsim: exit code 1\n" : L"").Run();
     CoUninitialize();
   }
   for (HMODULE hModule : registered) {

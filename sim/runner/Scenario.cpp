@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "com/LateBound.h"
+#include "UiDriver.h"
 #include "hosts/Outlook.h"
 
 namespace Sim {
@@ -24,6 +25,9 @@ const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"l
 // Where a runner started without arguments finds the arguments of its next run.
 constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
 constexpr wchar_t kRelaunchValue[] = L"RelaunchArguments";
+
+// How long a step may take beyond the time it is told to wait: a program it runs has 120 s.
+constexpr DWORD kStepBoundMs = 180000;
 
 // An idle Outlook uses far less processor time than this share of the time that passes.
 constexpr double kIdleCpuShare = 0.1;
@@ -118,8 +122,53 @@ std::wstring ValueText(VARIANT* pVar) {
   return SUCCEEDED(VariantChangeType(pVar, pVar, 0, VT_BSTR)) && pVar->bstrVal ? pVar->bstrVal : L"";
 }
 
-CScenario::CScenario(std::wstring wsFile, SOutlookOptions options)
-    : m_wsFile(std::move(wsFile)), m_options(std::move(options)), m_pAnswerer(std::make_unique<CDialogAnswerer>()) {
+CStepWatchdog::CStepWatchdog(std::wstring wsEndLine)
+    : m_wsEndLine(std::move(wsEndLine)), m_thread([this] { Watch(); }) {}
+
+CStepWatchdog::~CStepWatchdog() {
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bStop = true;
+  }
+  m_changed.notify_one();
+  m_thread.join();
+}
+
+void CStepWatchdog::Begin(const std::wstring& wsWhere, const std::wstring& wsLine, DWORD dwMilliseconds) {
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_bRunning = true;
+    m_wsWhere = wsWhere;
+    m_wsLine = wsLine;
+    m_dwBoundMs = dwMilliseconds;
+    m_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(dwMilliseconds);
+  }
+  m_changed.notify_one();
+}
+
+void CStepWatchdog::End() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_bRunning = false;
+}
+
+void CStepWatchdog::Watch() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  while (!m_bStop) {
+    if (!m_bRunning) {
+      m_changed.wait(lock);
+    } else if (m_changed.wait_until(lock, m_end) == std::cv_status::timeout && m_bRunning &&
+               std::chrono::steady_clock::now() >= m_end) {
+      UiDriver::Abandon(m_wsWhere + L"FAILED: " + m_wsLine + L": the step did not end within " +
+                        std::to_wstring(m_dwBoundMs / 1000) + L" s\n" + UiDriver::DescribeWindows() + m_wsEndLine);
+    }
+  }
+}
+
+CScenario::CScenario(std::wstring wsFile, SOutlookOptions options, std::wstring wsEndLine)
+    : m_wsFile(std::move(wsFile)),
+      m_options(std::move(options)),
+      m_pAnswerer(std::make_unique<CDialogAnswerer>()),
+      m_watchdog(std::move(wsEndLine)) {
   wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
   if (!m_options.wsProfilePath.empty()) return;
   GetTempPathW(MAX_PATH, wszFolder);
@@ -157,7 +206,12 @@ int CScenario::Run() {
     if (wsLine.empty() || wsLine[0] == L'#') continue;
     const std::wstring wsWhere = m_wsFile + L":" + std::to_wstring(iLine) + L": ";
     std::wstring wsDetail;
-    HRESULT hr = Step(Split(wsLine), &wsDetail);
+    const Words words = Split(wsLine);
+    // Steps that are told to wait may take that long on top.
+    const bool bWaits = words[0] == L"wait" || (words.size() == 3 && words[0] == L"expect" && words[1] == L"idle");
+    m_watchdog.Begin(wsWhere, wsLine, kStepBoundMs + (bWaits ? _wtoi(words.back().c_str()) : 0));
+    HRESULT hr = Step(words, &wsDetail);
+    m_watchdog.End();
     bool bUnexpected = false;
     for (const std::wstring& wsAnswered : m_pAnswerer->TakeAnswered(&bUnexpected)) {
       if (m_cpOutlook) m_cpOutlook->Log(wsAnswered);

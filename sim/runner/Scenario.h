@@ -1,7 +1,11 @@
 #pragma once
 // Plays a scenario script against a simulated Outlook, one step a line.
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DialogAnswerer.h"
@@ -13,9 +17,36 @@ namespace Sim {
 // A value as a scenario writes it: booleans as true/false, everything else as text.
 std::wstring ValueText(VARIANT* pVar);
 
+// Ends the run when a step does not end within its bound: it prints the step's failure with the
+// windows open, then wsEndLine when not empty, and the process ends at once with exit code 1.
+class CStepWatchdog {
+ public:
+  explicit CStepWatchdog(std::wstring wsEndLine);
+  ~CStepWatchdog();
+  CStepWatchdog(const CStepWatchdog&) = delete;
+  CStepWatchdog& operator=(const CStepWatchdog&) = delete;
+  // A step begins (its place and line, as a failure names it) and may take dwMilliseconds.
+  void Begin(const std::wstring& wsWhere, const std::wstring& wsLine, DWORD dwMilliseconds);
+  void End();
+
+ private:
+  void Watch();
+
+  std::wstring m_wsEndLine;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  bool m_bStop = false;
+  bool m_bRunning = false;
+  std::wstring m_wsWhere, m_wsLine;
+  DWORD m_dwBoundMs = 0;
+  std::chrono::steady_clock::time_point m_end;
+  std::thread m_thread;
+};
+
 class CScenario {
  public:
-  CScenario(std::wstring wsFile, SOutlookOptions options);
+  // wsEndLine: what the run prints last when a step is abandoned (see CStepWatchdog).
+  CScenario(std::wstring wsFile, SOutlookOptions options, std::wstring wsEndLine = std::wstring());
   ~CScenario();
   CScenario(const CScenario&) = delete;
   CScenario& operator=(const CScenario&) = delete;
@@ -65,6 +96,7 @@ class CScenario {
   size_t m_cShownLog = 0;
   size_t m_cShownRecord = 0;
   std::unique_ptr<CDialogAnswerer> m_pAnswerer;
+  CStepWatchdog m_watchdog;
 };
 
 }  // namespace Sim

@@ -31,15 +31,13 @@ class PropertiesTest : public CUiTest {
     ASSERT_NE(nullptr, pfnShow);
     std::string sCommandLine = szCommandLine;
     std::thread driver([&] {
-      HWND hWnd = WaitForDialog(GetCurrentProcessId(), L"Tessaly", 10000);
-      if (!hWnd) return;
+      HWND hWnd = WaitForDialog(GetCurrentProcessId(), L"Tessaly");
+      if (!hWnd) GiveUp(L"the window of OX_ShowProperties");
       drive(hWnd);
-      if (IsWindow(hWnd) && !WaitUntilGone(hWnd, 2000)) {
-        if (SheetPage(hWnd))
-          PostMessageW(hWnd, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-        else
-          PostMessageW(hWnd, WM_CLOSE, 0, 0);
-      }
+      if (SheetPage(hWnd))
+        CloseLeftOpen(hWnd, PSM_PRESSBUTTON, PSBTN_CANCEL);
+      else
+        CloseLeftOpen(hWnd, WM_CLOSE, 0);
     });
     pfnShow(nullptr, nullptr, sCommandLine.data(), SW_SHOWNORMAL);
     driver.join();

@@ -48,13 +48,25 @@ class CUiTest : public ::testing::Test {
   static INT_PTR RunDrivenCall(const std::function<INT_PTR()>& call, const std::function<void(HWND)>& drive) {
     std::thread driver([&] {
       HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
-      if (!hDlg) return;
+      if (!hDlg) UiDriver::GiveUp(L"the dialog of the test");
       drive(hDlg);
-      if (IsWindow(hDlg) && !UiDriver::WaitUntilGone(hDlg, 2000)) PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+      CloseLeftOpen(hDlg, WM_COMMAND, IDCANCEL);
     });
     const INT_PTR nResult = call();
     driver.join();
     return nResult;
+  }
+
+  // Closes a window that the driver left open with its Cancel (uMsg, wParam), after cancelling
+  // the boxes over it. A window that stays ends the test program: its modal loop would wait for good.
+  static void CloseLeftOpen(HWND hWnd, UINT uMsg, WPARAM wParam) {
+    if (!IsWindow(hWnd) || UiDriver::WaitUntilGone(hWnd, 2000)) return;
+    while (HWND hBox = UiDriver::WaitForOwnedDialog(hWnd, 0)) {
+      PostMessageW(hBox, WM_COMMAND, IDCANCEL, 0);
+      if (!UiDriver::WaitUntilGone(hBox)) UiDriver::GiveUp(L"a box left open to close on Cancel");
+    }
+    PostMessageW(hWnd, uMsg, wParam, 0);
+    if (!UiDriver::WaitUntilGone(hWnd)) UiDriver::GiveUp(L"a window left open to close on Cancel");
   }
 
   CAddInModule m_module{{}};

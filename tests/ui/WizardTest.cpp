@@ -1,4 +1,6 @@
 // The certificate-success wizard and the invitation-selection wizard, answered page by page.
+#include <gmock/gmock.h>
+
 #include <map>
 #include <memory>
 
@@ -161,9 +163,9 @@ class WizardTest : public CUiTest {
   HRESULT RunWizardDriven(TRun run, const std::function<void(HWND)>& drive) {
     std::thread driver([&] {
       HWND hSheet = WaitForDialog(GetCurrentProcessId(), L"");
-      if (!hSheet) return;
+      if (!hSheet) GiveUp(L"the wizard of the test");
       drive(hSheet);
-      if (IsWindow(hSheet) && !WaitUntilGone(hSheet, 2000)) PostMessageW(hSheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+      CloseLeftOpen(hSheet, PSM_PRESSBUTTON, PSBTN_CANCEL);
     });
     const HRESULT hr = run();
     driver.join();
@@ -415,6 +417,47 @@ TEST_F(WizardTest, CertificateWizardOffersTheSelectionWhenThereAreContacts) {
   EXPECT_STREQ(L"alice@tessaly.test", bsRecipients.c_str());
 }
 
+// The play the demo uses: page by page, Next where the wizard offers it, Finish on the last; a
+// play that expects another page than the wizard shows fails with the windows open.
+TEST_F(WizardTest, APlayGoesPageByPageAndFailsOnAPageItDidNotExpect) {
+  CCertificateList contacts;
+  IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
+  const std::wstring wsIssued = OwnCertificatesBase64().front();
+  const auto fillBackup = [&](HWND hPage) { FillBackup(hPage, m_wsFolder + L"\\mine", L"secret1", L"secret1"); };
+  std::vector<std::wstring> log;
+  const auto record = [&](const std::wstring& wsLine) { log.push_back(wsLine); };
+  std::wstring wsFailure = L"(not played)";
+  const std::vector<SWizardPage> pages = {{L"new certificate", IDC_MAKE_DEFAULT, nullptr},
+                                          {L"backup", IDC_BACKUP_PATH, fillBackup},
+                                          {L"invitations", IDC_INVITE_LIST, nullptr, true},
+                                          {L"complete", IDC_COMPLETE_TEXT, nullptr}};
+  EXPECT_EQ(S_OK, RunCertificateWizard(wsIssued, nullptr,
+                                       [&](HWND hSheet) { wsFailure = PlayWizard(hSheet, pages, record); }));
+  EXPECT_EQ(L"", wsFailure);
+  EXPECT_EQ((std::vector<std::wstring>{L"page 1 \"Your New Certificate\" (new certificate): Next",
+                                       L"page 2 \"Certificate Backup\" (backup): Next",
+                                       L"question, answered Yes: The folder does not exist. Create it?",
+                                       L"page 3 \"Invite Contacts\" (invitations): Next",
+                                       L"question, answered Yes: You have not chosen anyone to invite. "
+                                       L"Continue without sending invitations?",
+                                       L"page 4 \"Invitation\" (complete): Finish"}),
+            log);
+
+  // Without the backup page the play stops where the wizard shows it, and leaves it open.
+  const std::vector<SWizardPage> wrong = {{L"new certificate", IDC_MAKE_DEFAULT, nullptr},
+                                          {L"complete", IDC_COMPLETE_TEXT, nullptr}};
+  EXPECT_EQ(E_ABORT, RunCertificateWizard(wsIssued, nullptr, [&](HWND hSheet) {
+              wsFailure = PlayWizard(hSheet, wrong, record);
+              EXPECT_TRUE(IsWindowVisible(hSheet));
+            }));
+  EXPECT_THAT(wsFailure, ::testing::StartsWith(L"FAILED: the wizard shows page \"Certificate Backup\" where "
+                                               L"\"complete\" was expected\nwindows open:\n"));
+  // Wine titles a wizard after its current page.
+  EXPECT_THAT(wsFailure, ::testing::HasSubstr(L"  ui_tests.exe (process "));
+  EXPECT_THAT(wsFailure, ::testing::HasSubstr(L": #32770 \"Certificate Backup\", page 2 of 4 \"Certificate Backup\", "
+                                              L"buttons < Back | Next > | Cancel\n"));
+}
+
 TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
   CCertificateList contacts;
   IssueContact(contacts, L"alice@tessaly.test", L"Alice", false);
@@ -423,15 +466,13 @@ TEST_F(WizardTest, EveryPageHasTheGermanTooltipsOfItsOwnControls) {
   RunCertificateWizard(OwnCertificatesBase64().front(), nullptr, [&](HWND hSheet) {
     // Shown in turn without their checks; a page makes its controls when first shown.
     for (int i = 0; i < 4; ++i) {
-      SendMessageW(hSheet, PSM_SETCURSEL, i, 0);
-      ASSERT_TRUE(WaitForSheetPage(hSheet, i));
+      ASSERT_TRUE(ShowSheetPage(hSheet, i));
       pages.push_back(ToolTips(SheetPage(hSheet)));
     }
-    SendMessageW(hSheet, PSM_SETCURSEL, 1, 0);
-    ASSERT_TRUE(WaitForSheetPage(hSheet, 1));
+    ASSERT_TRUE(ShowSheetPage(hSheet, 1));
     EXPECT_EQ(pages[1][IDC_PASSWORD], HoverToolTip(SheetPage(hSheet), IDC_PASSWORD));
     // Wine's wizard ignores Cancel on a page it was moved to without Next.
-    SendMessageW(hSheet, PSM_SETCURSEL, 0, 0);
+    ShowSheetPage(hSheet, 0);
     PressSheetButton(hSheet, PSBTN_CANCEL);
   });
   ASSERT_EQ(4u, pages.size());

@@ -1,18 +1,21 @@
 #pragma once
 // The UI driver: finds dialogs, reads and sets their controls and presses their buttons the way
-// a user does. A click returns when it has been handled, or after a second when it opened a
-// modal window (a message box), so that the driver can answer that. List views and headers are
-// read in-process only.
+// a user does. A click is posted and returns once the window's thread has handled it or waits
+// in a modal window it opened (a message box), so that the driver can answer that. List views
+// and headers are read in-process only. Every wait has a bound.
 #include <windows.h>
 
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace UiDriver {
 
 // How long the waits look before giving up.
 constexpr DWORD kWaitMs = 30000;
+// How long a wizard play waits for each page: a page's Next may do slow work (a backup).
+constexpr DWORD kPageWaitMs = 120000;
 
 // The first visible top-level dialog (class #32770) that matches, waiting for one; null when
 // none came.
@@ -35,7 +38,8 @@ bool IsEnabled(HWND hDlg, int nID);
 RECT ItemRect(HWND hDlg, int nID);
 
 void SetText(HWND hDlg, int nID, const std::wstring& wsText);
-void Click(HWND hDlg, int nID);
+// False when the window's thread did not take the click within the bound.
+bool Click(HWND hDlg, int nID);
 // Clicks a check box or radio button when its state differs.
 void SetChecked(HWND hDlg, int nID, bool bChecked);
 
@@ -55,9 +59,38 @@ int ListSortArrow(HWND hList, int iColumn);
 // (PSBTN_NEXT, PSBTN_FINISH, PSBTN_CANCEL ...), pressed like Click.
 HWND SheetPage(HWND hSheet);
 int SheetPageIndex(HWND hSheet);
-void PressSheetButton(HWND hSheet, int iButton);
+// A wizard keeps a tab per page, hidden.
+int SheetPageCount(HWND hSheet);
+bool PressSheetButton(HWND hSheet, int iButton);
 // Waits until the sheet shows the page at that position; false when it did not come.
 bool WaitForSheetPage(HWND hSheet, int iIndex, DWORD dwTimeoutMs = kWaitMs);
+// Moves the sheet to that page without the pages' checks (PSM_SETCURSEL) and waits for it.
+bool ShowSheetPage(HWND hSheet, int iIndex);
+
+// A page that a wizard play expects: its name for the log, a control that only this page has,
+// and what the user does there before pressing Next (Finish on the last page of the play).
+struct SWizardPage {
+  std::wstring wsName;
+  int nControlID;
+  std::function<void(HWND hPage)> fill;
+  bool bOptional = false;  // the wizard may leave it out
+};
+// Plays a wizard as a user does, page by page: each page shown must be the next one expected
+// (optional ones may be skipped); questions on the way are answered Yes. Each line of what it
+// does goes to log. Returns an empty text when the wizard closed after Finish on the last page;
+// otherwise the failure: what it waited for, or the page it did not expect, with the windows
+// open (DescribeWindows). The wizard is then left as it was.
+std::wstring PlayWizard(HWND hSheet, const std::vector<SWizardPage>& pages,
+                        const std::function<void(const std::wstring&)>& log, DWORD dwPageWaitMs = kPageWaitMs);
+
+// The visible top-level windows of every process, one a line: process, class, title; for a
+// property sheet or wizard its current page and the buttons it offers; for a message box its text.
+std::wstring DescribeWindows();
+// Ends this process at once with exit code 1 after printing the failure, flushed: for tools and
+// tests whose modal loop would otherwise wait for good.
+[[noreturn]] void Abandon(const std::wstring& wsFailure);
+// Abandons with what it waited for and the windows open.
+[[noreturn]] void GiveUp(const std::wstring& wsWaitedFor);
 
 // Tooltips: the texts of the tools that stand for hDlg's own controls, by control id, from the
 // tooltip controls of hDlg's process (read through that process's memory, so any process will

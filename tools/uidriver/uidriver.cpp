@@ -9,7 +9,9 @@
 //   uidriver shot TITLE FILE            writes what the dialog shows as a PNG file
 //   uidriver tips TITLE                 prints the tooltips of its controls, "ID<tab>TEXT" a line
 //   uidriver gone TITLE                 waits until no dialog has that title
-// Exit code 0 on success, 1 when the dialog did not come (or did not go), 2 on bad usage.
+//   uidriver windows                    prints the windows open, with wizard pages and buttons
+// Exit code 0 on success, 2 on bad usage, 1 when the dialog did not come (or did not go): then
+// it prints what it waited for and the windows open.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,7 +28,7 @@ HWND FindByTitle(const std::wstring& wsTitle) {
 int Usage() {
   fputws(
       L"usage: uidriver wait|gone TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
-      L"                settext TITLE ID TEXT | shot TITLE FILE | tips TITLE\n",
+      L"                settext TITLE ID TEXT | shot TITLE FILE | tips TITLE | windows\n",
       stderr);
   return 2;
 }
@@ -34,18 +36,21 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc == 2 && std::wstring(argv[1]) == L"windows") {
+    fputws(UiDriver::DescribeWindows().c_str(), stdout);
+    return 0;
+  }
   if (argc < 3) return Usage();
   const std::wstring wsCommand = argv[1];
   const std::wstring wsTitle = argv[2];
   if (wsCommand == L"gone") {
     HWND hWnd = FindWindowW(L"#32770", wsTitle.c_str());
-    return !hWnd || UiDriver::WaitUntilGone(hWnd) ? 0 : 1;
+    if (hWnd && !UiDriver::WaitUntilGone(hWnd)) UiDriver::GiveUp(L"the dialog \"" + wsTitle + L"\" to close");
+    return 0;
   }
   HWND hDlg = FindByTitle(wsTitle);
-  if (!hDlg) {
-    fwprintf(stderr, L"uidriver: no dialog \"%ls\"\n", wsTitle.c_str());
-    return 1;
-  }
+  if (!hDlg) UiDriver::GiveUp(L"the dialog \"" + wsTitle + L"\"");
   if (wsCommand == L"wait") return 0;
   if (wsCommand == L"tips") {
     for (const auto& [nID, wsText] : UiDriver::ToolTips(hDlg)) wprintf(L"%d\t%ls\n", nID, wsText.c_str());
@@ -59,7 +64,7 @@ int wmain(int argc, wchar_t** argv) {
   } else if (wsCommand == L"checked") {
     wprintf(L"%d\n", UiDriver::IsChecked(hDlg, nID) ? 1 : 0);
   } else if (wsCommand == L"click") {
-    UiDriver::Click(hDlg, nID);
+    if (!UiDriver::Click(hDlg, nID)) UiDriver::GiveUp(L"the dialog \"" + wsTitle + L"\" to take the click");
   } else if (wsCommand == L"check" && argc == 5) {
     UiDriver::SetChecked(hDlg, nID, _wtoi(argv[4]) != 0);
   } else if (wsCommand == L"settext" && argc == 5) {

@@ -5,7 +5,9 @@
 //
 //   uishots FOLDER
 //   uishots --email-options            shows the e-mail options (English) for someone else to answer
-//   uishots --backup FILE PASSWORD     answers the certificate wizard, backing up to FILE
+//   uishots --backup FILE PASSWORD     answers the certificate wizard page by page, backing up to FILE
+// A wait that runs out ends the program with exit code 1 and a line naming what it waited for
+// and the windows open.
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
@@ -42,9 +44,10 @@ bool Shoot(CMuiDialogImpl& dialog, const std::wstring& wsFile, int nToolID = 0) 
   bool bSaved = false;
   std::thread driver([&] {
     HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
-    if (!hDlg) return;
+    if (!hDlg) UiDriver::GiveUp(L"the dialog of " + wsFile);
     bSaved = nToolID ? UiDriver::SavePngWithToolTip(hDlg, nToolID, wsFile) : UiDriver::SavePng(hDlg, wsFile);
     PostMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
+    if (!UiDriver::WaitUntilGone(hDlg)) UiDriver::GiveUp(L"the dialog of " + wsFile + L" to close on Cancel");
   });
   dialog.DoModal(nullptr);
   driver.join();
@@ -68,59 +71,49 @@ std::wstring DefaultCertificateText(const CCertLibrary& certLib) {
 int ShootWizard(const std::function<HRESULT()>& run, UINT nTitleID, const std::wstring& wsPrefix) {
   int nFailures = 0;
   std::thread driver([&] {
-    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), LoadResourceString(nTitleID));
-    if (!hSheet) return;
-    // A wizard keeps a tab per page, hidden.
-    const int nPages = TabCtrl_GetItemCount(PropSheet_GetTabControl(hSheet));
+    const std::wstring wsTitle = LoadResourceString(nTitleID);
+    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), wsTitle);
+    if (!hSheet) UiDriver::GiveUp(L"the wizard \"" + wsTitle + L"\"");
+    const int nPages = UiDriver::SheetPageCount(hSheet);
     for (int i = 0; i < nPages; ++i) {
-      SendMessageW(hSheet, PSM_SETCURSEL, i, 0);
-      UiDriver::WaitForSheetPage(hSheet, i);
+      if (!UiDriver::ShowSheetPage(hSheet, i)) UiDriver::GiveUp(L"page " + std::to_wstring(i + 1) + L" of " + wsTitle);
       const std::wstring wsFile = wsPrefix + std::to_wstring(i + 1) + L".png";
       const bool bSaved = UiDriver::SavePng(hSheet, wsFile);
       wprintf(L"%ls %ls\n", bSaved ? L"wrote" : L"FAILED", wsFile.c_str());
-      fflush(stdout);
       nFailures += bSaved ? 0 : 1;
     }
     // Wine's wizard ignores Cancel on a page it was moved to without Next.
-    SendMessageW(hSheet, PSM_SETCURSEL, 0, 0);
+    UiDriver::ShowSheetPage(hSheet, 0);
     UiDriver::PressSheetButton(hSheet, PSBTN_CANCEL);
-    UiDriver::WaitUntilGone(hSheet);
+    if (!UiDriver::WaitUntilGone(hSheet)) UiDriver::GiveUp(L"the wizard \"" + wsTitle + L"\" to close on Cancel");
   });
   run();
   driver.join();
   return nFailures;
 }
 
-// Answers the certificate wizard as a user who backs up to wsFile: Next on each page, the
-// backup's path and password typed in, questions answered Yes.
+void Log(const std::wstring& wsLine) { wprintf(L"   %ls\n", wsLine.c_str()); }
+
+// Answers the certificate wizard as a user who backs up to wsFile, page by page: Next on each
+// page, the backup's path and password typed in, questions answered Yes, Finish on the last.
 int PlayBackup(const CCertLibrary& certLib, const std::wstring& wsFile, const std::wstring& wsPassword) {
-  std::thread driver([&] {
-    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
-    if (!hSheet) return;
-    wprintf(L"   wizard \"%ls\"\n", UiDriver::WindowText(hSheet).c_str());
-    UiDriver::PressSheetButton(hSheet, PSBTN_NEXT);
-    UiDriver::WaitForSheetPage(hSheet, 1);
-    HWND hPage = UiDriver::SheetPage(hSheet);
+  const auto fillBackup = [&](HWND hPage) {
     UiDriver::SetText(hPage, IDC_BACKUP_PATH, wsFile);
     UiDriver::SetText(hPage, IDC_PASSWORD, wsPassword);
     UiDriver::SetText(hPage, IDC_PASSWORD_CONFIRM, wsPassword);
-    wprintf(L"   backup page: file \"%ls\", password typed twice, Next\n", wsFile.c_str());
-    UiDriver::PressSheetButton(hSheet, PSBTN_NEXT);
-    while (UiDriver::SheetPageIndex(hSheet) == 1) {
-      HWND hBox = UiDriver::WaitForOwnedDialog(hSheet, 1000);
-      if (!hBox) continue;
-      const bool bQuestion = GetDlgItem(hBox, IDYES) != nullptr;
-      wprintf(L"   %ls: %ls", bQuestion ? L"question, answered Yes" : L"message", UiDriver::StaticTexts(hBox).c_str());
-      fflush(stdout);
-      UiDriver::Click(hBox, bQuestion ? IDYES : IDOK);
-      UiDriver::WaitUntilGone(hBox);
-      if (!bQuestion) {
-        UiDriver::PressSheetButton(hSheet, PSBTN_CANCEL);
-        return;
-      }
-    }
-    wprintf(L"   backup written; Finish\n");
-    UiDriver::PressSheetButton(hSheet, PSBTN_FINISH);
+    Log(L"backup file \"" + wsFile + L"\", password typed twice");
+  };
+  const std::vector<UiDriver::SWizardPage> pages = {{L"new certificate", IDC_MAKE_DEFAULT, nullptr},
+                                                    {L"backup", IDC_BACKUP_PATH, fillBackup},
+                                                    {L"invitations", IDC_INVITE_LIST, nullptr, true},
+                                                    {L"complete", IDC_COMPLETE_TEXT, nullptr}};
+  std::thread driver([&] {
+    const std::wstring wsTitle = LoadResourceString(IDS_CERT_WIZARD_TITLE);
+    HWND hSheet = UiDriver::WaitForDialog(GetCurrentProcessId(), wsTitle);
+    if (!hSheet) UiDriver::GiveUp(L"the wizard \"" + wsTitle + L"\"");
+    Log(L"wizard \"" + wsTitle + L"\"");
+    const std::wstring wsFailure = UiDriver::PlayWizard(hSheet, pages, Log);
+    if (!wsFailure.empty()) UiDriver::Abandon(wsFailure);
   });
   BSTR bsRecipients = nullptr;
   const HRESULT hr =
@@ -185,9 +178,26 @@ int ShootLineImages(const std::wstring& wsPrefix) {
   return nFailures;
 }
 
+// Shows the e-mail options for someone else to answer (uidriver), within a bound.
+int ShowEmailOptions() {
+  CEmailOptionsDialog email;
+  std::thread watcher([] {
+    HWND hDlg = UiDriver::WaitForDialog(GetCurrentProcessId(), L"");
+    if (!hDlg) UiDriver::GiveUp(L"the e-mail options");
+    if (!UiDriver::WaitUntilGone(hDlg, UiDriver::kPageWaitMs))
+      UiDriver::GiveUp(L"someone to answer the e-mail options");
+  });
+  const INT_PTR nResult = email.DoModal(nullptr);
+  watcher.join();
+  wprintf(L"The e-mail options closed with %d.\n", static_cast<int>(nResult));
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Whoever reads the output sees the last step reached, also when the process is ended.
+  setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc != 2 && !(argc == 4 && std::wstring(argv[1]) == L"--backup")) {
     fputws(L"usage: uishots FOLDER | --email-options | --backup FILE PASSWORD\n", stderr);
     return 2;
@@ -199,10 +209,7 @@ int wmain(int argc, wchar_t** argv) {
   module.SetModuleInstance(hModule);
   if (wsFolder == L"--email-options") {
     module.SetResourceInstance(LoadResourceModule(hModule, 1033));
-    CEmailOptionsDialog email;
-    const INT_PTR nResult = email.DoModal(nullptr);
-    wprintf(L"The e-mail options closed with %d.\n", static_cast<int>(nResult));
-    return 0;
+    return ShowEmailOptions();
   }
   OleInitialize(nullptr);
   const CCertLibrary certLib;
