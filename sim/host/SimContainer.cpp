@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <wincrypt.h>
 
+#include "SimCompoundFile.h"
 #include "com/ComPtr.h"
 
 namespace Sim {
@@ -56,16 +57,15 @@ HRESULT CreateStorage(IStorage* pParent, const wchar_t* wszName, IStorage** ppSt
   return pParent->CreateStorage(wszName, kStreamMode, 0, 0, ppStorage);
 }
 
-// The data spaces: the package stream is transformed by the encryption transform.
-HRESULT WriteDataSpaces(IStorage* pRoot, const std::wstring& wsProviderId) {
-  CComPtr<IStorage> cpSpaces, cpInfo, cpTransforms, cpTransform;
-  HRESULT hr = CreateStorage(pRoot, kDataSpaces, &cpSpaces);
-  if (FAILED(hr)) return hr;
+// The data spaces: the package stream is transformed by the encryption transform, the provider's.
+std::vector<BYTE> VersionStream() {
   CWriter version;
   version.PaddedString(L"Microsoft.Container.DataSpaces");
   version.Versions();
-  hr = WriteStream(cpSpaces, L"Version", version.m_bytes);
+  return version.m_bytes;
+}
 
+std::vector<BYTE> DataSpaceMapStream() {
   CWriter entry;
   entry.U32(1);  // one reference component
   entry.U32(0);  // of the kind stream
@@ -76,15 +76,18 @@ HRESULT WriteDataSpaces(IStorage* pRoot, const std::wstring& wsProviderId) {
   map.U32(1);  // entry count
   map.U32(static_cast<DWORD>(entry.m_bytes.size() + 4));
   map.Bytes(entry.m_bytes.data(), entry.m_bytes.size());
-  if (SUCCEEDED(hr)) hr = WriteStream(cpSpaces, L"DataSpaceMap", map.m_bytes);
+  return map.m_bytes;
+}
 
+std::vector<BYTE> DefinitionStream() {
   CWriter definition;
   definition.U32(8);  // header length
   definition.U32(1);  // transform count
   definition.PaddedString(kTransformName);
-  if (SUCCEEDED(hr)) hr = CreateStorage(cpSpaces, L"DataSpaceInfo", &cpInfo);
-  if (SUCCEEDED(hr)) hr = WriteStream(cpInfo, kDataSpaceName, definition.m_bytes);
+  return definition.m_bytes;
+}
 
+std::vector<BYTE> TransformStream(const std::wstring& wsProviderId) {
   CWriter transform;
   const std::wstring wsId = kEncryptionTransformId;
   transform.U32(static_cast<DWORD>(4 + 4 + 4 + wsId.size() * sizeof(wchar_t)));  // up to the name
@@ -96,9 +99,19 @@ HRESULT WriteDataSpaces(IStorage* pRoot, const std::wstring& wsProviderId) {
   transform.U32(8);                      // block size
   transform.U32(1);                      // cipher mode: CBC
   transform.U32(4);                      // reserved
+  return transform.m_bytes;
+}
+
+HRESULT WriteDataSpaces(IStorage* pRoot, const std::wstring& wsProviderId) {
+  CComPtr<IStorage> cpSpaces, cpInfo, cpTransforms, cpTransform;
+  HRESULT hr = CreateStorage(pRoot, kDataSpaces, &cpSpaces);
+  if (SUCCEEDED(hr)) hr = WriteStream(cpSpaces, L"Version", VersionStream());
+  if (SUCCEEDED(hr)) hr = WriteStream(cpSpaces, L"DataSpaceMap", DataSpaceMapStream());
+  if (SUCCEEDED(hr)) hr = CreateStorage(cpSpaces, L"DataSpaceInfo", &cpInfo);
+  if (SUCCEEDED(hr)) hr = WriteStream(cpInfo, kDataSpaceName, DefinitionStream());
   if (SUCCEEDED(hr)) hr = CreateStorage(cpSpaces, L"TransformInfo", &cpTransforms);
   if (SUCCEEDED(hr)) hr = CreateStorage(cpTransforms, kTransformName, &cpTransform);
-  if (SUCCEEDED(hr)) hr = WriteStream(cpTransform, kPrimary, transform.m_bytes);
+  if (SUCCEEDED(hr)) hr = WriteStream(cpTransform, kPrimary, TransformStream(wsProviderId));
   return hr;
 }
 
@@ -154,6 +167,30 @@ HRESULT ReadStream(IStorage* pStorage, const wchar_t* wszName, std::vector<BYTE>
   ULONG cbRead = 0;
   if (!pBytes->empty()) hr = cpStream->Read(pBytes->data(), static_cast<ULONG>(pBytes->size()), &cbRead);
   return SUCCEEDED(hr) && cbRead != pBytes->size() ? STG_E_READFAULT : hr;
+}
+
+HRESULT OpenStorage(IStorage* pParent, const wchar_t* wszName, IStorage** ppStorage) {
+  return pParent->OpenStorage(wszName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, ppStorage);
+}
+
+bool StreamIs(IStorage* pStorage, const wchar_t* wszName, const std::vector<BYTE>& expected) {
+  std::vector<BYTE> bytes;
+  return SUCCEEDED(ReadStream(pStorage, wszName, &bytes)) && bytes == expected;
+}
+
+// Office reads the package only through the transform that the data spaces name for it: they must
+// be those of an encryption by the provider that EncryptionInfo names.
+HRESULT CheckDataSpaces(IStorage* pRoot, const std::wstring& wsProviderId, std::wstring* pwsWhy) {
+  CComPtr<IStorage> cpSpaces, cpInfo, cpTransforms, cpTransform;
+  const bool bSound = SUCCEEDED(OpenStorage(pRoot, kDataSpaces, &cpSpaces)) &&
+                      StreamIs(cpSpaces, L"Version", VersionStream()) &&
+                      StreamIs(cpSpaces, L"DataSpaceMap", DataSpaceMapStream()) &&
+                      SUCCEEDED(OpenStorage(cpSpaces, L"DataSpaceInfo", &cpInfo)) &&
+                      StreamIs(cpInfo, kDataSpaceName, DefinitionStream()) &&
+                      SUCCEEDED(OpenStorage(cpSpaces, L"TransformInfo", &cpTransforms)) &&
+                      SUCCEEDED(OpenStorage(cpTransforms, kTransformName, &cpTransform)) &&
+                      StreamIs(cpTransform, kPrimary, TransformStream(wsProviderId));
+  return bSound ? S_OK : (*pwsWhy = L"the data spaces do not describe an encryption by the provider", E_FAIL);
 }
 
 // The text between the first wsBefore and the next wsAfter; false when either is missing.
@@ -213,9 +250,25 @@ HRESULT WriteEncryptedContainer(const std::wstring& wsPath, const SEncryptedCont
   return hr;
 }
 
+HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes) {
+  HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  pBytes->resize(GetFileSize(hFile, nullptr));
+  DWORD cbRead = 0;
+  const BOOL bRead =
+      pBytes->empty() || ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead, nullptr);
+  CloseHandle(hFile);
+  return bRead && cbRead == pBytes->size() ? S_OK : HRESULT_FROM_WIN32(ERROR_READ_FAULT);
+}
+
 HRESULT ReadEncryptedContainer(const std::wstring& wsPath, SEncryptedContainer* pContainer, std::wstring* pwsWhy) {
-  HRESULT hr = StgIsStorageFile(wsPath.c_str());
-  if (hr != S_OK) return FAILED(hr) ? (*pwsWhy = L"the file cannot be read", hr) : S_FALSE;
+  std::vector<BYTE> file;
+  HRESULT hr = ReadFileBytes(wsPath, &file);
+  if (FAILED(hr)) return *pwsWhy = L"the file cannot be read", hr;
+  if (!IsCompoundFile(file)) return S_FALSE;
+  // Checked as Office does before the platform's reader sees it: that one loops on some damage.
+  hr = CheckCompoundFile(file, pwsWhy);
+  if (FAILED(hr)) return hr;
   CComPtr<IStorage> cpRoot;
   hr = StgOpenStorage(wsPath.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &cpRoot);
   std::vector<BYTE> info, package;
@@ -223,6 +276,7 @@ HRESULT ReadEncryptedContainer(const std::wstring& wsPath, SEncryptedContainer* 
   if (SUCCEEDED(hr)) hr = ReadStream(cpRoot, L"EncryptedPackage", &package);
   if (FAILED(hr)) return *pwsWhy = L"no encrypted document: EncryptionInfo or EncryptedPackage is missing", hr;
   hr = ParseEncryptionInfo(info, pContainer, pwsWhy);
+  if (SUCCEEDED(hr)) hr = CheckDataSpaces(cpRoot, pContainer->wsProviderId, pwsWhy);
   if (FAILED(hr)) return hr;
   if (package.size() < sizeof(ULONGLONG)) return *pwsWhy = L"EncryptedPackage has no size", E_FAIL;
   CopyMemory(&pContainer->cbPackage, package.data(), sizeof(ULONGLONG));

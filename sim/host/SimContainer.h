@@ -20,7 +20,10 @@ struct SEncryptedContainer {
 
 HRESULT WriteEncryptedContainer(const std::wstring& wsPath, const SEncryptedContainer& container);
 // S_FALSE when the file is no compound file (a plain package); a compound file that is not an
-// encrypted document, or a damaged one, gives a failure and *pwsWhy says what is wrong.
+// encrypted document, or a damaged one, gives a failure at once and *pwsWhy says what is wrong.
 HRESULT ReadEncryptedContainer(const std::wstring& wsPath, SEncryptedContainer* pContainer, std::wstring* pwsWhy);
+
+// The whole file.
+HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes);
 
 }  // namespace Sim

@@ -24,17 +24,6 @@ bool IsClassId(const std::wstring& ws) {
   return ws.size() == 38 && SUCCEEDED(CLSIDFromString(ws.c_str(), &clsid));
 }
 
-HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes) {
-  HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-  pBytes->resize(GetFileSize(hFile, nullptr));
-  DWORD cbRead = 0;
-  const BOOL bRead =
-      pBytes->empty() || ReadFile(hFile, pBytes->data(), static_cast<DWORD>(pBytes->size()), &cbRead, nullptr);
-  CloseHandle(hFile);
-  return bRead && cbRead == pBytes->size() ? S_OK : HRESULT_FROM_WIN32(ERROR_READ_FAULT);
-}
-
 HRESULT WriteFileBytes(const std::wstring& wsPath, const std::vector<BYTE>& bytes) {
   HANDLE hFile = CreateFileW(wsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());

@@ -96,6 +96,7 @@ class CScenario {
   size_t m_cShownLog = 0;
   size_t m_cShownRecord = 0;
   std::unique_ptr<CDialogAnswerer> m_pAnswerer;
+  bool m_bBoxesAllowed = false;  // the current step may show message boxes nobody armed for
   CStepWatchdog m_watchdog;
 };
 

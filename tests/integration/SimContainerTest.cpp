@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/FileBytes.h"
+#include "SimCompoundFile.h"
 #include "SimContainer.h"
 #include "com/ComPtr.h"
 
@@ -57,6 +59,12 @@ class SimContainer : public ::testing::Test {
     bytes.resize(cbRead);
     return bytes;
   }
+  void WriteFileBytes(const std::vector<BYTE>& bytes) {
+    HANDLE hFile = CreateFileW(m_wsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD cbWritten = 0;
+    WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten, nullptr);
+    CloseHandle(hFile);
+  }
   HRESULT Read(SEncryptedContainer* pContainer, std::wstring* pwsWhy) {
     return Sim::ReadEncryptedContainer(m_wsPath, pContainer, pwsWhy);
   }
@@ -82,10 +90,7 @@ TEST_F(SimContainer, WhatIsWrittenReadsBackWithTheExtensibleHeaderFirst) {
 }
 
 TEST_F(SimContainer, APlainFileIsNoContainerAndDamagedOnesAreRefusedWithAReason) {
-  HANDLE hFile = CreateFileW(m_wsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD cbWritten = 0;
-  WriteFile(hFile, "plain text", 10, &cbWritten, nullptr);
-  CloseHandle(hFile);
+  WriteFileBytes({'p', 'l', 'a', 'i', 'n'});
   SEncryptedContainer read;
   std::wstring wsWhy;
   EXPECT_EQ(S_FALSE, Read(&read, &wsWhy));
@@ -117,6 +122,37 @@ TEST_F(SimContainer, APlainFileIsNoContainerAndDamagedOnesAreRefusedWithAReason)
     EXPECT_TRUE(FAILED(Read(&read, &wsWhy))) << damaged.size();
     EXPECT_FALSE(wsWhy.empty());
   }
+}
+
+// A compound file cut short, or one whose sectors chain in a loop, is refused at once: the
+// platform's reader would follow such a chain for good.
+TEST_F(SimContainer, ACompoundFileCutShortOrChainedInALoopIsRefusedAtOnce) {
+  // A package beyond the mini stream, so that its chain is one of whole sectors.
+  m_container.encryptedPackage.assign(6000, 0x5A);
+  m_container.cbPackage = 6000;
+  ASSERT_EQ(S_OK, Sim::WriteEncryptedContainer(m_wsPath, m_container));
+  const std::vector<BYTE> file = ReadFileBytes(m_wsPath);
+  std::wstring wsWhy;
+  ASSERT_EQ(S_OK, Sim::CheckCompoundFile(file, &wsWhy)) << wsWhy;
+  for (size_t cb = 8; cb < file.size(); cb += 500)
+    EXPECT_EQ(STG_E_DOCFILECORRUPT, Sim::CheckCompoundFile({file.begin(), file.begin() + cb}, &wsWhy)) << cb;
+
+  DWORD dwFatSector = 0;
+  CopyMemory(&dwFatSector, file.data() + 76, sizeof dwFatSector);
+  std::vector<BYTE> loop = file;
+  DWORD* pFat = reinterpret_cast<DWORD*>(loop.data() + (dwFatSector + 1) * 512);
+  DWORD dwLinked = 0;
+  while (dwLinked < 128 && pFat[dwLinked] != dwLinked + 1) ++dwLinked;
+  ASSERT_LT(dwLinked, 128u) << "no sector links to the next";
+  pFat[dwLinked] = dwLinked;
+  EXPECT_EQ(STG_E_DOCFILECORRUPT, Sim::CheckCompoundFile(loop, &wsWhy));
+
+  // Through the reader, as an application opens it.
+  WriteFileBytes({file.begin(), file.begin() + 3000});
+  SEncryptedContainer read;
+  wsWhy.clear();
+  EXPECT_EQ(STG_E_DOCFILECORRUPT, Read(&read, &wsWhy));
+  EXPECT_EQ(0u, wsWhy.find(L"the compound file is damaged: ")) << wsWhy;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Usage: two-users.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
 # Document encryption between users on machines of their own: the owner (this prefix), a contact
-# and a stranger (prefixes made afresh). The files, the contact's certificate and key stay in
-# BUILD_DIR/documents for the checks outside Windows (tests/interop/test_encrypted_document.py).
+# and a stranger (prefixes made afresh); the contact's applications refuse damaged copies
+# (damage.py). The files, the contact's certificate and key stay in BUILD_DIR/documents for the
+# checks outside Windows (tests/interop/test_encrypted_document.py).
 # The script calls itself in the other prefixes: two-users.sh BUILD_DIR --machine|--export|--play ...
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -15,7 +16,7 @@ winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DOCS
 DOCS=$(winpath "$out")
 vmpki() { wine "$build/tools/vmpki.exe" "$@"; }
-play() { wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$here/$1"; }
+play() { wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$1"; }
 # The user of this prefix: a new own certificate, no other certificate and no contact.
 new_user() {
   for store in MY VelmoraBuddies; do
@@ -49,13 +50,17 @@ echo "== The owner encrypts for the contact"
 new_user owner@tessaly.test "Olga Owner"
 vmpki add-contact "$(winpath "$out/contact.cer")"
 vmpki export owner@tessaly.test "$(winpath "$out/owner.cer")"
-play owner-encrypts.scn
-play owner-other-apps.scn
+play "$here/owner-encrypts.scn"
+play "$here/owner-other-apps.scn"
 
 echo "== The contact opens the document"
-in_prefix contact --play contact-opens.scn
+in_prefix contact --play "$here/contact-opens.scn"
+
+echo "== The contact's Word, Excel and PowerPoint refuse damaged copies at once"
+/usr/bin/python3 "$here/damage.py" "$out"
+in_prefix contact --play "$out/damaged.scn"
 
 echo "== A stranger tries"
 in_prefix stranger --machine stranger@tessaly.test "Sam Stranger"
-in_prefix stranger --play stranger-refused.scn
+in_prefix stranger --play "$here/stranger-refused.scn"
 rm -rf "$build/prefix-contact" "$build/prefix-stranger"
