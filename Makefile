@@ -1,8 +1,9 @@
-# make test: build everything and run the tests; make demo: the main job; make bench: benchmarks.
+# make test: build everything and run the tests; make demo: the main job; make bench: benchmarks;
+# make demo-stress: make demo three times in a row beside a parallel compile.
 BUILD ?= build
 CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all deps build test demo bench screenshots clean
+.PHONY: all deps build test demo demo-stress bench screenshots clean
 
 all: build
 
@@ -20,6 +21,10 @@ test: build
 demo: build
 	@rm -rf $(BUILD)/prefix-demo
 	@tools/wine-session.sh $(BUILD)/prefix-demo tools/demo.sh $(BUILD)
+
+# Each run from fresh prefixes, with the machine busy; logs in $(BUILD)/demo-stress-N.log.
+demo-stress: build
+	@tools/demo-stress.sh $(BUILD)
 
 bench: build
 	@rm -rf $(BUILD)/prefix-bench
