@@ -44,12 +44,13 @@ bool PumpUntil(HANDLE hHandle, DWORD dwMilliseconds) {
   const ULONGLONG ullEnd = GetTickCount64() + dwMilliseconds;
   for (;;) {
     const ULONGLONG ullNow = GetTickCount64();
-    if (ullNow >= ullEnd) return false;
+    if (ullNow >= ullEnd) return hHandle && WaitForSingleObject(hHandle, 0) == WAIT_OBJECT_0;
     const DWORD dwWait = MsgWaitForMultipleObjects(hHandle ? 1 : 0, hHandle ? &hHandle : nullptr, FALSE,
                                                    static_cast<DWORD>(ullEnd - ullNow), QS_ALLINPUT);
     if (hHandle && dwWait == WAIT_OBJECT_0) return true;
+    // Bounded too: a timer whose procedure runs longer than its period never leaves the queue empty.
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (GetTickCount64() < ullEnd && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
