@@ -261,7 +261,7 @@ HRESULT CSimDocument::EncryptPackage(const std::vector<BYTE>& package, const std
   int cbData = 0;
   hr = m_cpProvider->Save(iClone, cpData, &cbData);
   m_pApp->Log(L"Save provider data " + HresultText(hr) + L" " + std::to_wstring(cbData) + L" bytes");
-  CComPtr<IStream> cpPlain = MemoryStream(package), cpCipher = MemoryStream();
+  CComPtr<IStream> cpPlain = PiecewiseStream(package), cpCipher = MemoryStream();
   if (SUCCEEDED(hr)) {
     container.providerData = StreamBytes(cpData);
     hr = m_cpProvider->EncryptStream(iClone, CComBSTR(kEncryptedPackage), cpPlain, cpCipher);
@@ -298,7 +298,7 @@ HRESULT CSimDocument::DecryptPackage(const SEncryptedContainer& container, std::
   unsigned int uPermissions = 0;
   int iSession = -1;
   if (SUCCEEDED(hr)) {
-    CComPtr<IStream> cpData = MemoryStream(container.providerData);
+    CComPtr<IStream> cpData = PiecewiseStream(container.providerData);
     hr = cpProvider->Authenticate(m_cpWindow, cpData, &uPermissions, &iSession);
     m_pApp->Log(L"Authenticate " + HresultText(hr) + L" handle " + std::to_wstring(iSession) + L" permissions " +
                 std::to_wstring(uPermissions));
@@ -308,7 +308,7 @@ HRESULT CSimDocument::DecryptPackage(const SEncryptedContainer& container, std::
   m_iSession = iSession;
   m_wsProvider = container.wsProviderId;
   m_wsProviderUrl = container.wsProviderUrl;
-  CComPtr<IStream> cpCipher = MemoryStream(container.encryptedPackage), cpPlain = MemoryStream();
+  CComPtr<IStream> cpCipher = PiecewiseStream(container.encryptedPackage), cpPlain = MemoryStream();
   hr = cpProvider->DecryptStream(iSession, CComBSTR(kEncryptedPackage), cpCipher, cpPlain);
   m_pApp->Log(L"DecryptStream " + HresultText(hr));
   if (FAILED(hr)) return hr;

@@ -62,6 +62,10 @@ int CEncryptionProvider::AddSession(const CEncryptionSessionData& record) {
   const CSessionLock lock(m_csSessions);
   int iHandle = 0;
   while (std::find(m_aHandles.begin(), m_aHandles.end(), iHandle) != m_aHandles.end()) ++iHandle;
+  // Both tables make room first: the record's copy may throw and leaves them as they were, and
+  // the handle then goes in without allocating, so the two never fall out of step.
+  m_aRecords.reserve(m_aRecords.size() + 1);
+  m_aHandles.reserve(m_aHandles.size() + 1);
   m_aRecords.push_back(record);
   m_aHandles.push_back(iHandle);
   return iHandle;

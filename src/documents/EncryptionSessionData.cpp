@@ -30,12 +30,18 @@ HRESULT WriteField(IStream* pStream, const BYTE* pb, DWORD cb, ULONG* pcbTotal) 
   return hr;
 }
 
-// A stream that ends before the bytes asked for is damaged provider data, not a shorter field.
+// A stream may answer a read with fewer bytes than asked before its end: read on until all came.
+// A stream that ends before is damaged provider data, not a shorter field.
 HRESULT ReadExact(IStream* pStream, void* pv, ULONG cb) {
-  ULONG cbRead = 0;
-  const HRESULT hr = pStream->Read(pv, cb, &cbRead);
-  if (FAILED(hr)) return hr;
-  return cbRead == cb ? S_OK : E_FAIL;
+  BYTE* pb = static_cast<BYTE*>(pv);
+  for (ULONG cbDone = 0; cbDone < cb;) {
+    ULONG cbRead = 0;
+    const HRESULT hr = pStream->Read(pb + cbDone, cb - cbDone, &cbRead);
+    if (FAILED(hr)) return hr;
+    if (cbRead == 0) return E_FAIL;
+    cbDone += cbRead;
+  }
+  return S_OK;
 }
 
 HRESULT ReadField(IStream* pStream, std::vector<BYTE>* pField) {
@@ -223,6 +229,8 @@ HRESULT CEncryptionSessionData::WriteSessionData(IStream* pStream, ULONG* pcbWri
     if (!CryptEncrypt(hKey, 0, TRUE, 0, wrapped.data(), &cbData, cbWrapped)) {
       hr = LastErrorResult();
       scope.Error("CryptEncrypt()", hr);
+      // The buffer may still hold the key material in the clear.
+      SecureZeroMemory(wrapped.data(), wrapped.size());
       break;
     }
     hr = WriteField(pStream, wrapped.data(), cbData, pcbWritten);
@@ -265,10 +273,16 @@ HRESULT CEncryptionSessionData::ReadSessionData(HWND hParentWindow, IStream* pSt
       continue;
     }
     if (!bCertificateFound && UnwrapKey(scope, cert, hParentWindow, &wrapped)) {
-      if (!wrapped.empty()) {
-        m_pbKey = new BYTE[wrapped.size()];
+      m_pbKey = wrapped.empty() ? nullptr : new (std::nothrow) BYTE[wrapped.size()];
+      if (m_pbKey) {
         memcpy(m_pbKey, wrapped.data(), wrapped.size());
         m_cbKey = static_cast<DWORD>(wrapped.size());
+      }
+      // The buffer is used again for the next field: the key material stays only in m_pbKey.
+      SecureZeroMemory(wrapped.data(), wrapped.size());
+      if (!wrapped.empty() && !m_pbKey) {
+        hr = E_OUTOFMEMORY;
+        break;
       }
       bCertificateFound = true;
       scope.Message("Owner = %ls <%ls>", CertName(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE).c_str(),

@@ -152,7 +152,8 @@ void ShowManagementProperties(const char* szCommandLine) {
       trace.Error("VmGetPropertyPage()", hr);
       break;
     }
-    if (hPage) sheet.AddPage(hPage);
+    // A library that offers more pages than a sheet holds is not asked on for good.
+    if (hPage && !sheet.AddPage(hPage)) break;
   }
   if (FAILED(hr)) {
     VmMessageBox(nullptr, SystemErrorText(static_cast<DWORD>(hr)), IDS_CAPTION, MB_OK | MB_ICONERROR);

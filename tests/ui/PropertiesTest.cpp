@@ -136,6 +136,23 @@ TEST_F(PropertiesTest, ALibraryWithoutPagesIsReportedAndAMissingOneShowsNothing)
   pfnShow(nullptr, nullptr, szNoLibrary, SW_SHOWNORMAL);
 }
 
+TEST_F(PropertiesTest, ALibraryOfferingPagesWithoutEndFillsOneSheetAndIsAskedNoFurther) {
+  // The library beside this program; loaded here too, to read how often it was asked.
+  char szPath[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+  strcpy(strrchr(szPath, '\\') + 1, "EndlessPages.dll");
+  HMODULE hPages = LoadLibraryA(szPath);
+  ASSERT_NE(nullptr, hPages) << szPath;
+  const auto pfnPagesAsked = GetExport<LONG(WINAPI*)()>(hPages, "PagesAsked");
+  ASSERT_NE(nullptr, pfnPagesAsked);
+  int cTabs = 0;
+  ShowProperties((std::string("0,") + szPath).c_str(),
+                 [&](HWND hSheet) { cTabs = TabCtrl_GetItemCount(PropSheet_GetTabControl(hSheet)); });
+  EXPECT_EQ(MAXPROPPAGES, cTabs);
+  EXPECT_EQ(MAXPROPPAGES + 1, pfnPagesAsked());
+  FreeLibrary(hPages);
+}
+
 TEST_F(PropertiesTest, SignatureDetailsShowTheSignerInTheViewer) {
   const CCertLibrary certLib;
   CSignatureDetailsDialog dialog(certLib, true, m_contacts.Get()[0], L"", L"");

@@ -43,17 +43,22 @@ class EncryptionProvider : public ::testing::Test {
   static void SetUpTestSuite() {
     wchar_t wszPath[MAX_PATH] = {};
     DWORD cchPath = MAX_PATH;
-    if (ReadInstallPath(wszPath, &cchPath, KEY_WOW64_64KEY) != ERROR_SUCCESS) return;
+    s_bSuite = ReadInstallPath(wszPath, &cchPath, KEY_WOW64_64KEY) == ERROR_SUCCESS;
+    if (!s_bSuite) return;
     s_pOwner = MakeCertificate(L"Provider Owner " + NewGuidText());
     s_pStranger = MakeCertificate(L"Provider Stranger " + NewGuidText());
-    AddToUserStore(L"MY", s_pOwner);
+    s_bStored = AddToUserStore(L"MY", s_pOwner);
   }
   static void TearDownTestSuite() {
     CertFreeCertificateContext(s_pOwner);
     CertFreeCertificateContext(s_pStranger);
   }
   void SetUp() override {
-    if (!s_pOwner) GTEST_SKIP() << "the suite is not installed in this prefix";
+    if (!s_bSuite) GTEST_SKIP() << "the suite is not installed in this prefix";
+    // Certificates the tests make for themselves: when that fails, the tests fail.
+    ASSERT_NE(nullptr, s_pOwner) << "a test certificate could not be made";
+    ASSERT_NE(nullptr, s_pStranger) << "a test certificate could not be made";
+    ASSERT_TRUE(s_bStored) << "the test certificate could not be stored";
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     m_chooser.m_recipients = {s_pOwner};
     SetRecipientChooser(&m_chooser);
@@ -88,8 +93,9 @@ class EncryptionProvider : public ::testing::Test {
     EXPECT_EQ(bytes.size(), static_cast<size_t>(cbWritten));
     return bytes;
   }
+  // The provider data comes as Office hands it over: in pieces of varying size.
   HRESULT Authenticate(const std::vector<BYTE>& data, int* piHandle) {
-    CComPtr<IStream> cpData = MemoryStream(data);
+    CComPtr<IStream> cpData = PiecewiseStream(data);
     unsigned int uPermissions = 0;
     const HRESULT hr = m_cpProvider->Authenticate(nullptr, cpData, &uPermissions, piHandle);
     if (SUCCEEDED(hr)) {
@@ -98,6 +104,8 @@ class EncryptionProvider : public ::testing::Test {
     return hr;
   }
 
+  static inline bool s_bSuite = false;
+  static inline bool s_bStored = false;
   static inline PCCERT_CONTEXT s_pOwner = nullptr;
   static inline PCCERT_CONTEXT s_pStranger = nullptr;
   CFixedChooser m_chooser;

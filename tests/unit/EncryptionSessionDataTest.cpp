@@ -37,20 +37,24 @@ class EncryptionSessionData : public ::testing::Test {
  protected:
   // Two own certificates, a contact whose private key happens to be at hand, and a stranger.
   static void SetUpTestSuite() {
-    if (!SuiteInstalled()) return;
+    s_bSuite = SuiteInstalled();
+    if (!s_bSuite) return;
     s_pOwner = MakeCertificate(L"Session Owner " + NewGuidText());
     s_pSecondOwn = MakeCertificate(L"Session Owner Two " + NewGuidText());
     s_pContact = MakeCertificate(L"Session Contact " + NewGuidText());
     s_pStranger = MakeCertificate(L"Session Stranger " + NewGuidText());
-    AddToUserStore(L"MY", s_pOwner);
-    AddToUserStore(L"MY", s_pSecondOwn);
-    AddToUserStore(L"VelmoraBuddies", s_pContact);
+    s_bStored = AddToUserStore(L"MY", s_pOwner) && AddToUserStore(L"MY", s_pSecondOwn) &&
+                AddToUserStore(L"VelmoraBuddies", s_pContact);
   }
   static void TearDownTestSuite() {
     for (PCCERT_CONTEXT pCert : {s_pOwner, s_pSecondOwn, s_pContact, s_pStranger}) CertFreeCertificateContext(pCert);
   }
   void SetUp() override {
-    if (!s_pOwner) GTEST_SKIP() << "the suite is not installed in this prefix";
+    if (!s_bSuite) GTEST_SKIP() << "the suite is not installed in this prefix";
+    // Certificates the tests make for themselves: when that fails, the tests fail.
+    for (PCCERT_CONTEXT pCert : {s_pOwner, s_pSecondOwn, s_pContact, s_pStranger})
+      ASSERT_NE(nullptr, pCert) << "a test certificate could not be made";
+    ASSERT_TRUE(s_bStored) << "the test certificates could not be stored";
   }
 
   static std::vector<BYTE> Written(const CEncryptionSessionData& record) {
@@ -67,8 +71,9 @@ class EncryptionSessionData : public ::testing::Test {
     EXPECT_EQ(S_OK, record.GenerateSessionKey());
     return record;
   }
+  // Read as Office hands the data over: in pieces of varying size.
   static HRESULT Read(const std::vector<BYTE>& bytes, CEncryptionSessionData* pRecord) {
-    CComPtr<IStream> cpStream = MemoryStream(bytes);
+    CComPtr<IStream> cpStream = PiecewiseStream(bytes);
     return pRecord->ReadSessionData(nullptr, cpStream);
   }
   static void ExpectRecipients(const CEncryptionSessionData& record, std::initializer_list<PCCERT_CONTEXT> expected) {
@@ -82,6 +87,8 @@ class EncryptionSessionData : public ::testing::Test {
     EXPECT_TRUE(record.KeyMaterial().empty());
   }
 
+  static inline bool s_bSuite = false;
+  static inline bool s_bStored = false;
   static inline PCCERT_CONTEXT s_pOwner = nullptr;
   static inline PCCERT_CONTEXT s_pSecondOwn = nullptr;
   static inline PCCERT_CONTEXT s_pContact = nullptr;
