@@ -4,7 +4,7 @@ set -eu
 packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  wine wine64 libwine-dev googletest xvfb openssl python3 python3-cryptography python3-olefile
+  wine wine64 libwine-dev googletest xvfb openssl python3 python3-cryptography python3-olefile xmlsec1
 )
 missing=()
 for p in "${packages[@]}"; do
