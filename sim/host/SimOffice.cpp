@@ -114,6 +114,19 @@ CSimDocument::CSimDocument(COfficeApp* pApp, std::wstring wsName, std::wstring w
       m_lFormat(kDefaultFormats[static_cast<int>(pApp->App())]) {
   m_cpWindow.Attach(static_cast<CDispatch*>(new CDocWindow(pApp->App(), this, m_wsName + L" - " + pApp->Name())));
   m_cpContent.Attach(new CDispatch());
+  SSignatureHost host;
+  host.findProvider = [pApp](const std::wstring& wsClassId, Office::SignatureProvider** pp) {
+    return pApp->FindSignatureProvider(wsClassId, pp);
+  };
+  host.window = [this]() -> IUnknown* { return m_cpWindow; };
+  host.package = [this](std::vector<BYTE>* pPackage) {
+    std::wstring wsWhy;
+    return MakePackage(m_pApp->App(), m_wsText, pPackage, &wsWhy);
+  };
+  host.log = [pApp](const std::wstring& ws) { pApp->Log(ws); };
+  host.wsAppVersion = pApp->Version().substr(0, pApp->Version().find(L'.', pApp->Version().find(L'.') + 1));
+  host.bLinesSupported = pApp->App() != EDocApp::PowerPoint;
+  m_cpSignatures.Attach(new CSignatureSet(std::move(host)));
   m_cpContent->AddMember(L"Text", DISPID_VALUE, [this](SCall& call) {
     if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgString(call, call.args.size() - 1, &m_wsText);
     return SetBstr(call.pResult, m_wsText);
@@ -163,6 +176,8 @@ void CSimDocument::AddMembers() {
       [this](SCall& call) { return SetLong(call.pResult, m_lKeyLength); });
   add(L"PasswordEncryptionFileProperties", 0x172, 0x80F,
       [this](SCall& call) { return SetBool(call.pResult, m_bFileProperties); });
+  add(L"Signatures", 0x153, 0x9D4,
+      [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpSignatures)); });
   add(L"EncryptionProvider", 0x22F, 0x9EC, [this](SCall& call) {
     if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, m_wsProvider);
     std::wstring wsProvider;
@@ -239,7 +254,7 @@ HRESULT CSimDocument::SaveAs(const std::wstring& wsPath) {
   if (wsPath.empty()) return E_INVALIDARG;
   std::vector<BYTE> package;
   std::wstring wsWhy;
-  HRESULT hr = MakePackage(m_pApp->App(), m_wsText, &package, &wsWhy);
+  HRESULT hr = MakePackage(m_pApp->App(), m_wsText, &package, &wsWhy, m_cpSignatures->SignedXml());
   if (SUCCEEDED(hr)) hr = m_cpProvider ? EncryptPackage(package, wsPath) : WriteFileBytes(wsPath, package);
   m_pApp->Log(L"Save " + wsPath + (wsWhy.empty() ? L"" : L": " + wsWhy) + L" " + HresultText(hr));
   if (SUCCEEDED(hr)) m_wsPath = wsPath;
@@ -284,6 +299,7 @@ HRESULT CSimDocument::Load(const std::wstring& wsPath) {
   else if (SUCCEEDED(hr))
     hr = DecryptPackage(container, &package, &wsWhy);
   if (SUCCEEDED(hr)) hr = ReadPackage(m_pApp->App(), package, &m_wsText, &wsWhy);
+  if (SUCCEEDED(hr)) hr = m_cpSignatures->Load(package, &wsWhy);
   if (!wsWhy.empty()) m_pApp->Log(L"Open " + wsPath + L": " + wsWhy + L" " + HresultText(hr));
   if (SUCCEEDED(hr)) m_wsPath = wsPath;
   return hr;
@@ -419,6 +435,14 @@ HRESULT COfficeApp::FindProvider(const std::wstring& wsClassId, Office::Encrypti
   for (const SAddIn& addIn : m_addIns) {
     if (addIn.cpObject && !lstrcmpiW(addIn.cpComAddIn->m_wsGuid.c_str(), wsClassId.c_str()))
       return addIn.cpObject->QueryInterface(Office::IID_EncryptionProvider, reinterpret_cast<void**>(ppProvider));
+  }
+  return REGDB_E_CLASSNOTREG;
+}
+
+HRESULT COfficeApp::FindSignatureProvider(const std::wstring& wsClassId, Office::SignatureProvider** ppProvider) const {
+  for (const SAddIn& addIn : m_addIns) {
+    if (addIn.cpObject && !lstrcmpiW(addIn.cpComAddIn->m_wsGuid.c_str(), wsClassId.c_str()))
+      return addIn.cpObject->QueryInterface(Office::IID_SignatureProvider, reinterpret_cast<void**>(ppProvider));
   }
   return REGDB_E_CLASSNOTREG;
 }

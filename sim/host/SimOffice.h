@@ -11,6 +11,7 @@
 #include "SimDispatch.h"
 #include "SimOutlook.h"
 #include "SimPackage.h"
+#include "SimSignatures.h"
 #include "hosts/EncryptionProvider.h"
 
 namespace Sim {
@@ -37,6 +38,7 @@ class CSimDocument final : public CDispatch {
   IDispatch* Window() const { return m_cpWindow; }
   int Session() const { return m_iSession; }
   const std::wstring& Provider() const { return m_wsProvider; }
+  CSignatureSet* Signatures() const { return m_cpSignatures; }
 
   // SetPasswordEncryptionOptions: a provider that names a connected custom provider opens a
   // session (NewSession) unless the document has one of that provider already.
@@ -75,6 +77,7 @@ class CSimDocument final : public CDispatch {
   int m_iSession = -1;
   CComPtr<IDispatch> m_cpWindow;
   CComPtr<CDispatch> m_cpContent;
+  CComPtr<CSignatureSet> m_cpSignatures;
 };
 
 class COfficeApp final : public CDispatch {
@@ -94,6 +97,9 @@ class COfficeApp final : public CDispatch {
   CSimDocument* ActiveDocument() const;
   // The custom encryption provider of that class id among the connected add-ins.
   HRESULT FindProvider(const std::wstring& wsClassId, Office::EncryptionProvider** ppProvider) const;
+  // The custom signature provider of that class id among the connected add-ins.
+  HRESULT FindSignatureProvider(const std::wstring& wsClassId, Office::SignatureProvider** ppProvider) const;
+  const std::wstring& Version() const { return m_options.wsVersion; }
 
   // "Word", "Excel" or "PowerPoint": the name of the Addins key and of the application.
   const wchar_t* Name() const;

@@ -18,6 +18,11 @@ constexpr char kDrawingNs[] =
 
 const HRESULT kCorrupt = HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
 
+constexpr char kSignatureRelationships[] = "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/";
+constexpr char kOriginPart[] = "_xmlsignatures/origin.sigs";
+constexpr char kOriginType[] = "application/vnd.openxmlformats-package.digital-signature-origin";
+constexpr char kSignatureType[] = "application/vnd.openxmlformats-package.digital-signature-xmlsignature+xml";
+
 // Where an application keeps its text. Word keeps it in the main part; Excel and PowerPoint in a
 // sheet or slide that the main part relates to. A '#' in a paragraph stands for its number.
 struct SLayout {
@@ -106,10 +111,20 @@ std::string ReplaceNumber(std::string s, size_t n) {
   return s;
 }
 
+// A relationships part; a type holding "://" is taken whole, others follow kRelationshipTypes.
+std::string Relationships(const std::vector<std::pair<std::string, std::string>>& typesAndTargets) {
+  std::string sXml = kXmlDeclaration + std::string("<Relationships xmlns=\"") + kRelationshipsNs + "\">";
+  for (size_t i = 0; i < typesAndTargets.size(); ++i) {
+    const auto& [sType, sTarget] = typesAndTargets[i];
+    sXml += "<Relationship Id=\"rId" + std::to_string(i + 1) + "\" Type=\"" +
+            (sType.find("://") == std::string::npos ? kRelationshipTypes + sType : sType) + "\" Target=\"" +
+            sTarget + "\"/>";
+  }
+  return sXml + "</Relationships>";
+}
+
 std::string Relationships(const std::string& sType, const std::string& sTarget) {
-  return kXmlDeclaration + std::string("<Relationships xmlns=\"") + kRelationshipsNs +
-         "\"><Relationship Id=\"rId1\" Type=\"" + kRelationshipTypes + sType + "\" Target=\"" + sTarget +
-         "\"/></Relationships>";
+  return Relationships({{sType, sTarget}});
 }
 
 std::string Folder(const std::string& sPart) { return sPart.substr(0, sPart.rfind('/') + 1); }
@@ -259,14 +274,18 @@ std::string NormalizedLineBreaks(std::string s) {
 class CParts {
  public:
   explicit CParts(std::vector<SZipEntry> entries) : m_entries(std::move(entries)) {}
-  HRESULT Xml(const std::string& sPart, std::vector<SXmlToken>* pTokens, std::wstring* pwsWhy) const {
+  const SZipEntry* Find(const std::string& sPart) const {
     for (const SZipEntry& entry : m_entries) {
-      if (lstrcmpiA(entry.sName.c_str(), sPart.c_str())) continue;
-      const std::string sXml = NormalizedLineBreaks(std::string(entry.data.begin(), entry.data.end()));
-      if (IsUtf8(sXml) && Tokenize(sXml, pTokens)) return S_OK;
-      return Fail(kCorrupt, pwsWhy, L"the part /" + Wide(sPart) + L" is not well-formed UTF-8 XML");
+      if (!lstrcmpiA(entry.sName.c_str(), sPart.c_str())) return &entry;
     }
-    return Fail(kCorrupt, pwsWhy, L"the package has no part /" + Wide(sPart));
+    return nullptr;
+  }
+  HRESULT Xml(const std::string& sPart, std::vector<SXmlToken>* pTokens, std::wstring* pwsWhy) const {
+    const SZipEntry* pEntry = Find(sPart);
+    if (!pEntry) return Fail(kCorrupt, pwsWhy, L"the package has no part /" + Wide(sPart));
+    const std::string sXml = NormalizedLineBreaks(std::string(pEntry->data.begin(), pEntry->data.end()));
+    if (IsUtf8(sXml) && Tokenize(sXml, pTokens)) return S_OK;
+    return Fail(kCorrupt, pwsWhy, L"the part /" + Wide(sPart) + L" is not well-formed UTF-8 XML");
   }
 
  private:
@@ -275,14 +294,14 @@ class CParts {
 
 // The target of the relationship of that type in a relationships part, as a part name.
 HRESULT Target(const CParts& parts, const std::string& sSource, const std::string& sType, std::string* psPart,
-               std::wstring* pwsWhy) {
+               std::wstring* pwsWhy, const std::string& sFullType = "") {
   std::vector<SXmlToken> tokens;
   const std::string sRelationships = sSource.empty() ? "_rels/.rels" : RelationshipsPart(sSource);
   HRESULT hr = parts.Xml(sRelationships, &tokens, pwsWhy);
   if (FAILED(hr)) return hr;
   for (SXmlToken& token : tokens) {
     if (token.kind != SXmlToken::kStart || token.sName != "Relationship" ||
-        token.attributes["Type"] != kRelationshipTypes + sType)
+        token.attributes["Type"] != (sFullType.empty() ? kRelationshipTypes + sType : sFullType))
       continue;
     const std::string& sTarget = token.attributes["Target"];
     *psPart = !sTarget.empty() && sTarget[0] == '/' ? sTarget.substr(1) : Folder(sSource) + sTarget;
@@ -324,7 +343,8 @@ std::string ParagraphText(const std::vector<SXmlToken>& tokens, const std::strin
 
 }  // namespace
 
-HRESULT MakePackage(EDocApp app, const std::wstring& wsText, std::vector<BYTE>* pPackage, std::wstring* pwsWhy) {
+HRESULT MakePackage(EDocApp app, const std::wstring& wsText, std::vector<BYTE>* pPackage, std::wstring* pwsWhy,
+                    const std::vector<std::string>& signatures) {
   const SLayout& layout = kLayouts[static_cast<int>(app)];
   std::string sText = kXmlDeclaration + layout.sTextBegin;
   size_t nLine = 1;
@@ -356,18 +376,69 @@ HRESULT MakePackage(EDocApp app, const std::wstring& wsText, std::vector<BYTE>* 
                        "<Override PartName=\"/" +
                        layout.sMainPart + "\" ContentType=\"" + layout.sMainType + "\"/>";
   if (bOwnTextPart) sTypes += "<Override PartName=\"/" + sTextPart + "\" ContentType=\"" + layout.sTextType + "\"/>";
+  std::vector<std::pair<std::string, std::string>> packageRelationships = {{"officeDocument", layout.sMainPart}};
+  std::vector<std::pair<std::string, std::string>> originRelationships;
+  std::vector<SZipEntry> signatureEntries;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    const std::string sName = "sig" + std::to_string(i + 1) + ".xml";
+    sTypes += "<Override PartName=\"/_xmlsignatures/" + sName + "\" ContentType=\"" + kSignatureType + "\"/>";
+    originRelationships.push_back({kSignatureRelationships + std::string("signature"), sName});
+    signatureEntries.push_back({"_xmlsignatures/" + sName, Bytes(signatures[i])});
+  }
+  if (!signatures.empty()) {
+    sTypes += "<Override PartName=\"/" + std::string(kOriginPart) + "\" ContentType=\"" + kOriginType + "\"/>";
+    packageRelationships.push_back({kSignatureRelationships + std::string("origin"), kOriginPart});
+  }
   sTypes += "</Types>";
 
   std::vector<SZipEntry> entries = {
       {"[Content_Types].xml", Bytes(sTypes)},
-      {"_rels/.rels", Bytes(Relationships("officeDocument", layout.sMainPart))},
+      {"_rels/.rels", Bytes(Relationships(packageRelationships))},
   };
   if (bOwnTextPart) {
     entries.push_back({layout.sMainPart, Bytes(kXmlDeclaration + layout.sMainXml)});
     entries.push_back({RelationshipsPart(layout.sMainPart), Bytes(Relationships(layout.sTextRel, layout.sTextTarget))});
   }
   entries.push_back({sTextPart, Bytes(sText)});
+  if (!signatures.empty()) {
+    entries.push_back({kOriginPart, {}});
+    entries.push_back({RelationshipsPart(kOriginPart), Bytes(Relationships(originRelationships))});
+    entries.insert(entries.end(), signatureEntries.begin(), signatureEntries.end());
+  }
   *pPackage = WriteZip(entries);
+  return S_OK;
+}
+
+HRESULT ReadSignatureParts(const std::vector<BYTE>& package, std::vector<SSignedPart>* pParts,
+                           std::vector<std::string>* pSignatures, std::wstring* pwsWhy) {
+  std::vector<SZipEntry> entries;
+  HRESULT hr = ReadZip(package, &entries, pwsWhy);
+  if (FAILED(hr)) return hr;
+  const CParts parts(entries);
+  std::vector<SXmlToken> types, relationships;
+  hr = parts.Xml("[Content_Types].xml", &types, pwsWhy);
+  if (FAILED(hr)) return hr;
+  std::string sOrigin;
+  if (SUCCEEDED(Target(parts, "", "", &sOrigin, pwsWhy, kSignatureRelationships + std::string("origin")))) {
+    hr = parts.Xml(RelationshipsPart(sOrigin), &relationships, pwsWhy);
+    if (FAILED(hr)) return hr;
+  }
+  pwsWhy->clear();
+  for (SXmlToken& token : relationships) {
+    if (token.kind != SXmlToken::kStart || token.sName != "Relationship" ||
+        token.attributes["Type"] != kSignatureRelationships + std::string("signature"))
+      continue;
+    const std::string sPart = Folder(sOrigin) + token.attributes["Target"];
+    const SZipEntry* pEntry = parts.Find(sPart);
+    if (!pEntry || ContentType(types, sPart) != kSignatureType)
+      return Fail(kCorrupt, pwsWhy, L"the signature part /" + Wide(sPart) + L" is missing or of another type");
+    pSignatures->emplace_back(pEntry->data.begin(), pEntry->data.end());
+  }
+  for (const SZipEntry& entry : entries) {
+    if (entry.sName == "[Content_Types].xml" || entry.sName == "_rels/.rels" || !entry.sName.compare(0, 15, "_xmlsignatures/"))
+      continue;
+    pParts->push_back({entry.sName, ContentType(types, entry.sName), entry.data});
+  }
   return S_OK;
 }
 

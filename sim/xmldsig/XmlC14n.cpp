@@ -300,6 +300,14 @@ std::string SXmlNode::NamespaceOf(const std::string& sPrefix) const {
 
 std::unique_ptr<SXmlNode> ParseXml(const std::string& sXml) { return CReader(sXml).Document(); }
 
+std::string TextOf(const SXmlNode* pElement) {
+  std::string s;
+  for (size_t i = 0; pElement && i < pElement->children.size(); ++i) {
+    if (pElement->children[i]->kind == SXmlNode::kText) s += pElement->children[i]->sText;
+  }
+  return s;
+}
+
 std::string Canonicalize(const SXmlNode& element) {
   std::string sOut;
   Write(element, {}, true, &sOut);

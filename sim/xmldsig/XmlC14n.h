@@ -39,6 +39,9 @@ const SXmlNode* FindElement(const SXmlNode* pRoot, Pred pred) {
   return nullptr;
 }
 
+// The character data directly inside an element; "" for none or a null element.
+std::string TextOf(const SXmlNode* pElement);
+
 // The element's canonical form (its namespace context and xml: attributes taken from its ancestors).
 std::string Canonicalize(const SXmlNode& element);
 

@@ -230,14 +230,6 @@ const XmlDsig::SXmlNode* DsChild(const XmlDsig::SXmlNode* pParent, const char* p
   return nullptr;
 }
 
-std::string TextOf(const XmlDsig::SXmlNode* pElement) {
-  std::string s;
-  for (const auto& child : pElement->children) {
-    if (child->kind == XmlDsig::SXmlNode::kText) s += child->sText;
-  }
-  return s;
-}
-
 std::string AlgorithmOf(const XmlDsig::SXmlNode* pParent, const char* pszChild) {
   const XmlDsig::SXmlNode* pChild = DsChild(pParent, pszChild);
   const std::string* psAlgorithm = pChild ? pChild->Attribute("Algorithm") : nullptr;
@@ -308,11 +300,11 @@ class CDigitalSignature final : public CObject<IXMLDigitalSignatureEx> {
       hr = ReferenceDigest(*document, pReference, &digest);
       if (FAILED(hr)) return hr;
       const XmlDsig::SXmlNode* pValue = DsChild(pReference, "DigestValue");
-      bValid = bValid && pValue && FromBase64(TextOf(pValue), &stored) && stored == digest;
+      bValid = bValid && pValue && FromBase64(XmlDsig::TextOf(pValue), &stored) && stored == digest;
     }
     std::vector<BYTE> signature;
     const XmlDsig::SXmlNode* pValue = DsChild(pSignature, "SignatureValue");
-    if (!pValue || !FromBase64(TextOf(pValue), &signature)) bValid = false;
+    if (!pValue || !FromBase64(XmlDsig::TextOf(pValue), &signature)) bValid = false;
     if (bValid) {
       hr = CheckSignature(cpKey->Certificate(), XmlDsig::Canonicalize(*pSignedInfo), signature);
       if (FAILED(hr)) return hr;
@@ -483,7 +475,7 @@ class CDigitalSignature final : public CObject<IXMLDigitalSignatureEx> {
     const XmlDsig::SXmlNode* pCertificate =
         DsChild(DsChild(DsChild(pSignature, "KeyInfo"), "X509Data"), "X509Certificate");
     std::vector<BYTE> encoded;
-    if (!pCertificate || !FromBase64(TextOf(pCertificate), &encoded)) return NTE_NO_KEY;
+    if (!pCertificate || !FromBase64(XmlDsig::TextOf(pCertificate), &encoded)) return NTE_NO_KEY;
     PCCERT_CONTEXT pCert = CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size()));
     if (!pCert) return LastError();
     *ppKey = new CKey(pCert);

@@ -1,0 +1,259 @@
+// Office's signing in the simulated Word, Excel and PowerPoint with the simulator's own test
+// provider: the order of the provider's calls, the signature in the package, and its verdict
+// when the document is opened again, untouched or changed.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "SimOffice.h"
+#include "SimZip.h"
+#include "com/LateBound.h"
+
+namespace {
+
+using Sim::CSimDocument;
+using Sim::CVariant;
+using Sim::EDocApp;
+
+constexpr wchar_t kProvider[] = L"{5B1E0C6A-2F4D-4E7B-9A3C-7D2E1F0B8C41}";
+constexpr wchar_t kContainer[] = L"SimSignaturesTest";
+
+std::wstring Folder() {
+  wchar_t wszPath[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, wszPath, MAX_PATH);
+  std::wstring ws(wszPath);
+  return ws.substr(0, ws.find_last_of(L'\\')) + L"\\..\\sim\\";
+}
+
+HRESULT CallExport(HMODULE hDll, const char* szName) {
+  using PFN = HRESULT(WINAPI*)();
+  auto pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(hDll, szName)));
+  return pfn ? pfn() : E_FAIL;
+}
+
+class SimSignatures : public ::testing::TestWithParam<EDocApp> {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (const wchar_t* pwszDll : {L"SimXmlDsig.dll", L"SimTestSignatureProvider.dll"}) {
+      HMODULE hDll = LoadLibraryW((Folder() + pwszDll).c_str());
+      ASSERT_NE(nullptr, hDll) << pwszDll;
+      ASSERT_EQ(S_OK, CallExport(hDll, "DllRegisterServer"));
+      m_dlls.push_back(hDll);
+    }
+    ASSERT_NO_FATAL_FAILURE(AddSigningCertificate());
+    Sim::SOfficeOptions options;
+    options.app = GetParam();
+    options.onlyAddIns = {L"OfficeSim.TestSignatureProvider"};
+    m_cpApp.Attach(new Sim::COfficeApp(options));
+    ASSERT_EQ(S_OK, m_cpApp->Start());
+    wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, wszFolder);
+    GetTempFileNameW(wszFolder, L"sig", 0, wszFile);
+    m_wsPath = wszFile;
+  }
+  void TearDown() override {
+    m_cpApp.Release();
+    DeleteFileW(m_wsPath.c_str());
+    if (m_pCert) {
+      HCERTSTORE hStore = CertOpenSystemStoreW(0, L"MY");
+      PCCERT_CONTEXT pStored = CertFindCertificateInStore(hStore, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, m_pCert, nullptr);
+      if (pStored) CertDeleteCertificateFromStore(pStored);
+      CertCloseStore(hStore, 0);
+      CertFreeCertificateContext(m_pCert);
+    }
+    HCRYPTPROV hProv = 0;
+    CryptAcquireContextW(&hProv, kContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    for (HMODULE hDll : m_dlls) CallExport(hDll, "DllUnregisterServer"), FreeLibrary(hDll);
+    CoUninitialize();
+  }
+
+  // The user's signing certificate: self-signed, its key in the platform's provider, in "MY".
+  void AddSigningCertificate() {
+    HCRYPTPROV hProv = 0;
+    CryptAcquireContextW(&hProv, kContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    ASSERT_TRUE(CryptAcquireContextW(&hProv, kContainer, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET));
+    HCRYPTKEY hKey = 0;
+    ASSERT_TRUE(CryptGenKey(hProv, AT_SIGNATURE, 2048 << 16, &hKey));
+    CryptDestroyKey(hKey);
+    BYTE name[128];
+    DWORD cbName = sizeof name;
+    ASSERT_TRUE(CertStrToNameW(X509_ASN_ENCODING, L"CN=Sara Signer", CERT_X500_NAME_STR, nullptr, name, &cbName, nullptr));
+    CERT_NAME_BLOB subject = {cbName, name};
+    CRYPT_KEY_PROV_INFO keyInfo = {const_cast<wchar_t*>(kContainer), const_cast<wchar_t*>(MS_ENHANCED_PROV_W),
+                                   PROV_RSA_FULL, 0, 0, nullptr, AT_SIGNATURE};
+    PCCERT_CONTEXT pCert = CertCreateSelfSignCertificate(hProv, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
+    CryptReleaseContext(hProv, 0);
+    ASSERT_NE(nullptr, pCert);
+    HCERTSTORE hStore = CertOpenSystemStoreW(0, L"MY");
+    ASSERT_TRUE(CertAddCertificateContextToStore(hStore, pCert, CERT_STORE_ADD_REPLACE_EXISTING, &m_pCert));
+    CertCloseStore(hStore, 0);
+    CertFreeCertificateContext(pCert);
+  }
+
+  CComPtr<IDispatch> Signatures(IDispatch* pDocument) {
+    CVariant var;
+    EXPECT_EQ(S_OK, LateBound::GetProperty(pDocument, L"Signatures", &var));
+    return var.vt == VT_DISPATCH ? var.pdispVal : nullptr;
+  }
+  CComPtr<IDispatch> Item(IDispatch* pSignatures, LONG i) {
+    CVariant var, varIndex(i);
+    EXPECT_EQ(S_OK, LateBound::GetProperty(pSignatures, L"Item", &var, {varIndex}));
+    return var.vt == VT_DISPATCH ? var.pdispVal : nullptr;
+  }
+  std::wstring Value(IDispatch* pDisp, const wchar_t* pwszName) {
+    CVariant var;
+    EXPECT_EQ(S_OK, LateBound::GetProperty(pDisp, pwszName, &var));
+    return SUCCEEDED(var.ChangeType(VT_BSTR)) && var.bstrVal ? var.bstrVal : L"";
+  }
+  // The host's log from that line on, without the parts' names of HashStream.
+  std::vector<std::wstring> LogSince(size_t iFirst) {
+    std::vector<std::wstring> log;
+    for (size_t i = iFirst; i < m_cpApp->m_log.size(); ++i) {
+      const std::wstring& ws = m_cpApp->m_log[i];
+      log.push_back(!ws.compare(0, 11, L"HashStream ") ? L"HashStream" : ws);
+    }
+    log.erase(std::unique(log.begin(), log.end()), log.end());
+    return log;
+  }
+  CSimDocument* Reopen(CSimDocument* pDocument) {
+    CVariant varPath(m_wsPath);
+    EXPECT_EQ(S_OK, LateBound::Call(pDocument, L"SaveAs", {varPath}));
+    EXPECT_EQ(S_OK, m_cpApp->CloseDocument(pDocument));
+    CSimDocument* pOpened = nullptr;
+    EXPECT_EQ(S_OK, m_cpApp->OpenDocument(m_wsPath, false, &pOpened));
+    return pOpened;
+  }
+
+  std::vector<HMODULE> m_dlls;
+  PCCERT_CONTEXT m_pCert = nullptr;
+  CComPtr<Sim::COfficeApp> m_cpApp;
+  std::wstring m_wsPath;
+};
+
+const std::vector<std::wstring> kDetails = {L"GetProviderDetail 0 S_OK", L"GetProviderDetail 1 S_OK",
+                                            L"GetProviderDetail 2 S_OK", L"GetProviderDetail 3 S_OK",
+                                            L"GetProviderDetail 4 S_OK"};
+
+TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
+  CSimDocument* pDocument = nullptr;
+  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Signed words\nsecond line", &pDocument));
+  CComPtr<IDispatch> cpSignatures = Signatures(pDocument);
+  ASSERT_TRUE(cpSignatures);
+  const size_t iLog = m_cpApp->m_log.size();
+  CVariant varProvider{std::wstring(kProvider)}, varSignature;
+  ASSERT_EQ(S_OK, LateBound::Call(cpSignatures, L"AddNonVisibleSignature", {varProvider}, &varSignature));
+  std::vector<std::wstring> expected = kDetails;
+  expected.insert(expected.end(),
+                  {L"ShowSigningCeremony S_OK", L"HashStream", L"SignXmlDsig S_OK", L"NotifySignatureAdded S_OK"});
+  EXPECT_EQ(expected, LogSince(iLog));
+  EXPECT_EQ(L"Sara Signer", Value(varSignature.pdispVal, L"Signer"));
+
+  CSimDocument* pOpened = Reopen(pDocument);
+  ASSERT_NE(nullptr, pOpened);
+  EXPECT_EQ(L"Signed words\nsecond line", pOpened->Text());
+  cpSignatures = Signatures(pOpened);
+  EXPECT_EQ(L"1", Value(cpSignatures, L"Count"));
+  CComPtr<IDispatch> cpSignature = Item(cpSignatures, 1);
+  ASSERT_TRUE(cpSignature);
+  EXPECT_EQ(L"True", Value(cpSignature, L"IsValid"));
+  EXPECT_EQ(L"Sara Signer", Value(cpSignature, L"Signer"));
+  EXPECT_NE(m_cpApp->m_log.end(), std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig S_OK contverres 3"));
+
+  // The package holds the signature beside the origin part, and the package relationships name it.
+  std::ifstream file(m_wsPath.c_str(), std::ios::binary);
+  std::vector<Sim::SZipEntry> entries;
+  std::wstring wsWhy;
+  ASSERT_EQ(S_OK, Sim::ReadZip(std::vector<BYTE>(std::istreambuf_iterator<char>(file), {}), &entries, &wsWhy));
+  std::vector<std::string> names;
+  for (const auto& entry : entries) names.push_back(entry.sName);
+  for (const char* psz : {"_xmlsignatures/origin.sigs", "_xmlsignatures/_rels/origin.sigs.rels", "_xmlsignatures/sig1.xml"})
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), psz)) << psz;
+}
+
+TEST_P(SimSignatures, ChangedPartIsFoundOnOpen) {
+  CSimDocument* pDocument = nullptr;
+  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Original words", &pDocument));
+  CVariant varProvider{std::wstring(kProvider)}, varSignature;
+  ASSERT_EQ(S_OK, LateBound::Call(Signatures(pDocument), L"AddNonVisibleSignature", {varProvider}, &varSignature));
+  CVariant varPath(m_wsPath);
+  ASSERT_EQ(S_OK, LateBound::Call(pDocument, L"SaveAs", {varPath}));
+  ASSERT_EQ(S_OK, m_cpApp->CloseDocument(pDocument));
+
+  // Another program changes the text part and leaves the signature as it was.
+  std::ifstream file(m_wsPath.c_str(), std::ios::binary);
+  std::vector<Sim::SZipEntry> entries;
+  std::wstring wsWhy;
+  ASSERT_EQ(S_OK, Sim::ReadZip(std::vector<BYTE>(std::istreambuf_iterator<char>(file), {}), &entries, &wsWhy));
+  file.close();
+  bool bChanged = false;
+  for (auto& entry : entries) {
+    std::string sData(entry.data.begin(), entry.data.end());
+    const size_t i = sData.find("Original");
+    if (i == std::string::npos) continue;
+    sData.replace(i, 8, "Forged  ");
+    entry.data.assign(sData.begin(), sData.end());
+    bChanged = true;
+  }
+  ASSERT_TRUE(bChanged);
+  const std::vector<BYTE> zip = Sim::WriteZip(entries);
+  std::ofstream(m_wsPath.c_str(), std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));
+
+  CSimDocument* pOpened = nullptr;
+  ASSERT_EQ(S_OK, m_cpApp->OpenDocument(m_wsPath, false, &pOpened));
+  EXPECT_EQ(L"Forged   words", pOpened->Text());
+  CComPtr<IDispatch> cpSignature = Item(Signatures(pOpened), 1);
+  ASSERT_TRUE(cpSignature);
+  EXPECT_EQ(L"False", Value(cpSignature, L"IsValid"));
+  EXPECT_NE(m_cpApp->m_log.end(), std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig S_OK contverres 4"));
+}
+
+TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
+  CSimDocument* pDocument = nullptr;
+  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Please sign", &pDocument));
+  CComPtr<IDispatch> cpSignatures = Signatures(pDocument);
+  CVariant varProvider{std::wstring(kProvider)}, varLine;
+  if (GetParam() == EDocApp::PowerPoint) {
+    // PowerPoint has no signature lines.
+    EXPECT_EQ(L"False", Value(cpSignatures, L"CanAddSignatureLine"));
+    EXPECT_EQ(E_NOTIMPL, LateBound::Call(cpSignatures, L"AddSignatureLine", {varProvider}, &varLine));
+    return;
+  }
+  size_t iLog = m_cpApp->m_log.size();
+  ASSERT_EQ(S_OK, LateBound::Call(cpSignatures, L"AddSignatureLine", {varProvider}, &varLine));
+  std::vector<std::wstring> expected = kDetails;
+  expected.insert(expected.end(), {L"ShowSignatureSetup S_OK", L"GenerateSignatureLineImage 1 S_OK"});
+  EXPECT_EQ(expected, LogSince(iLog));
+  CVariant varSetup;
+  ASSERT_EQ(S_OK, LateBound::GetProperty(varLine.pdispVal, L"Setup", &varSetup));
+  EXPECT_EQ(L"Test Signer", Value(varSetup.pdispVal, L"SuggestedSigner"));
+  EXPECT_EQ(L"False", Value(varLine.pdispVal, L"IsSigned"));
+
+  iLog = m_cpApp->m_log.size();
+  ASSERT_EQ(S_OK, LateBound::Call(varLine.pdispVal, L"Sign"));
+  EXPECT_EQ((std::vector<std::wstring>{L"ShowSigningCeremony S_OK", L"GenerateSignatureLineImage 2 S_OK",
+                                       L"GenerateSignatureLineImage 3 S_OK", L"HashStream", L"SignXmlDsig S_OK",
+                                       L"NotifySignatureAdded S_OK"}),
+            LogSince(iLog));
+  // A signed signature is not signed twice.
+  EXPECT_EQ(E_ACCESSDENIED, LateBound::Call(varLine.pdispVal, L"Sign"));
+
+  CComPtr<IDispatch> cpSignature = Item(Signatures(Reopen(pDocument)), 1);
+  ASSERT_TRUE(cpSignature);
+  EXPECT_EQ(L"True", Value(cpSignature, L"IsSignatureLine"));
+  EXPECT_EQ(L"True", Value(cpSignature, L"IsValid"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Apps, SimSignatures, ::testing::Values(EDocApp::Word, EDocApp::Excel, EDocApp::PowerPoint),
+                         [](const auto& info) {
+                           return std::string(info.param == EDocApp::Word    ? "Word"
+                                              : info.param == EDocApp::Excel ? "Excel"
+                                                                             : "PowerPoint");
+                         });
+
+}  // namespace
