@@ -46,3 +46,8 @@ wine regsvr32 /s "$suite_win\\VmUsageTracking.dll" || { echo "regsvr32 VmUsageTr
 version=$(sed -n 's/^#define VMOFCX_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/version.h")
 wine reg add 'HKLM\SOFTWARE\Velmora\Products\Tessaly' /v Version /t REG_SZ /d "$version" /f /reg:64 >/dev/null
 wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }
+# MSXML 5's document and digital-signature classes, which Office brings and Wine lacks: the
+# simulator's stand-in, registered under their class ids.
+mkdir -p "$WINEPREFIX/drive_c/Program Files/OfficeSim"
+cp "$build/sim/SimXmlDsig.dll" "$WINEPREFIX/drive_c/Program Files/OfficeSim/"
+wine regsvr32 /s 'C:\Program Files\OfficeSim\SimXmlDsig.dll' || { echo "regsvr32 SimXmlDsig.dll failed: $?" >&2; exit 1; }

@@ -571,6 +571,17 @@ CSignature* CSignatureSet::Signature(size_t i) const {
   return i < m_items.size() ? static_cast<CSignature*>(m_items[i].Get()) : nullptr;
 }
 
+HRESULT CSignatureSet::SaveLineImage(size_t i, const std::wstring& wsPath) const {
+  CComPtr<IPicture> cpPicture;
+  IPictureDisp* pImage = i < m_items.size() ? Signature(i)->Image() : nullptr;
+  HRESULT hr = pImage ? pImage->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture)) : E_INVALIDARG;
+  CComPtr<IStream> cpFile;
+  LONG cb = 0;
+  if (SUCCEEDED(hr)) hr = SHCreateStreamOnFileEx(wsPath.c_str(), STGM_CREATE | STGM_WRITE, 0, TRUE, nullptr, &cpFile);
+  if (SUCCEEDED(hr)) hr = cpPicture->SaveAsFile(cpFile, TRUE, &cb);
+  return hr;
+}
+
 std::vector<std::string> CSignatureSet::SignedXml() const {
   std::vector<std::string> signatures;
   for (size_t i = 0; i < m_items.size(); ++i) {

@@ -36,6 +36,8 @@ class CSignatureSet final : public CCollection {
   // The signatures of an opened package, each verified by its provider against the package's parts.
   HRESULT Load(const std::vector<BYTE>& package, std::wstring* pwsWhy);
   CSignature* Signature(size_t i) const;
+  // Writes the picture that signature line i (from 0) shows now, as a bitmap file.
+  HRESULT SaveLineImage(size_t i, const std::wstring& wsPath) const;
   const SSignatureHost& Host() const { return m_host; }
 
  private:

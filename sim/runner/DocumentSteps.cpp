@@ -22,6 +22,14 @@ std::wstring ProviderId(const std::wstring& ws) {
   return wsz;
 }
 
+// The document's signature N (from 1), through the object model.
+HRESULT SignatureItem(IDispatch* pDocument, const std::wstring& wsIndex, CVariant* pSignature) {
+  CVariant varSignatures, varIndex(static_cast<LONG>(_wtol(wsIndex.c_str())));
+  HRESULT hr = LateBound::GetProperty(pDocument, L"Signatures", &varSignatures);
+  if (SUCCEEDED(hr)) hr = LateBound::GetProperty(varSignatures.pdispVal, L"Item", pSignature, {varIndex});
+  return SUCCEEDED(hr) && pSignature->vt != VT_DISPATCH ? E_UNEXPECTED : hr;
+}
+
 }  // namespace
 
 HRESULT CScenario::StartOffice(const Words& words, std::wstring* pwsDetail) {
@@ -93,6 +101,22 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
     CVariant varPath(ExpandedPath(words[1]));
     return LateBound::Call(cpDocument, L"SaveAs", {varPath});
   }
+  if ((wsVerb == L"sign" || wsVerb == L"signatureline") && cArgs == 1) {
+    CVariant varSignatures, varProvider(ProviderId(words[1])), varSignature;
+    HRESULT hr = LateBound::GetProperty(cpDocument, L"Signatures", &varSignatures);
+    if (SUCCEEDED(hr))
+      hr = LateBound::Call(varSignatures.pdispVal, wsVerb == L"sign" ? L"AddNonVisibleSignature" : L"AddSignatureLine",
+                           {varProvider}, &varSignature);
+    return hr;
+  }
+  if ((wsVerb == L"signline" || wsVerb == L"details") && cArgs == 1) {
+    CVariant varSignature;
+    HRESULT hr = SignatureItem(cpDocument, words[1], &varSignature);
+    if (SUCCEEDED(hr)) hr = LateBound::Call(varSignature.pdispVal, wsVerb == L"signline" ? L"Sign" : L"ShowDetails");
+    return hr;
+  }
+  if (wsVerb == L"lineimage" && cArgs == 2)
+    return m_cpOffice->ActiveDocument()->Signatures()->SaveLineImage(_wtol(words[1].c_str()) - 1, ExpandedPath(words[2]));
   if (wsVerb == L"save" && !cArgs) return LateBound::Call(cpDocument, L"Save");
   if (wsVerb == L"close" && !cArgs) return LateBound::Call(cpDocument, L"Close");
   *pwsDetail = L"unknown step or wrong number of words";
@@ -101,6 +125,22 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
 
 HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
   const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
+  if (m_cpOffice->Started() && wsWhat == L"signature" && words.size() == 4) {
+    CComPtr<IDispatch> cpDocument = Document(pwsDetail);
+    CVariant varSignature;
+    HRESULT hr = cpDocument ? SignatureItem(cpDocument, words[2], &varSignature) : E_UNEXPECTED;
+    bool flags[3] = {};  // signed, valid, a line
+    const wchar_t* const names[3] = {L"IsSigned", L"IsValid", L"IsSignatureLine"};
+    for (size_t i = 0; i < 3 && SUCCEEDED(hr); ++i) {
+      CVariant var;
+      hr = LateBound::GetProperty(varSignature.pdispVal, names[i], &var);
+      flags[i] = SUCCEEDED(hr) && var.vt == VT_BOOL && var.boolVal;
+    }
+    const std::wstring wsState = std::wstring(!flags[0] ? L"unsigned" : flags[1] ? L"signed valid" : L"signed invalid") +
+                                 (flags[2] ? L" line" : L"");
+    *pwsDetail = SUCCEEDED(hr) ? L"\"" + wsState + L"\"" : HresultText(hr);
+    return SUCCEEDED(hr) && wsState == words[3] ? S_OK : E_FAIL;
+  }
   if (!m_cpOffice->Started() || (wsWhat != L"text" && wsWhat != L"property")) return Expect(words, pwsDetail);
   IDispatch* pTarget = wsWhat == L"property" && words.size() == 5 && words[2] == L"application"
                            ? static_cast<IDispatch*>(m_cpOffice)

@@ -1,0 +1,110 @@
+#!/usr/bin/python3
+"""Checks the signed documents of the simulated Office with tools nobody here wrote.
+
+Usage: test_signed_documents.py BUILD_DIR, after tests/integration/signatures/signed-documents.sh
+left the documents in BUILD_DIR/signatures. zipfile and ElementTree find the signature parts as
+ECMA-376 Part 2 relates them, xmlsec1 verifies each XML signature with the certificate of its key
+information against the test authority, and hashlib recomputes every manifest digest from the
+package's parts; a changed part must make that check fail.
+"""
+import base64
+import hashlib
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+import zipfile
+
+BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
+DOCS = BUILD / "signatures"
+AUTHORITY = BUILD / "pki" / "authority.cer"
+
+RELATIONSHIPS = "{http://schemas.openxmlformats.org/package/2006/relationships}"
+DSIG = "{http://www.w3.org/2000/09/xmldsig#}"
+SIGNATURE_RELS = "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/"
+SHA1 = "http://www.w3.org/2000/09/xmldsig#sha1"
+DOCUMENTS = ["signed.docx", "signed.xlsx", "signed.pptx"]
+
+
+def relationship_targets(package, rels_part, rel_type):
+    folder = rels_part.split("_rels/")[0]
+    root = ET.fromstring(package.read(rels_part))
+    return [(folder + r.get("Target")).lstrip("/") for r in root.iter(RELATIONSHIPS + "Relationship")
+            if r.get("Type") == rel_type]
+
+
+def signature_parts(package):
+    """The signature parts that the origin part relates, found from the package relationships."""
+    origins = relationship_targets(package, "_rels/.rels", SIGNATURE_RELS + "origin")
+    if len(origins) != 1:
+        raise AssertionError("expected one origin part, found %r" % origins)
+    origin = origins[0]
+    rels = origin.rsplit("/", 1)[0] + "/_rels/" + origin.rsplit("/", 1)[1] + ".rels"
+    return relationship_targets(package, rels, SIGNATURE_RELS + "signature")
+
+
+def manifest_mismatches(package_parts, signature_xml):
+    """The manifest references whose SHA-1 digest differs from the part's bytes now."""
+    root = ET.fromstring(signature_xml)
+    references = list(root.iter(DSIG + "Manifest"))[0].iter(DSIG + "Reference")
+    mismatches = []
+    count = 0
+    for reference in references:
+        count += 1
+        part = reference.get("URI").split("?")[0].lstrip("/")
+        if reference.find(DSIG + "DigestMethod").get("Algorithm") != SHA1:
+            mismatches.append(part + ": digest method")
+            continue
+        stored = base64.b64decode(reference.find(DSIG + "DigestValue").text)
+        if part not in package_parts or hashlib.sha1(package_parts[part]).digest() != stored:
+            mismatches.append(part)
+    if not count:
+        mismatches.append("empty manifest")
+    return mismatches
+
+
+class SignedDocumentTest(unittest.TestCase):
+    def packages(self):
+        for name in DOCUMENTS:
+            path = DOCS / name
+            self.assertTrue(path.is_file(), "%s is missing: run signed-documents.sh first" % path)
+            with zipfile.ZipFile(path) as package:
+                yield name, package, {n: package.read(n) for n in package.namelist()}
+
+    def test_xmlsec1_accepts_every_signature(self):
+        count = 0
+        for name, package, _ in self.packages():
+            for part in signature_parts(package):
+                count += 1
+                xml = package.read(part)
+                certificate = list(ET.fromstring(xml).iter(DSIG + "X509Certificate"))
+                self.assertEqual(1, len(certificate), "%s %s: one certificate in the key information" % (name, part))
+                with tempfile.NamedTemporaryFile(suffix=".xml") as file:
+                    file.write(xml)
+                    file.flush()
+                    result = subprocess.run(
+                        ["xmlsec1", "--verify", "--trusted-der", str(AUTHORITY),
+                         "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Object", file.name],
+                        capture_output=True, text=True)
+                self.assertEqual(0, result.returncode, "%s %s: %s" % (name, part, result.stderr))
+        self.assertEqual(4, count)
+
+    def test_every_manifest_digest_matches_the_parts(self):
+        for name, package, parts in self.packages():
+            for part in signature_parts(package):
+                self.assertEqual([], manifest_mismatches(parts, package.read(part)), name + " " + part)
+
+    def test_a_changed_part_breaks_the_manifest(self):
+        for name, package, parts in self.packages():
+            signature = package.read(signature_parts(package)[0])
+            main = [n for n in parts if n.endswith(".xml") and not n.startswith(("_xmlsignatures", "["))][-1]
+            changed = dict(parts)
+            changed[main] = parts[main].replace(b"to sign", b"to SIGN")
+            self.assertNotEqual(parts[main], changed[main], name)
+            self.assertEqual([main], manifest_mismatches(changed, signature), name)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])
