@@ -353,6 +353,7 @@ class CSignature final : public CDispatch {
                                : CertVerifyTimeValidity(nullptr, pCert->pCertInfo) ? Office::certverresExpired
                                                                                   : Office::certverresValid;
     if (pCert) CertFreeCertificateContext(pCert);
+    Log(L"Signer's certificate: certverres " + std::to_wstring(m_cpInfo->m_lCertificate));
     SYSTEMTIME st = {};
     const std::string sTime = ElementText(*document, "http://schemas.openxmlformats.org/package/2006/digital-signature", "Value");
     if (sscanf_s(sTime.c_str(), "%hu-%hu-%huT%hu:%hu:%hu", &st.wYear, &st.wMonth, &st.wDay, &st.wHour, &st.wMinute,

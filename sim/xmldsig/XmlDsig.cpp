@@ -359,12 +359,26 @@ class CDigitalSignature final : public CObject<IXMLDigitalSignatureEx> {
       path.insert(path.begin(), nIndex);
       cpNode = cpParent;
     }
+    // The document as saved: the platform's xml property indents, which changes the content.
     CComPtr<IXMLDOMDocument> cpDocument;
-    CComBSTR bsXml;
+    CComPtr<IStream> cpStream;
     HRESULT hr = m_cpSignature->get_ownerDocument(&cpDocument);
-    if (SUCCEEDED(hr)) hr = cpDocument->get_xml(&bsXml);
+    if (SUCCEEDED(hr)) hr = CreateStreamOnHGlobal(nullptr, TRUE, &cpStream);
+    VARIANT varStream = {};
+    varStream.vt = VT_UNKNOWN;
+    varStream.punkVal = cpStream;
+    if (SUCCEEDED(hr)) hr = cpDocument->save(varStream);
+    HGLOBAL hGlobal = nullptr;
+    STATSTG stat = {};
+    if (SUCCEEDED(hr)) hr = GetHGlobalFromStream(cpStream, &hGlobal);
+    if (SUCCEEDED(hr)) hr = cpStream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    *pDocument = XmlDsig::ParseXml(Utf8(bsXml.c_str(), static_cast<int>(bsXml.Length())));
+    const char* pb = static_cast<const char*>(GlobalLock(hGlobal));
+    std::string sXml(pb, pb + stat.cbSize.QuadPart);
+    GlobalUnlock(hGlobal);
+    if (sXml.size() >= 2 && static_cast<BYTE>(sXml[0]) == 0xFF && static_cast<BYTE>(sXml[1]) == 0xFE)
+      sXml = Utf8(reinterpret_cast<const wchar_t*>(sXml.data() + 2), static_cast<int>(sXml.size() / 2 - 1));
+    *pDocument = XmlDsig::ParseXml(sXml);
     const XmlDsig::SXmlNode* pNode = pDocument->get();
     for (size_t i = 0; pNode && i < path.size(); ++i) {
       size_t nElement = 0;

@@ -85,7 +85,7 @@ class SignedDocumentTest(unittest.TestCase):
                     file.write(xml)
                     file.flush()
                     result = subprocess.run(
-                        ["xmlsec1", "--verify", "--trusted-der", str(AUTHORITY),
+                        ["xmlsec1", "--verify", "--ignore-manifests", "--trusted-der", str(AUTHORITY),
                          "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Object", file.name],
                         capture_output=True, text=True)
                 self.assertEqual(0, result.returncode, "%s %s: %s" % (name, part, result.stderr))
