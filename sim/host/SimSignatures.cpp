@@ -97,6 +97,30 @@ class CQueryContinue final : public CUnknownImpl<IQueryContinue> {
   STDMETHOD(QueryContinue)() override { return S_OK; }
 };
 
+// A picture's bitmap as a bitmap file (32 bits a pixel). The platform's IPicture::SaveAsFile writes
+// nothing for a picture made from a handle.
+std::vector<BYTE> BitmapFile(IPictureDisp* pPicture) {
+  CComPtr<IPicture> cpPicture;
+  OLE_HANDLE hHandle = 0;
+  BITMAP bm = {};
+  if (!pPicture || FAILED(pPicture->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture))) ||
+      FAILED(cpPicture->get_Handle(&hHandle)) ||
+      !GetObjectW(reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hHandle)), sizeof bm, &bm))
+    return {};
+  BITMAPINFOHEADER info = {sizeof info, bm.bmWidth, bm.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  const DWORD cbPixels = static_cast<DWORD>(bm.bmWidth) * static_cast<DWORD>(bm.bmHeight) * 4;
+  BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof file + sizeof info + cbPixels), 0, 0,
+                           static_cast<DWORD>(sizeof file + sizeof info)};
+  std::vector<BYTE> bytes(file.bfSize);
+  memcpy(bytes.data(), &file, sizeof file);
+  memcpy(bytes.data() + sizeof file, &info, sizeof info);
+  HDC hdc = GetDC(nullptr);
+  const int cLines = GetDIBits(hdc, reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(hHandle)), 0, bm.bmHeight,
+                               bytes.data() + file.bfOffBits, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ReleaseDC(nullptr, hdc);
+  return cLines == bm.bmHeight ? bytes : std::vector<BYTE>{};
+}
+
 std::wstring Thumbprint(PCCERT_CONTEXT pCert) {
   BYTE hash[20];
   DWORD cb = sizeof hash;
@@ -455,15 +479,7 @@ class CSignature final : public CDispatch {
     return hr;
   }
 
-  static std::string PictureBase64(IPictureDisp* pPicture) {
-    CComPtr<IPicture> cpPicture;
-    CComPtr<IStream> cpStream = MemoryStream();
-    LONG cb = 0;
-    if (!pPicture || FAILED(pPicture->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture))) ||
-        FAILED(cpPicture->SaveAsFile(cpStream, TRUE, &cb)))
-      return "";
-    return Base64(StreamBytes(cpStream));
-  }
+  static std::string PictureBase64(IPictureDisp* pPicture) { return Base64(BitmapFile(pPicture)); }
 
   // Office's signature template: the package object (manifest and signing time) and the Office
   // object (what Office records about the signature), and a line's images, each referenced.
@@ -573,13 +589,11 @@ CSignature* CSignatureSet::Signature(size_t i) const {
 }
 
 HRESULT CSignatureSet::SaveLineImage(size_t i, const std::wstring& wsPath) const {
-  CComPtr<IPicture> cpPicture;
-  IPictureDisp* pImage = i < m_items.size() ? Signature(i)->Image() : nullptr;
-  HRESULT hr = pImage ? pImage->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture)) : E_INVALIDARG;
+  const std::vector<BYTE> bytes = BitmapFile(i < m_items.size() ? Signature(i)->Image() : nullptr);
+  if (bytes.empty()) return E_INVALIDARG;
   CComPtr<IStream> cpFile;
-  LONG cb = 0;
-  if (SUCCEEDED(hr)) hr = SHCreateStreamOnFileEx(wsPath.c_str(), STGM_CREATE | STGM_WRITE, 0, TRUE, nullptr, &cpFile);
-  if (SUCCEEDED(hr)) hr = cpPicture->SaveAsFile(cpFile, TRUE, &cb);
+  HRESULT hr = SHCreateStreamOnFileEx(wsPath.c_str(), STGM_CREATE | STGM_WRITE, 0, TRUE, nullptr, &cpFile);
+  if (SUCCEEDED(hr)) hr = cpFile->Write(bytes.data(), static_cast<ULONG>(bytes.size()), nullptr);
   return hr;
 }
 
