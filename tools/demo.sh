@@ -26,6 +26,7 @@ reg_show 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /reg:64
 "$tools/demo-outlook.sh" "$build"
 "$tools/demo-addin.sh" "$build"
 "$tools/demo-documents.sh" "$build"
+"$tools/demo-signatures.sh" "$build"
 "$tools/demo-ui.sh" "$build"
 
 say "Registered classes (ProgID, class id, server, threading model)"
