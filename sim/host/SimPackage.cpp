@@ -3,6 +3,7 @@
 #include <map>
 
 #include "SimZip.h"
+#include "XmlC14n.h"
 
 namespace Sim {
 namespace {
@@ -74,19 +75,6 @@ HRESULT Fail(HRESULT hr, std::wstring* pwsWhy, const std::wstring& wsWhy) {
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-std::string Utf8(const std::wstring& ws) {
-  const int cb = WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(cb, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), s.data(), cb, nullptr, nullptr);
-  return s;
-}
-
-std::wstring FromUtf8(const std::string& s) {
-  std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), ws.data(), static_cast<int>(ws.size()));
-  return ws;
-}
-
 bool IsUtf8(const std::string& s) {
   return s.empty() ||
          MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0) > 0;
@@ -147,35 +135,7 @@ struct SXmlToken {
 std::string LocalName(const std::string& sName) { return sName.substr(sName.find(':') + 1); }
 
 // Character data with its references resolved; false for an unknown or malformed reference.
-bool Unescape(const std::string& s, std::string* pOut) {
-  static const std::map<std::string, char> kEntities = {
-      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '&') {
-      *pOut += s[i];
-      continue;
-    }
-    const size_t iEnd = s.find(';', i);
-    if (iEnd == std::string::npos) return false;
-    const std::string sName = s.substr(i + 1, iEnd - i - 1);
-    i = iEnd;
-    const auto it = kEntities.find(sName);
-    if (it != kEntities.end()) {
-      *pOut += it->second;
-      continue;
-    }
-    const bool bHex = sName.size() > 2 && sName[1] == 'x';
-    if (sName.size() < 2 || sName[0] != '#') return false;
-    char* pszEnd = nullptr;
-    const unsigned long ulChar = strtoul(sName.c_str() + (bHex ? 2 : 1), &pszEnd, bHex ? 16 : 10);
-    if (*pszEnd || !ulChar || ulChar > 0x10FFFF || (ulChar >= 0xD800 && ulChar < 0xE000)) return false;
-    const std::wstring wsChar = ulChar < 0x10000 ? std::wstring(1, static_cast<wchar_t>(ulChar))
-                                                 : std::wstring{static_cast<wchar_t>(0xD7C0 + (ulChar >> 10)),
-                                                                static_cast<wchar_t>(0xDC00 | (ulChar & 0x3FF))};
-    *pOut += Utf8(wsChar);
-  }
-  return true;
-}
+bool Unescape(const std::string& s, std::string* pOut) { return XmlDsig::ResolveReferences(s, false, pOut); }
 
 // The elements and character data of a small XML document; false when it is not well-formed as
 // far as this reader looks: tags closed and nested, quoted attributes, known references, one root.
@@ -342,6 +302,19 @@ std::string ParagraphText(const std::vector<SXmlToken>& tokens, const std::strin
 }
 
 }  // namespace
+
+std::string Utf8(const std::wstring& ws) {
+  const int cb = WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(cb, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), s.data(), cb, nullptr, nullptr);
+  return s;
+}
+
+std::wstring FromUtf8(const std::string& s) {
+  std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), ws.data(), static_cast<int>(ws.size()));
+  return ws;
+}
 
 HRESULT MakePackage(EDocApp app, const std::wstring& wsText, std::vector<BYTE>* pPackage, std::wstring* pwsWhy,
                     const std::vector<std::string>& signatures) {

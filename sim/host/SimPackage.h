@@ -19,6 +19,10 @@ enum class EDocApp { Word, Excel, PowerPoint };
 HRESULT MakePackage(EDocApp app, const std::wstring& wsText, std::vector<BYTE>* pPackage, std::wstring* pwsWhy,
                     const std::vector<std::string>& signatures = {});
 
+// UTF-8 and back.
+std::string Utf8(const std::wstring& ws);
+std::wstring FromUtf8(const std::string& s);
+
 // A part that a signature covers: every part but the package relationships and the signatures'
 // own parts, with its content type.
 struct SSignedPart {

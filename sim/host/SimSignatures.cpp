@@ -23,19 +23,6 @@ constexpr char kDsigNs[] = "http://www.w3.org/2000/09/xmldsig#";
 constexpr char kOfficeNs[] = "http://schemas.microsoft.com/office/2006/digsig";
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-std::string Utf8(const std::wstring& ws) {
-  const int cb = WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(cb, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, ws.data(), static_cast<int>(ws.size()), s.data(), cb, nullptr, nullptr);
-  return s;
-}
-
-std::wstring Wide(const std::string& s) {
-  std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), ws.data(), static_cast<int>(ws.size()));
-  return ws;
-}
-
 std::string Escape(const std::string& s) {
   std::string sOut;
   for (const char c : s) sOut += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
@@ -363,11 +350,11 @@ class CSignature final : public CDispatch {
     if (!document) return Log(L"Signature: not well-formed XML"), HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
     m_cpInfo->m_bSigned = true;
     m_cpSetup->m_bReadOnly = true;
-    m_cpSetup->m_wsId = Wide(ElementText(*document, kOfficeNs, "SetupID"));
-    m_cpSetup->m_wsProvider = m_cpInfo->m_wsProvider = Wide(ElementText(*document, kOfficeNs, "SignatureProviderId"));
+    m_cpSetup->m_wsId = FromUtf8(ElementText(*document, kOfficeNs, "SetupID"));
+    m_cpSetup->m_wsProvider = m_cpInfo->m_wsProvider = FromUtf8(ElementText(*document, kOfficeNs, "SignatureProviderId"));
     m_bLine = m_cpInfo->m_bLine = ElementText(*document, kOfficeNs, "SignatureType") == "2";
-    m_cpInfo->m_wsText = Wide(ElementText(*document, kOfficeNs, "SignatureText"));
-    m_cpInfo->m_wsComment = Wide(ElementText(*document, kOfficeNs, "SignatureComments"));
+    m_cpInfo->m_wsText = FromUtf8(ElementText(*document, kOfficeNs, "SignatureText"));
+    m_cpInfo->m_wsComment = FromUtf8(ElementText(*document, kOfficeNs, "SignatureComments"));
     const std::string sCertificate = ElementText(*document, kDsigNs, "X509Certificate");
     const std::vector<BYTE> encoded = FromBase64(sCertificate);
     PCCERT_CONTEXT pCert =
@@ -404,7 +391,7 @@ class CSignature final : public CDispatch {
       const size_t iEnd = sChecked.find("</", iValue);
       if (iReference == std::string::npos || iValue == std::string::npos || iEnd == std::string::npos) continue;
       const std::string sDigest = Base64(digest);
-      if (sChecked.compare(iValue + 12, iEnd - iValue - 12, sDigest)) Log(L"Manifest digest differs: " + Wide(*psUri));
+      if (sChecked.compare(iValue + 12, iEnd - iValue - 12, sDigest)) Log(L"Manifest digest differs: " + FromUtf8(*psUri));
       sChecked.replace(iValue + 12, iEnd - iValue - 12, sDigest);
     }
     Office::ContentVerificationResults content = Office::contverresError;
@@ -466,7 +453,7 @@ class CSignature final : public CDispatch {
     cpStream.Attach(new CPieceStream(part.data));
     SAFEARRAY* psa = nullptr;
     HRESULT hr = m_cpProvider->HashStream(CQuery(), cpStream, &psa);
-    Log(L"HashStream /" + Wide(part.sName) + L" " + HresultText(hr));
+    Log(L"HashStream /" + FromUtf8(part.sName) + L" " + HresultText(hr));
     if (SUCCEEDED(hr) && (!psa || SafeArrayGetDim(psa) != 1 || SafeArrayGetElemsize(psa) != 1)) hr = E_UNEXPECTED;
     if (SUCCEEDED(hr)) {
       BYTE* pb = nullptr;

@@ -28,35 +28,6 @@ void AppendUtf8(unsigned long ulChar, std::string* pOut) {
   }
 }
 
-// Character data or an attribute value with its references resolved; false for an unknown or
-// malformed reference or a '<' in an attribute value.
-bool Resolve(const std::string& s, bool bAttribute, std::string* pOut) {
-  static const std::map<std::string, char> kEntities = {
-      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (bAttribute && s[i] == '<') return false;
-    if (s[i] != '&') {
-      // Attribute-value normalisation: literal white space becomes a space.
-      *pOut += bAttribute && (s[i] == '\t' || s[i] == '\n') ? ' ' : s[i];
-      continue;
-    }
-    const size_t iEnd = s.find(';', i);
-    if (iEnd == std::string::npos) return false;
-    const std::string sName = s.substr(i + 1, iEnd - i - 1);
-    i = iEnd;
-    if (const auto it = kEntities.find(sName); it != kEntities.end()) {
-      *pOut += it->second;
-      continue;
-    }
-    const bool bHex = sName.size() > 2 && sName[1] == 'x';
-    if (sName.size() < 2 || sName[0] != '#') return false;
-    char* pszEnd = nullptr;
-    const unsigned long ulChar = strtoul(sName.c_str() + (bHex ? 2 : 1), &pszEnd, bHex ? 16 : 10);
-    if (*pszEnd || !ulChar || ulChar > 0x10FFFF || (ulChar >= 0xD800 && ulChar < 0xE000)) return false;
-    AppendUtf8(ulChar, pOut);
-  }
-  return true;
-}
 
 class CReader {
  public:
@@ -117,7 +88,7 @@ class CReader {
       if (m_i >= m_s.size() || (m_s[m_i] != '"' && m_s[m_i] != '\'')) return nullptr;
       const size_t iClose = m_s.find(m_s[m_i], m_i + 1);
       std::string sValue;
-      if (iClose == std::string::npos || !Resolve(m_s.substr(m_i + 1, iClose - m_i - 1), true, &sValue) ||
+      if (iClose == std::string::npos || !ResolveReferences(m_s.substr(m_i + 1, iClose - m_i - 1), true, &sValue) ||
           element->Attribute(sName))
         return nullptr;
       element->attributes.emplace_back(std::move(sName), std::move(sValue));
@@ -159,7 +130,7 @@ class CReader {
       } else {
         const size_t iEnd = std::min(m_s.find('<', m_i), m_s.size());
         std::string sText;
-        if (!Resolve(m_s.substr(m_i, iEnd - m_i), false, &sText)) return nullptr;
+        if (!ResolveReferences(m_s.substr(m_i, iEnd - m_i), false, &sText)) return nullptr;
         AddText(element.get(), sText);
         m_i = iEnd;
       }
@@ -296,6 +267,35 @@ std::string SXmlNode::NamespaceOf(const std::string& sPrefix) const {
     if (const std::string* psValue = p->Attribute(sDeclaration)) return *psValue;
   }
   return "";
+}
+
+// malformed reference or a '<' in an attribute value.
+bool ResolveReferences(const std::string& s, bool bAttribute, std::string* pOut) {
+  static const std::map<std::string, char> kEntities = {
+      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (bAttribute && s[i] == '<') return false;
+    if (s[i] != '&') {
+      // Attribute-value normalisation: literal white space becomes a space.
+      *pOut += bAttribute && (s[i] == '\t' || s[i] == '\n') ? ' ' : s[i];
+      continue;
+    }
+    const size_t iEnd = s.find(';', i);
+    if (iEnd == std::string::npos) return false;
+    const std::string sName = s.substr(i + 1, iEnd - i - 1);
+    i = iEnd;
+    if (const auto it = kEntities.find(sName); it != kEntities.end()) {
+      *pOut += it->second;
+      continue;
+    }
+    const bool bHex = sName.size() > 2 && sName[1] == 'x';
+    if (sName.size() < 2 || sName[0] != '#') return false;
+    char* pszEnd = nullptr;
+    const unsigned long ulChar = strtoul(sName.c_str() + (bHex ? 2 : 1), &pszEnd, bHex ? 16 : 10);
+    if (*pszEnd || !ulChar || ulChar > 0x10FFFF || (ulChar >= 0xD800 && ulChar < 0xE000)) return false;
+    AppendUtf8(ulChar, pOut);
+  }
+  return true;
 }
 
 std::unique_ptr<SXmlNode> ParseXml(const std::string& sXml) { return CReader(sXml).Document(); }

@@ -25,6 +25,10 @@ struct SXmlNode {
   std::string NamespaceUri() const { return NamespaceOf(Prefix()); }
 };
 
+// Character data, or an attribute value (its literal white space becoming spaces), with the predefined
+// entities and character references resolved; false for an unknown or malformed reference.
+bool ResolveReferences(const std::string& s, bool bAttribute, std::string* pOut);
+
 // The document element, or nullptr when the text is not well-formed as far as this reader looks.
 std::unique_ptr<SXmlNode> ParseXml(const std::string& sXml);
 
