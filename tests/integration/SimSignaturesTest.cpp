@@ -60,6 +60,8 @@ class SimSignatures : public ::testing::TestWithParam<EDocApp> {
 
   // The user's signing certificate, issued by the test authority, its key in the suite's provider.
   static void SetUpTestSuite() {
+    // Only this certificate in "MY": other tests leave theirs (registry stores do not persist deletions).
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\SystemCertificates\\MY\\Certificates");
     std::wstring wsCommand = L"\"" + Folder() + L"..\\tools\\vmpki.exe\" user signer@tessaly.test \"Sam Signer\"";
     STARTUPINFOW si = {};
     si.cb = sizeof si;
