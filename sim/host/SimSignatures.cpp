@@ -25,7 +25,8 @@ constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
 std::string Escape(const std::string& s) {
   std::string sOut;
-  for (const char c : s) sOut += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
+  for (const char c : s)
+    sOut += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
   return sOut;
 }
 
@@ -42,7 +43,8 @@ std::string Base64(const std::vector<BYTE>& bytes) {
 std::vector<BYTE> FromBase64(const std::string& s) {
   DWORD cb = 0;
   std::vector<BYTE> bytes;
-  if (CryptStringToBinaryA(s.c_str(), static_cast<DWORD>(s.size()), CRYPT_STRING_BASE64, nullptr, &cb, nullptr, nullptr)) {
+  if (CryptStringToBinaryA(s.c_str(), static_cast<DWORD>(s.size()), CRYPT_STRING_BASE64, nullptr, &cb, nullptr,
+                           nullptr)) {
     bytes.resize(cb);
     CryptStringToBinaryA(s.c_str(), static_cast<DWORD>(s.size()), CRYPT_STRING_BASE64, bytes.data(), &cb, nullptr,
                          nullptr);
@@ -53,7 +55,8 @@ std::vector<BYTE> FromBase64(const std::string& s) {
 // A stream over bytes whose reads hand out pieces of varying size, as Office's streams do.
 class CPieceStream final : public CUnknownImpl<IStream> {
  public:
-  explicit CPieceStream(const std::vector<BYTE>& bytes) : CUnknownImpl({IID_ISequentialStream, IID_IStream}), m_cpInner(MemoryStream(bytes)) {}
+  explicit CPieceStream(const std::vector<BYTE>& bytes)
+      : CUnknownImpl({IID_ISequentialStream, IID_IStream}), m_cpInner(MemoryStream(bytes)) {}
   STDMETHOD(Read)(void* pv, ULONG cb, ULONG* pcbRead) override {
     static const ULONG kPieces[] = {512, 100, 4096, 1, 777, 65536, 313};
     const ULONG cbPiece = kPieces[m_iPiece++ % ARRAYSIZE(kPieces)];
@@ -123,7 +126,8 @@ std::wstring Thumbprint(PCCERT_CONTEXT pCert) {
 
 class CSignatureSetup final : public CDispatch {
  public:
-  CSignatureSetup(const std::wstring& wsProvider, bool bLine) : CDispatch({Office::IID_SignatureSetup}), m_wsProvider(wsProvider) {
+  CSignatureSetup(const std::wstring& wsProvider, bool bLine)
+      : CDispatch({Office::IID_SignatureSetup}), m_wsProvider(wsProvider) {
     GUID guid;
     CoCreateGuid(&guid);
     wchar_t wszId[40] = {};
@@ -132,10 +136,11 @@ class CSignatureSetup final : public CDispatch {
     AddMember(L"ReadOnly", 1, [this](SCall& call) { return SetBool(call.pResult, m_bReadOnly); });
     AddMember(L"Id", 2, [this](SCall& call) { return SetBstr(call.pResult, m_wsId); });
     AddMember(L"SignatureProvider", 3, [this](SCall& call) { return SetBstr(call.pResult, m_wsProvider); });
-    const std::pair<const wchar_t*, std::wstring*> strings[] = {
-        {L"SuggestedSigner", &m_wsSuggestedSigner},   {L"SuggestedSignerLine2", &m_wsLine2},
-        {L"SuggestedSignerEmail", &m_wsEmail},        {L"SigningInstructions", &m_wsInstructions},
-        {L"AdditionalXml", &m_wsAdditionalXml}};
+    const std::pair<const wchar_t*, std::wstring*> strings[] = {{L"SuggestedSigner", &m_wsSuggestedSigner},
+                                                                {L"SuggestedSignerLine2", &m_wsLine2},
+                                                                {L"SuggestedSignerEmail", &m_wsEmail},
+                                                                {L"SigningInstructions", &m_wsInstructions},
+                                                                {L"AdditionalXml", &m_wsAdditionalXml}};
     const DISPID dispids[] = {4, 5, 6, 7, 10};
     for (size_t i = 0; i < ARRAYSIZE(strings); ++i) {
       std::wstring* pws = strings[i].second;
@@ -144,8 +149,8 @@ class CSignatureSetup final : public CDispatch {
         return m_bReadOnly ? E_ACCESSDENIED : ArgString(call, call.args.size() - 1, pws);
       });
     }
-    for (const auto& [wszName, dispid, pb] : {std::tuple{L"AllowComments", 8, &m_bAllowComments},
-                                              std::tuple{L"ShowSignDate", 9, &m_bShowSignDate}}) {
+    for (const auto& [wszName, dispid, pb] :
+         {std::tuple{L"AllowComments", 8, &m_bAllowComments}, std::tuple{L"ShowSignDate", 9, &m_bShowSignDate}}) {
       bool* pbValue = pb;
       AddMember(wszName, dispid, [this, pbValue](SCall& call) {
         if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBool(call.pResult, *pbValue);
@@ -165,7 +170,8 @@ class CSignatureSetup final : public CDispatch {
 
 class CSignatureInfo final : public CDispatch {
  public:
-  explicit CSignatureInfo(const std::wstring& wsProvider) : CDispatch({Office::IID_SignatureInfo}), m_wsProvider(wsProvider) {
+  explicit CSignatureInfo(const std::wstring& wsProvider)
+      : CDispatch({Office::IID_SignatureInfo}), m_wsProvider(wsProvider) {
     AddMember(L"ReadOnly", 1, [this](SCall& call) { return SetBool(call.pResult, m_bSigned); });
     AddMember(L"SignatureProvider", 2, [this](SCall& call) { return SetBstr(call.pResult, m_wsProvider); });
     for (const auto& [wszName, dispid, pws] :
@@ -211,7 +217,8 @@ class CSignatureInfo final : public CDispatch {
       return E_INVALIDARG;
     });
     AddMember(L"ContentVerificationResults", 8, [this](SCall& call) { return SetLong(call.pResult, m_lContent); });
-    AddMember(L"CertificateVerificationResults", 9, [this](SCall& call) { return SetLong(call.pResult, m_lCertificate); });
+    AddMember(L"CertificateVerificationResults", 9,
+              [this](SCall& call) { return SetLong(call.pResult, m_lCertificate); });
     AddMember(L"IsValid", 10, [this](SCall& call) { return SetBool(call.pResult, IsValid()); });
     // The provider names the signer's certificate by its thumbprint, in the user's own store.
     AddMember(L"SelectCertificateDetailByThumbprint", 16, [this](SCall& call) {
@@ -219,7 +226,8 @@ class CSignatureInfo final : public CDispatch {
       HRESULT hr = ArgString(call, 0, &wsThumbprint);
       BYTE hash[20];
       DWORD cb = sizeof hash;
-      if (SUCCEEDED(hr) && !CryptStringToBinaryW(wsThumbprint.c_str(), 0, CRYPT_STRING_HEX, hash, &cb, nullptr, nullptr))
+      if (SUCCEEDED(hr) &&
+          !CryptStringToBinaryW(wsThumbprint.c_str(), 0, CRYPT_STRING_HEX, hash, &cb, nullptr, nullptr))
         hr = E_INVALIDARG;
       if (FAILED(hr)) return hr;
       CRYPT_HASH_BLOB blob = {cb, hash};
@@ -267,18 +275,22 @@ class CSignature final : public CDispatch {
     });
     AddMember(L"IsSigned", 0x6003000B, [this](SCall& call) { return SetBool(call.pResult, m_cpInfo->m_bSigned); });
     AddMember(L"Sign", 0x6003000C, [this](SCall&) { return Sign(); });
-    AddMember(L"Details", 0x6003000D, [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpInfo)); });
+    AddMember(L"Details", 0x6003000D,
+              [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpInfo)); });
     AddMember(L"ShowDetails", 0x6003000E, [this](SCall&) { return ShowDetails(); });
-    AddMember(L"Setup", 0x60030010, [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpSetup)); });
+    AddMember(L"Setup", 0x60030010,
+              [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpSetup)); });
     AddMember(L"IsSignatureLine", 0x60030011, [this](SCall& call) { return SetBool(call.pResult, m_bLine); });
   }
 
   // A new signature or line: the provider's details, and for a line its setup and unsigned image.
   HRESULT Prepare() {
     HRESULT hr = Provider();
-    for (int iDetail = Office::sigprovdetUrl; SUCCEEDED(hr) && iDetail <= Office::sigprovdetUseOfficeStampUI; ++iDetail) {
+    for (int iDetail = Office::sigprovdetUrl; SUCCEEDED(hr) && iDetail <= Office::sigprovdetUseOfficeStampUI;
+         ++iDetail) {
       CVariant varValue;
-      const HRESULT hrDetail = m_cpProvider->GetProviderDetail(static_cast<Office::SignatureProviderDetail>(iDetail), &varValue);
+      const HRESULT hrDetail =
+          m_cpProvider->GetProviderDetail(static_cast<Office::SignatureProviderDetail>(iDetail), &varValue);
       Log(L"GetProviderDetail " + std::to_wstring(iDetail) + L" " + HresultText(hrDetail));
       if (SUCCEEDED(hrDetail) && varValue.vt == VT_BSTR && varValue.bstrVal) {
         if (iDetail == Office::sigprovdetUrl) m_wsProviderUrl = varValue.bstrVal;
@@ -351,22 +363,25 @@ class CSignature final : public CDispatch {
     m_cpInfo->m_bSigned = true;
     m_cpSetup->m_bReadOnly = true;
     m_cpSetup->m_wsId = FromUtf8(ElementText(*document, kOfficeNs, "SetupID"));
-    m_cpSetup->m_wsProvider = m_cpInfo->m_wsProvider = FromUtf8(ElementText(*document, kOfficeNs, "SignatureProviderId"));
+    m_cpSetup->m_wsProvider = m_cpInfo->m_wsProvider =
+        FromUtf8(ElementText(*document, kOfficeNs, "SignatureProviderId"));
     m_bLine = m_cpInfo->m_bLine = ElementText(*document, kOfficeNs, "SignatureType") == "2";
     m_cpInfo->m_wsText = FromUtf8(ElementText(*document, kOfficeNs, "SignatureText"));
     m_cpInfo->m_wsComment = FromUtf8(ElementText(*document, kOfficeNs, "SignatureComments"));
     const std::string sCertificate = ElementText(*document, kDsigNs, "X509Certificate");
     const std::vector<BYTE> encoded = FromBase64(sCertificate);
     PCCERT_CONTEXT pCert =
-        encoded.empty() ? nullptr : CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size()));
+        encoded.empty() ? nullptr
+                        : CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size()));
     m_cpInfo->SetCertificate(pCert);
-    m_cpInfo->m_lCertificate = !pCert ? Office::certverresError
+    m_cpInfo->m_lCertificate = !pCert                                              ? Office::certverresError
                                : CertVerifyTimeValidity(nullptr, pCert->pCertInfo) ? Office::certverresExpired
-                                                                                  : Office::certverresValid;
+                                                                                   : Office::certverresValid;
     if (pCert) CertFreeCertificateContext(pCert);
     Log(L"Signer's certificate: certverres " + std::to_wstring(m_cpInfo->m_lCertificate));
     SYSTEMTIME st = {};
-    const std::string sTime = ElementText(*document, "http://schemas.openxmlformats.org/package/2006/digital-signature", "Value");
+    const std::string sTime =
+        ElementText(*document, "http://schemas.openxmlformats.org/package/2006/digital-signature", "Value");
     if (sscanf_s(sTime.c_str(), "%hu-%hu-%huT%hu:%hu:%hu", &st.wYear, &st.wMonth, &st.wDay, &st.wHour, &st.wMinute,
                  &st.wSecond) == 6) {
       SYSTEMTIME stLocal;
@@ -391,7 +406,8 @@ class CSignature final : public CDispatch {
       const size_t iEnd = sChecked.find("</", iValue);
       if (iReference == std::string::npos || iValue == std::string::npos || iEnd == std::string::npos) continue;
       const std::string sDigest = Base64(digest);
-      if (sChecked.compare(iValue + 12, iEnd - iValue - 12, sDigest)) Log(L"Manifest digest differs: " + FromUtf8(*psUri));
+      if (sChecked.compare(iValue + 12, iEnd - iValue - 12, sDigest))
+        Log(L"Manifest digest differs: " + FromUtf8(*psUri));
       sChecked.replace(iValue + 12, iEnd - iValue - 12, sDigest);
     }
     Office::ContentVerificationResults content = Office::contverresError;
@@ -433,14 +449,20 @@ class CSignature final : public CDispatch {
   }
   void Log(const std::wstring& ws) const { m_pSet->Host().log(ws); }
   IUnknown* Window() const { return m_pSet->Host().window(); }
-  Office::SignatureSetup* AsSetup() const { return reinterpret_cast<Office::SignatureSetup*>(static_cast<IDispatch*>(m_cpSetup)); }
-  Office::SignatureInfo* AsInfo() const { return reinterpret_cast<Office::SignatureInfo*>(static_cast<IDispatch*>(m_cpInfo)); }
+  Office::SignatureSetup* AsSetup() const {
+    return reinterpret_cast<Office::SignatureSetup*>(static_cast<IDispatch*>(m_cpSetup));
+  }
+  Office::SignatureInfo* AsInfo() const {
+    return reinterpret_cast<Office::SignatureInfo*>(static_cast<IDispatch*>(m_cpInfo));
+  }
   static CComPtr<IUnknown> CQuery() {
     CComPtr<IUnknown> cp;
     cp.Attach(static_cast<IQueryContinue*>(new CQueryContinue()));
     return cp;
   }
-  static std::string ReferenceUri(const SSignedPart& part) { return "/" + part.sName + "?ContentType=" + part.sContentType; }
+  static std::string ReferenceUri(const SSignedPart& part) {
+    return "/" + part.sName + "?ContentType=" + part.sContentType;
+  }
 
   HRESULT LineImage(Office::SignatureLineImage image, IPictureDisp** ppPicture) {
     const HRESULT hr = m_cpProvider->GenerateSignatureLineImage(image, AsSetup(), AsInfo(), nullptr, ppPicture);
@@ -483,24 +505,26 @@ class CSignature final : public CDispatch {
     for (const std::string& sObject : objects)
       sXml += "<Reference Type=\"http://www.w3.org/2000/09/xmldsig#Object\" URI=\"#" + sObject +
               "\"><DigestMethod Algorithm=\"" + std::string(kSha1) + "\"/><DigestValue/></Reference>";
-    sXml += "</SignedInfo><SignatureValue/><Object Id=\"idPackageObject\"><Manifest>" + sManifest +
-            "</Manifest><SignatureProperties><SignatureProperty Id=\"idSignatureTime\" Target=\"#idPackageSignature\">"
-            "<mdssi:SignatureTime xmlns:mdssi=\"http://schemas.openxmlformats.org/package/2006/digital-signature\">"
-            "<mdssi:Format>YYYY-MM-DDThh:mm:ssTZD</mdssi:Format><mdssi:Value>" +
-            std::string(szTime) +
-            "</mdssi:Value></mdssi:SignatureTime></SignatureProperty></SignatureProperties></Object>"
-            "<Object Id=\"idOfficeObject\"><SignatureProperties><SignatureProperty Id=\"idOfficeV1Details\" "
-            "Target=\"#idPackageSignature\"><SignatureInfoV1 xmlns=\"" + std::string(kOfficeNs) + "\"><SetupID>" +
-            Utf8(m_cpSetup->m_wsId) + "</SetupID><SignatureText>" + Escape(Utf8(m_cpInfo->m_wsText)) +
-            "</SignatureText><SignatureImage/><SignatureComments>" + Escape(Utf8(m_cpInfo->m_wsComment)) +
-            "</SignatureComments><WindowsVersion>6.1</WindowsVersion><OfficeVersion>" +
-            Utf8(m_pSet->Host().wsAppVersion) + "</OfficeVersion><ApplicationVersion>" + Utf8(m_pSet->Host().wsAppVersion) +
-            "</ApplicationVersion><Monitors>1</Monitors><HorizontalResolution>1280</HorizontalResolution>"
-            "<VerticalResolution>1024</VerticalResolution><ColorDepth>32</ColorDepth><SignatureProviderId>" +
-            Utf8(m_cpSetup->m_wsProvider) + "</SignatureProviderId><SignatureProviderUrl>" + Escape(Utf8(m_wsProviderUrl)) +
-            "</SignatureProviderUrl><SignatureProviderDetails>9</SignatureProviderDetails><ManifestHashAlgorithm>" +
-            m_sHashAlgorithm + "</ManifestHashAlgorithm><SignatureType>" + (m_bLine ? "2" : "1") +
-            "</SignatureType></SignatureInfoV1></SignatureProperty></SignatureProperties></Object>";
+    sXml +=
+        "</SignedInfo><SignatureValue/><Object Id=\"idPackageObject\"><Manifest>" + sManifest +
+        "</Manifest><SignatureProperties><SignatureProperty Id=\"idSignatureTime\" Target=\"#idPackageSignature\">"
+        "<mdssi:SignatureTime xmlns:mdssi=\"http://schemas.openxmlformats.org/package/2006/digital-signature\">"
+        "<mdssi:Format>YYYY-MM-DDThh:mm:ssTZD</mdssi:Format><mdssi:Value>" +
+        std::string(szTime) +
+        "</mdssi:Value></mdssi:SignatureTime></SignatureProperty></SignatureProperties></Object>"
+        "<Object Id=\"idOfficeObject\"><SignatureProperties><SignatureProperty Id=\"idOfficeV1Details\" "
+        "Target=\"#idPackageSignature\"><SignatureInfoV1 xmlns=\"" +
+        std::string(kOfficeNs) + "\"><SetupID>" + Utf8(m_cpSetup->m_wsId) + "</SetupID><SignatureText>" +
+        Escape(Utf8(m_cpInfo->m_wsText)) + "</SignatureText><SignatureImage/><SignatureComments>" +
+        Escape(Utf8(m_cpInfo->m_wsComment)) +
+        "</SignatureComments><WindowsVersion>6.1</WindowsVersion><OfficeVersion>" + Utf8(m_pSet->Host().wsAppVersion) +
+        "</OfficeVersion><ApplicationVersion>" + Utf8(m_pSet->Host().wsAppVersion) +
+        "</ApplicationVersion><Monitors>1</Monitors><HorizontalResolution>1280</HorizontalResolution>"
+        "<VerticalResolution>1024</VerticalResolution><ColorDepth>32</ColorDepth><SignatureProviderId>" +
+        Utf8(m_cpSetup->m_wsProvider) + "</SignatureProviderId><SignatureProviderUrl>" + Escape(Utf8(m_wsProviderUrl)) +
+        "</SignatureProviderUrl><SignatureProviderDetails>9</SignatureProviderDetails><ManifestHashAlgorithm>" +
+        m_sHashAlgorithm + "</ManifestHashAlgorithm><SignatureType>" + (m_bLine ? "2" : "1") +
+        "</SignatureType></SignatureInfoV1></SignatureProperty></SignatureProperties></Object>";
     if (m_bLine)
       sXml += "<Object Id=\"idValidSigLnImg\">" + PictureBase64(pValid) + "</Object><Object Id=\"idInvalidSigLnImg\">" +
               PictureBase64(pInvalid) + "</Object>";
@@ -509,20 +533,20 @@ class CSignature final : public CDispatch {
   }
 
   static CComPtr<IPictureDisp> StoredImage(const XmlDsig::SXmlNode& document, const std::string& sId) {
-    const XmlDsig::SXmlNode* pObject =
-        XmlDsig::FindElement(&document, [&](const XmlDsig::SXmlNode& e) { return e.Attribute("Id") && *e.Attribute("Id") == sId; });
+    const XmlDsig::SXmlNode* pObject = XmlDsig::FindElement(
+        &document, [&](const XmlDsig::SXmlNode& e) { return e.Attribute("Id") && *e.Attribute("Id") == sId; });
     CComPtr<IPictureDisp> cpPicture;
     if (!pObject || pObject->children.empty()) return cpPicture;
     const std::vector<BYTE> bytes = FromBase64(pObject->children[0]->sText);
     CComPtr<IStream> cpStream = MemoryStream(bytes);
-    OleLoadPicture(cpStream, static_cast<LONG>(bytes.size()), FALSE, IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
+    OleLoadPicture(cpStream, static_cast<LONG>(bytes.size()), FALSE, IID_IPictureDisp,
+                   reinterpret_cast<void**>(&cpPicture));
     return cpPicture;
   }
 
   static std::string ElementText(const XmlDsig::SXmlNode& document, const char* pszNs, const char* pszName) {
-    const XmlDsig::SXmlNode* pElement = XmlDsig::FindElement(&document, [&](const XmlDsig::SXmlNode& e) {
-      return e.LocalName() == pszName && e.NamespaceUri() == pszNs;
-    });
+    const XmlDsig::SXmlNode* pElement = XmlDsig::FindElement(
+        &document, [&](const XmlDsig::SXmlNode& e) { return e.LocalName() == pszName && e.NamespaceUri() == pszNs; });
     return XmlDsig::TextOf(pElement);
   }
 
@@ -547,7 +571,8 @@ CSignatureSet::CSignatureSet(SSignatureHost host) : CCollection({kIidSignatureSe
     if (FAILED(hr) && pSignature) m_items.pop_back();
     return SUCCEEDED(hr) ? SetObject(call.pResult, static_cast<IDispatch*>(pSignature)) : hr;
   });
-  AddMember(L"CanAddSignatureLine", 0x60030007, [this](SCall& call) { return SetBool(call.pResult, m_host.bLinesSupported); });
+  AddMember(L"CanAddSignatureLine", 0x60030007,
+            [this](SCall& call) { return SetBool(call.pResult, m_host.bLinesSupported); });
   AddMember(L"AddSignatureLine", 0x60030008, [this](SCall& call) {
     std::wstring wsProvider;
     CSignature* pSignature = nullptr;

@@ -78,8 +78,9 @@ class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::Signature
   ~CTestSignatureProvider() override { InterlockedDecrement(&g_lObjects); }
 
   // An unsigned line is grey, a valid one green, an invalid one red.
-  STDMETHOD(GenerateSignatureLineImage)(Office::SignatureLineImage siglnimg, Office::SignatureSetup*,
-                                        Office::SignatureInfo*, IUnknown*, IPictureDisp** ppPicture) override {
+  STDMETHOD(GenerateSignatureLineImage)
+  (Office::SignatureLineImage siglnimg, Office::SignatureSetup*, Office::SignatureInfo*, IUnknown*,
+   IPictureDisp** ppPicture) override {
     static const COLORREF kColours[] = {RGB(0, 0, 0), RGB(128, 128, 128), RGB(0, 160, 0), RGB(200, 0, 0)};
     if (!ppPicture) return E_POINTER;
     *ppPicture = nullptr;
@@ -151,9 +152,9 @@ class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::Signature
     return hr;
   }
   STDMETHOD(NotifySignatureAdded)(IUnknown*, Office::SignatureSetup*, Office::SignatureInfo*) override { return S_OK; }
-  STDMETHOD(VerifyXmlDsig)(IUnknown*, Office::SignatureSetup*, Office::SignatureInfo*, IUnknown* XmlDsigStream,
-                           Office::ContentVerificationResults* pcontverres,
-                           Office::CertificateVerificationResults*) override {
+  STDMETHOD(VerifyXmlDsig)
+  (IUnknown*, Office::SignatureSetup*, Office::SignatureInfo*, IUnknown* XmlDsigStream,
+   Office::ContentVerificationResults* pcontverres, Office::CertificateVerificationResults*) override {
     CComPtr<IXMLDOMDocument2> cpDocument;
     CComPtr<MSXML2::IXMLDigitalSignatureEx> cpSignature;
     CComPtr<MSXML2::IXMLDSigKey> cpKey;
@@ -162,8 +163,9 @@ class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::Signature
     if (SUCCEEDED(hr)) *pcontverres = hr == S_OK ? Office::contverresValid : Office::contverresModified;
     return SUCCEEDED(hr) ? S_OK : hr;
   }
-  STDMETHOD(ShowSignatureDetails)(IUnknown*, Office::SignatureSetup*, Office::SignatureInfo*, IUnknown*,
-                                  Office::ContentVerificationResults*, Office::CertificateVerificationResults*) override {
+  STDMETHOD(ShowSignatureDetails)
+  (IUnknown*, Office::SignatureSetup*, Office::SignatureInfo*, IUnknown*, Office::ContentVerificationResults*,
+   Office::CertificateVerificationResults*) override {
     return S_OK;
   }
   STDMETHOD(GetProviderDetail)(Office::SignatureProviderDetail sigprovdet, VARIANT* pvarDesc) override {
@@ -215,7 +217,8 @@ class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::Signature
     STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* names, UINT c, LCID lcid, DISPID* ids) override {
       return m_pOwner->GetIDsOfNames(riid, names, c, lcid, ids);
     }
-    STDMETHOD(Invoke)(DISPID id, REFIID riid, LCID lcid, WORD w, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e, UINT* a) override {
+    STDMETHOD(Invoke)
+    (DISPID id, REFIID riid, LCID lcid, WORD w, DISPPARAMS* p, VARIANT* r, EXCEPINFO* e, UINT* a) override {
       return m_pOwner->Invoke(id, riid, lcid, w, p, r, e, a);
     }
     STDMETHOD(OnConnection)(IDispatch*, Office::ext_ConnectMode, IDispatch*, SAFEARRAY**) override { return S_OK; }
@@ -283,7 +286,8 @@ STDAPI DllRegisterServer() {
     const std::wstring wsKey = std::wstring(L"Software\\Microsoft\\Office\\") + pwszApp + L"\\Addins\\" + kProgId;
     if (!status) status = SetString(wsKey, L"Description", L"Simulator test signature provider");
     if (!status)
-      status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, wsKey.c_str(), L"LoadBehavior", REG_DWORD, &dwBehavior, sizeof dwBehavior);
+      status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, wsKey.c_str(), L"LoadBehavior", REG_DWORD, &dwBehavior,
+                               sizeof dwBehavior);
   }
   return HRESULT_FROM_WIN32(status);
 }

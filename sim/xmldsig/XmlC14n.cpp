@@ -28,7 +28,6 @@ void AppendUtf8(unsigned long ulChar, std::string* pOut) {
   }
 }
 
-
 class CReader {
  public:
   explicit CReader(std::string sXml) : m_s(std::move(sXml)) {
@@ -174,14 +173,29 @@ std::string Escape(const std::string& s, bool bAttribute) {
   std::string sOut;
   for (const char c : s) {
     switch (c) {
-      case '&': sOut += "&amp;"; break;
-      case '<': sOut += "&lt;"; break;
-      case '>': sOut += bAttribute ? ">" : "&gt;"; break;
-      case '"': sOut += bAttribute ? "&quot;" : "\""; break;
-      case '\t': sOut += bAttribute ? "&#x9;" : "\t"; break;
-      case '\n': sOut += bAttribute ? "&#xA;" : "\n"; break;
-      case '\r': sOut += "&#xD;"; break;
-      default: sOut += c;
+      case '&':
+        sOut += "&amp;";
+        break;
+      case '<':
+        sOut += "&lt;";
+        break;
+      case '>':
+        sOut += bAttribute ? ">" : "&gt;";
+        break;
+      case '"':
+        sOut += bAttribute ? "&quot;" : "\"";
+        break;
+      case '\t':
+        sOut += bAttribute ? "&#x9;" : "\t";
+        break;
+      case '\n':
+        sOut += bAttribute ? "&#xA;" : "\n";
+        break;
+      case '\r':
+        sOut += "&#xD;";
+        break;
+      default:
+        sOut += c;
     }
   }
   return sOut;
@@ -224,8 +238,9 @@ void Write(const SXmlNode& node, const CNamespaces& parentScope, bool bApex, std
     inherited.erase(sName);
     const size_t iColon = sName.find(':');
     const std::string sAttrPrefix = iColon == std::string::npos ? "" : sName.substr(0, iColon);
-    const std::string sNamespace =
-        sAttrPrefix.empty() ? "" : sAttrPrefix == "xml" ? kXmlNamespace : node.NamespaceOf(sAttrPrefix);
+    const std::string sNamespace = sAttrPrefix.empty()    ? ""
+                                   : sAttrPrefix == "xml" ? kXmlNamespace
+                                                          : node.NamespaceOf(sAttrPrefix);
     attributes.push_back({sNamespace, sName.substr(iColon + 1), sName, sValue});
   }
   for (const auto& [sName, sValue] : inherited) attributes.push_back({kXmlNamespace, sName.substr(4), sName, sValue});
@@ -239,7 +254,8 @@ void Write(const SXmlNode& node, const CNamespaces& parentScope, bool bApex, std
     if (sUri == sOuter || sNsPrefix == "xml") continue;
     *pOut += (sNsPrefix.empty() ? " xmlns" : " xmlns:" + sNsPrefix) + "=\"" + Escape(sUri, true) + "\"";
   }
-  for (const SAttribute& attribute : attributes) *pOut += " " + attribute.sName + "=\"" + Escape(attribute.sValue, true) + "\"";
+  for (const SAttribute& attribute : attributes)
+    *pOut += " " + attribute.sName + "=\"" + Escape(attribute.sValue, true) + "\"";
   *pOut += ">";
   for (const auto& child : node.children) Write(*child, scope, false, pOut);
   *pOut += "</" + node.sName + ">";

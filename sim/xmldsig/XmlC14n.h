@@ -11,9 +11,9 @@ namespace XmlDsig {
 
 struct SXmlNode {
   enum EKind { kElement, kText, kProcessingInstruction } kind = kElement;
-  std::string sName;                                             // qualified name, or a PI's target
+  std::string sName;                                            // qualified name, or a PI's target
   std::vector<std::pair<std::string, std::string>> attributes;  // namespace declarations included
-  std::string sText;                                             // character data, or a PI's data
+  std::string sText;                                            // character data, or a PI's data
   std::vector<std::unique_ptr<SXmlNode>> children;
   SXmlNode* pParent = nullptr;
 

@@ -78,7 +78,8 @@ class CSha1 {
   CSha1& operator=(const CSha1&) = delete;
 
   HRESULT Hash(const std::string& s) {
-    if (SUCCEEDED(m_hr) && !CryptHashData(m_hHash, reinterpret_cast<const BYTE*>(s.data()), static_cast<DWORD>(s.size()), 0))
+    if (SUCCEEDED(m_hr) &&
+        !CryptHashData(m_hHash, reinterpret_cast<const BYTE*>(s.data()), static_cast<DWORD>(s.size()), 0))
       m_hr = LastError();
     return m_hr;
   }
@@ -473,7 +474,8 @@ class CDigitalSignature final : public CObject<IXMLDigitalSignatureEx> {
       if (SUCCEEDED(hr) && cpNext) hr = m_cpSignature->insertBefore(cpNew, varBefore, &cpKeyInfo);
       if (SUCCEEDED(hr) && !cpNext) cpKeyInfo = cpNew;
     }
-    for (CComPtr<IXMLDOMNode> cpChild; SUCCEEDED(hr) && (wki & PURGE) && (cpKeyInfo->get_firstChild(&cpChild), cpChild);) {
+    for (CComPtr<IXMLDOMNode> cpChild;
+         SUCCEEDED(hr) && (wki & PURGE) && (cpKeyInfo->get_firstChild(&cpChild), cpChild);) {
       CComPtr<IXMLDOMNode> cpRemoved;
       hr = cpKeyInfo->removeChild(cpChild, &cpRemoved);
     }
@@ -502,9 +504,8 @@ class CDigitalSignature final : public CObject<IXMLDigitalSignatureEx> {
     HCRYPTPROV hProv = 0;
     HCRYPTKEY hKey = 0;
     if (!CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return LastError();
-    HRESULT hr = CryptImportPublicKeyInfo(hProv, kEncoding, &pCert->pCertInfo->SubjectPublicKeyInfo, &hKey)
-                     ? S_OK
-                     : LastError();
+    HRESULT hr =
+        CryptImportPublicKeyInfo(hProv, kEncoding, &pCert->pCertInfo->SubjectPublicKeyInfo, &hKey) ? S_OK : LastError();
     if (SUCCEEDED(hr)) {
       CSha1 sha1(hProv);
       sha1.Hash(sSignedInfo);
@@ -610,7 +611,8 @@ STDAPI DllRegisterServer() {
     if (!status) status = SetString(wsKey + L"\\InprocServer32", nullptr, wszPath);
     if (!status) status = SetString(wsKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
     if (!status) status = SetString(wsKey + L"\\ProgID", nullptr, cls.pwszProgId);
-    if (!status) status = SetString(std::wstring(L"Software\\Classes\\") + cls.pwszProgId + L"\\CLSID", nullptr, wszClsid);
+    if (!status)
+      status = SetString(std::wstring(L"Software\\Classes\\") + cls.pwszProgId + L"\\CLSID", nullptr, wszClsid);
   }
   return HRESULT_FROM_WIN32(status);
 }

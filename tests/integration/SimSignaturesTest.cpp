@@ -129,8 +129,8 @@ TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
   ASSERT_EQ(S_OK, LateBound::Call(cpSignatures, L"AddNonVisibleSignature", {varProvider}, &varSignature))
       << ::testing::PrintToString(LogSince(iLog));
   std::vector<std::wstring> expected = kDetails;
-  expected.insert(expected.end(),
-                  {L"ShowSigningCeremony 0x00000000", L"HashStream", L"SignXmlDsig 0x00000000", L"NotifySignatureAdded 0x00000000"});
+  expected.insert(expected.end(), {L"ShowSigningCeremony 0x00000000", L"HashStream", L"SignXmlDsig 0x00000000",
+                                   L"NotifySignatureAdded 0x00000000"});
   EXPECT_EQ(expected, LogSince(iLog));
   EXPECT_EQ(L"Sam Signer", Value(varSignature.pdispVal, L"Signer"));
 
@@ -143,7 +143,8 @@ TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
   ASSERT_TRUE(cpSignature);
   EXPECT_EQ(L"True", Value(cpSignature, L"IsValid")) << ::testing::PrintToString(m_cpApp->m_log);
   EXPECT_EQ(L"Sam Signer", Value(cpSignature, L"Signer"));
-  EXPECT_NE(m_cpApp->m_log.end(), std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig 0x00000000 contverres 3"));
+  EXPECT_NE(m_cpApp->m_log.end(),
+            std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig 0x00000000 contverres 3"));
 
   // The package holds the signature beside the origin part, and the package relationships name it.
   std::ifstream file(m_wsPath.c_str(), std::ios::binary);
@@ -152,7 +153,8 @@ TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
   ASSERT_EQ(S_OK, Sim::ReadZip(std::vector<BYTE>(std::istreambuf_iterator<char>(file), {}), &entries, &wsWhy));
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.sName);
-  for (const char* psz : {"_xmlsignatures/origin.sigs", "_xmlsignatures/_rels/origin.sigs.rels", "_xmlsignatures/sig1.xml"})
+  for (const char* psz :
+       {"_xmlsignatures/origin.sigs", "_xmlsignatures/_rels/origin.sigs.rels", "_xmlsignatures/sig1.xml"})
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), psz)) << psz;
 }
 
@@ -191,7 +193,8 @@ TEST_P(SimSignatures, ChangedPartIsFoundOnOpen) {
   CComPtr<IDispatch> cpSignature = Item(Signatures(pOpened), 1);
   ASSERT_TRUE(cpSignature);
   EXPECT_EQ(L"False", Value(cpSignature, L"IsValid"));
-  EXPECT_NE(m_cpApp->m_log.end(), std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig 0x00000000 contverres 4"));
+  EXPECT_NE(m_cpApp->m_log.end(),
+            std::find(m_cpApp->m_log.begin(), m_cpApp->m_log.end(), L"VerifyXmlDsig 0x00000000 contverres 4"));
 }
 
 TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
@@ -218,8 +221,8 @@ TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
   iLog = m_cpApp->m_log.size();
   ASSERT_EQ(S_OK, LateBound::Call(varLine.pdispVal, L"Sign"));
   EXPECT_EQ((std::vector<std::wstring>{L"ShowSigningCeremony 0x00000000", L"GenerateSignatureLineImage 2 0x00000000",
-                                       L"GenerateSignatureLineImage 3 0x00000000", L"HashStream", L"SignXmlDsig 0x00000000",
-                                       L"NotifySignatureAdded 0x00000000"}),
+                                       L"GenerateSignatureLineImage 3 0x00000000", L"HashStream",
+                                       L"SignXmlDsig 0x00000000", L"NotifySignatureAdded 0x00000000"}),
             LogSince(iLog));
   // A signed signature is not signed twice.
   EXPECT_EQ(E_ACCESSDENIED, LateBound::Call(varLine.pdispVal, L"Sign"));
@@ -230,11 +233,9 @@ TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
   EXPECT_EQ(L"True", Value(cpSignature, L"IsValid"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Apps, SimSignatures, ::testing::Values(EDocApp::Word, EDocApp::Excel, EDocApp::PowerPoint),
-                         [](const auto& info) {
-                           return std::string(info.param == EDocApp::Word    ? "Word"
-                                              : info.param == EDocApp::Excel ? "Excel"
-                                                                             : "PowerPoint");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Apps, SimSignatures, ::testing::Values(EDocApp::Word, EDocApp::Excel, EDocApp::PowerPoint), [](const auto& info) {
+      return std::string(info.param == EDocApp::Word ? "Word" : info.param == EDocApp::Excel ? "Excel" : "PowerPoint");
+    });
 
 }  // namespace

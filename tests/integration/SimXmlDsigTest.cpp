@@ -105,10 +105,16 @@ class SimXmlDsigTest : public ::testing::Test {
     CryptDestroyKey(hKey);
     BYTE name[128];
     DWORD cbName = sizeof name;
-    ASSERT_TRUE(CertStrToNameW(X509_ASN_ENCODING, L"CN=Sam Signer", CERT_X500_NAME_STR, nullptr, name, &cbName, nullptr));
+    ASSERT_TRUE(
+        CertStrToNameW(X509_ASN_ENCODING, L"CN=Sam Signer", CERT_X500_NAME_STR, nullptr, name, &cbName, nullptr));
     CERT_NAME_BLOB subject = {cbName, name};
-    CRYPT_KEY_PROV_INFO keyInfo = {const_cast<wchar_t*>(kContainer), const_cast<wchar_t*>(MS_ENHANCED_PROV_W),
-                                   PROV_RSA_FULL, 0, 0, nullptr, AT_SIGNATURE};
+    CRYPT_KEY_PROV_INFO keyInfo = {const_cast<wchar_t*>(kContainer),
+                                   const_cast<wchar_t*>(MS_ENHANCED_PROV_W),
+                                   PROV_RSA_FULL,
+                                   0,
+                                   0,
+                                   nullptr,
+                                   AT_SIGNATURE};
     m_pCert = CertCreateSelfSignCertificate(hProv, &subject, 0, &keyInfo, nullptr, nullptr, nullptr, nullptr);
     CryptReleaseContext(hProv, 0);
     ASSERT_NE(nullptr, m_pCert);
