@@ -6,6 +6,8 @@
 set -eu
 build=$(cd "$1" && pwd)
 "$(dirname "$0")/install-prefix.sh" "$build"
+# The signing benchmark signs with an own certificate of the test authority.
+wine "$build/tools/vmpki.exe" user bench@tessaly.test "Bench Signer" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 head -c 16777216 /dev/urandom >"$work/plain"
