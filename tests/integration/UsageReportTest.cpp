@@ -140,6 +140,22 @@ TEST_F(UsageReportTest, OutlookAndWordEachSendOneReportAtShutDown) {
   EXPECT_EQ(12u, wordReport.size());
 }
 
+// Word signs a document through the module's signature provider: its report counts a signed
+// document, and nothing else.
+TEST_F(UsageReportTest, ASignatureCountsAsASignedDocument) {
+  SetTracking(1, 1);
+  ForgetUserCertificates();
+  ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"usage@tessaly.test", L"Uma Usage"));
+  Play(L"word-sign", Simulator(), L"--only VmOfcX.SignatureProvider",
+       "start word 14\nnew Counted once.\nanswer ok\nsign VmOfcX.SignatureProvider\n"
+       "expect signature 1 signed valid\nquit\n");
+  const auto reports = Reports(ReadText(m_reports));
+  ASSERT_EQ(1u, reports.size()) << ReadText(m_reports);
+  EXPECT_EQ("3", reports[0].at("d3"));
+  EXPECT_EQ("41", reports[0].at("d4"));
+  EXPECT_EQ(0u, reports[0].count("d5"));
+}
+
 TEST_F(UsageReportTest, NothingIsSentWithoutConsentOrWithoutTheComponent) {
   SetTracking(1, 0);
   CTraceFile trace = PlayOutlook(L"no-consent");

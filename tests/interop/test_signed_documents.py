@@ -2,7 +2,7 @@
 """Checks the signed documents of the simulated Office with tools nobody here wrote.
 
 Usage: test_signed_documents.py BUILD_DIR, after tests/integration/signatures/signed-documents.sh
-left the documents in BUILD_DIR/signatures. zipfile and ElementTree find the signature parts as
+left the documents in BUILD_DIR/signatures, signed by the test provider and by the module's provider. zipfile and ElementTree find the signature parts as
 ECMA-376 Part 2 relates them, xmlsec1 verifies each XML signature with the certificate of its key
 information against the test authority, and hashlib recomputes every manifest digest from the
 package's parts; a changed part must make that check fail.
@@ -25,7 +25,7 @@ RELATIONSHIPS = "{http://schemas.openxmlformats.org/package/2006/relationships}"
 DSIG = "{http://www.w3.org/2000/09/xmldsig#}"
 SIGNATURE_RELS = "http://schemas.openxmlformats.org/package/2006/relationships/digital-signature/"
 SHA1 = "http://www.w3.org/2000/09/xmldsig#sha1"
-DOCUMENTS = ["signed.docx", "signed.xlsx", "signed.pptx"]
+DOCUMENTS = ["signed.docx", "signed.xlsx", "signed.pptx", "module.docx", "module.xlsx", "module.pptx"]
 
 
 def relationship_targets(package, rels_part, rel_type):
@@ -89,7 +89,7 @@ class SignedDocumentTest(unittest.TestCase):
                          "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Object", file.name],
                         capture_output=True, text=True)
                 self.assertEqual(0, result.returncode, "%s %s: %s" % (name, part, result.stderr))
-        self.assertEqual(4, count)
+        self.assertEqual(8, count)
 
     def test_every_manifest_digest_matches_the_parts(self):
         for name, package, parts in self.packages():
@@ -101,7 +101,7 @@ class SignedDocumentTest(unittest.TestCase):
             signature = package.read(signature_parts(package)[0])
             main = [n for n in parts if n.endswith(".xml") and not n.startswith(("_xmlsignatures", "["))][-1]
             changed = dict(parts)
-            changed[main] = parts[main].replace(b"to sign", b"to SIGN")
+            changed[main] = parts[main].replace(b" sign", b" SIGN")
             self.assertNotEqual(parts[main], changed[main], name)
             self.assertEqual([main], manifest_mismatches(changed, signature), name)
 

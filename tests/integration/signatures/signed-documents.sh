@@ -1,7 +1,9 @@
 #!/bin/bash
 # Usage: signed-documents.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
-# A user with a certificate of the test authority signs documents of the three applications
-# through the simulator's test provider; the files stay in BUILD_DIR/signatures.
+# A user with a certificate of the test authority signs documents of the three applications,
+# first through the simulator's test provider, then through the module's provider as registered in
+# the prefix; a copy of the module's Word document with a changed part must open as invalid. The
+# files stay in BUILD_DIR/signatures.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,3 +17,12 @@ done
 wine "$build/tools/vmpki.exe" user signer@tessaly.test "Sam Signer"
 wine "$build/sim/ofcsim.exe" --register "Z:$(echo "$build/sim/SimTestSignatureProvider.dll" | tr / '\\')" \
   --only OfficeSim.TestSignatureProvider "$here/signed-documents.scn"
+wine "$build/sim/ofcsim.exe" --only VmOfcX.SignatureProvider "$here/module-signed.scn"
+python3 - "$out/module.docx" "$out/module-changed.docx" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as source, zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as copy:
+    for item in source.infolist():
+        data = source.read(item)
+        copy.writestr(item, data.replace(b"signed by the module", b"changed by someone else"))
+PY
+wine "$build/sim/ofcsim.exe" --only VmOfcX.SignatureProvider "$here/module-changed.scn"
