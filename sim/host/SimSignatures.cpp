@@ -341,6 +341,7 @@ class CSignature final : public CDispatch {
     if (FAILED(hr)) return hr;
     const std::vector<BYTE> xml = StreamBytes(cpXml);
     m_sXml.assign(xml.begin(), xml.end());
+    m_sCheckedXml = m_sXml;
     m_cpInfo->m_bSigned = true;
     m_cpSetup->m_bReadOnly = true;
     SYSTEMTIME stLocal;
@@ -410,6 +411,7 @@ class CSignature final : public CDispatch {
         Log(L"Manifest digest differs: " + FromUtf8(*psUri));
       sChecked.replace(iValue + 12, iEnd - iValue - 12, sDigest);
     }
+    m_sCheckedXml = sChecked;
     Office::ContentVerificationResults content = Office::contverresError;
     Office::CertificateVerificationResults certificate = Office::certverresError;
     if (SUCCEEDED(hr)) {
@@ -423,9 +425,11 @@ class CSignature final : public CDispatch {
     return S_OK;  // an invalid signature leaves the document readable
   }
 
+  // The provider is shown the signature with the manifest as it was verified, so that its details
+  // judge the parts as they are.
   HRESULT ShowDetails() {
     HRESULT hr = Provider();
-    CComPtr<IStream> cpXml = MemoryStream(std::vector<BYTE>(m_sXml.begin(), m_sXml.end()));
+    CComPtr<IStream> cpXml = MemoryStream(std::vector<BYTE>(m_sCheckedXml.begin(), m_sCheckedXml.end()));
     Office::ContentVerificationResults content = static_cast<Office::ContentVerificationResults>(m_cpInfo->m_lContent);
     Office::CertificateVerificationResults certificate =
         static_cast<Office::CertificateVerificationResults>(m_cpInfo->m_lCertificate);
@@ -558,7 +562,8 @@ class CSignature final : public CDispatch {
   CComPtr<IPictureDisp> m_cpImage;  // the line's image in its current state
   std::wstring m_wsProviderUrl;
   std::string m_sHashAlgorithm;
-  std::string m_sXml;
+  std::string m_sXml;         // as stored
+  std::string m_sCheckedXml;  // with the manifest's digests of the parts when it was signed or opened
 };
 
 CSignatureSet::CSignatureSet(SSignatureHost host) : CCollection({kIidSignatureSet}), m_host(std::move(host)) {

@@ -140,13 +140,13 @@ TEST_F(UsageReportTest, OutlookAndWordEachSendOneReportAtShutDown) {
   EXPECT_EQ(12u, wordReport.size());
 }
 
-// Word signs a document through the module's signature provider: its report counts a signed
-// document, and nothing else.
+// Word, with both document providers as installed, signs a document through the signature
+// provider: the report that the encryption provider sends at shut-down counts a signed document.
 TEST_F(UsageReportTest, ASignatureCountsAsASignedDocument) {
   SetTracking(1, 1);
   ForgetUserCertificates();
   ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"usage@tessaly.test", L"Uma Usage"));
-  Play(L"word-sign", Simulator(), L"--only VmOfcX.SignatureProvider",
+  Play(L"word-sign", Simulator(), L"--only VmOfcX.EncryptionProvider --only VmOfcX.SignatureProvider",
        "start word 14\nnew Counted once.\nanswer ok\nsign VmOfcX.SignatureProvider\n"
        "expect signature 1 signed valid\nquit\n");
   const auto reports = Reports(ReadText(m_reports));
