@@ -6,6 +6,7 @@
 #include "SimAddIns.h"
 #include "SimPackage.h"
 #include "com/Bstr.h"
+#include "hosts/OfficeDocuments.h"
 
 namespace Sim {
 namespace {
@@ -18,6 +19,9 @@ constexpr const wchar_t* kAppNames[] = {L"Word", L"Excel", L"PowerPoint"};
 constexpr const wchar_t* kWindowClasses[] = {L"OpusApp", L"XLMAIN", L"PPTFrameClass"};
 constexpr const wchar_t* kDocumentsNames[] = {L"Documents", L"Workbooks", L"Presentations"};
 constexpr const wchar_t* kActiveNames[] = {L"ActiveDocument", L"ActiveWorkbook", L"ActivePresentation"};
+// What a document window answers to QueryInterface besides IDispatch: Word's Window, Excel's
+// Window, PowerPoint's DocumentWindow.
+const IID* const kWindowIids[] = {&Word::IID_Window, &Excel::IID_Window, &PowerPoint::IID_DocumentWindow};
 
 bool IsClassId(const std::wstring& ws) {
   CLSID clsid;
@@ -38,7 +42,8 @@ HRESULT WriteFileBytes(const std::wstring& wsPath, const std::vector<BYTE>& byte
 // which Office passes to the provider as the parent of its dialogs.
 class CDocWindow final : public CDispatch, public IOleWindow {
  public:
-  CDocWindow(EDocApp app, IDispatch* pDocument, const std::wstring& wsTitle) : m_pDocument(pDocument) {
+  CDocWindow(EDocApp app, IDispatch* pDocument, const std::wstring& wsTitle)
+      : CDispatch({*kWindowIids[static_cast<int>(app)]}), m_pDocument(pDocument) {
     WNDCLASSW wc = {};
     wc.lpfnWndProc = DefWindowProcW;
     wc.hInstance = GetModuleHandleW(nullptr);
@@ -144,6 +149,8 @@ void CSimDocument::AddMembers() {
     AddMember(wszName, bExcel ? excel : word, std::move(fn));
   };
   add(L"Name", 0x0, 0x6E, [this](SCall& call) { return SetBstr(call.pResult, m_wsName); });
+  add(L"Application", 0x1, 0x94,
+      [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_pApp)); });
   add(L"FullName", 0x1D, 0x121,
       [this](SCall& call) { return SetBstr(call.pResult, m_wsPath.empty() ? m_wsName : m_wsPath); });
   add(L"Content", 0x29, 0x10029, [this](SCall& call) { return SetObject(call.pResult, m_cpContent); });
