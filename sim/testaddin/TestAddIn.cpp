@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AddInServer.h"
 #include "SimDispatch.h"
 #include "hosts/OfficeAddIn.h"
 #include "hosts/Outlook.h"
@@ -17,9 +18,6 @@ namespace {
 constexpr CLSID kClsid = {0xD83C2EB9, 0x3B96, 0x4347, {0xB1, 0x34, 0x22, 0x6D, 0x3B, 0x33, 0x38, 0x8D}};
 constexpr wchar_t kClsidText[] = L"{D83C2EB9-3B96-4347-B134-226D3B33388D}";
 constexpr wchar_t kProgId[] = L"OfficeSim.TestAddIn";
-
-HMODULE g_hModule = nullptr;
-volatile LONG g_lObjects = 0;
 
 // The add-in's own members, called by name; IDTExtensibility2 has ids 1 to 5.
 enum : DISPID { kOnLoad = 1001, kGetLabel, kGetVisible, kOnAction, kCallLog };
@@ -108,7 +106,7 @@ class CSink final : public Sim::CDispatch {
 class CTestAddIn final : public Sim::CDispatchImpl<Office::IDTExtensibility2> {
  public:
   CTestAddIn() : CDispatchImpl({Office::IID_IDTExtensibility2}), m_ribbon(this) {
-    InterlockedIncrement(&g_lObjects);
+    InterlockedIncrement(&Sim::g_lAddInObjects);
     for (const auto& [wszName, dispid] : {std::pair{L"OnLoad", kOnLoad}, std::pair{L"GetLabel", kGetLabel},
                                           std::pair{L"GetVisible", kGetVisible}, std::pair{L"OnAction", kOnAction}}) {
       AddMember(wszName, dispid, [this, dispid = dispid](Sim::SCall& call) { return RibbonCall(dispid, call); });
@@ -117,7 +115,7 @@ class CTestAddIn final : public Sim::CDispatchImpl<Office::IDTExtensibility2> {
   }
   ~CTestAddIn() override {
     if (m_pRibbonUI) m_pRibbonUI->Release();
-    InterlockedDecrement(&g_lObjects);
+    InterlockedDecrement(&Sim::g_lAddInObjects);
   }
 
   HRESULT OnEvent(const IID& iid, DISPID dispid, DISPPARAMS* pParams) {
@@ -383,70 +381,7 @@ STDMETHODIMP CSink::Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParam
   return m_pOwner->OnEvent(m_iid, dispid, pParams);
 }
 
-class CFactory final : public IClassFactory {
- public:
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory) ? this : nullptr;
-    return *ppv ? S_OK : E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return 2; }
-  STDMETHOD_(ULONG, Release)() override { return 1; }
-  STDMETHOD(CreateInstance)(IUnknown* pOuter, REFIID riid, void** ppv) override {
-    if (pOuter) return CLASS_E_NOAGGREGATION;
-    CTestAddIn* pAddIn = new CTestAddIn();
-    HRESULT hr = pAddIn->QueryInterface(riid, ppv);
-    pAddIn->Release();
-    return hr;
-  }
-  STDMETHOD(LockServer)(BOOL) override { return S_OK; }
-};
-CFactory g_factory;
-
-LSTATUS SetString(HKEY hRoot, const std::wstring& wsKey, const wchar_t* wszName, const std::wstring& wsValue) {
-  return RegSetKeyValueW(hRoot, wsKey.c_str(), wszName, REG_SZ, wsValue.c_str(),
-                         static_cast<DWORD>((wsValue.size() + 1) * sizeof(wchar_t)));
-}
-
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
-  if (dwReason == DLL_PROCESS_ATTACH) g_hModule = hInstance;
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-  if (!IsEqualCLSID(rclsid, kClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(riid, ppv);
-}
-
-STDAPI DllCanUnloadNow() { return g_lObjects ? S_FALSE : S_OK; }
-
-STDAPI DllRegisterServer() {
-  wchar_t wszPath[MAX_PATH] = {};
-  GetModuleFileNameW(g_hModule, wszPath, MAX_PATH);
-  const std::wstring wsClsidKey = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText;
-  const std::wstring wsAddInKey = std::wstring(L"Software\\Microsoft\\Office\\Outlook\\Addins\\") + kProgId;
-  const DWORD dwBehavior = 3;
-  LSTATUS status = SetString(HKEY_LOCAL_MACHINE, wsClsidKey + L"\\InprocServer32", nullptr, wszPath);
-  if (!status)
-    status = SetString(HKEY_LOCAL_MACHINE, wsClsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
-  if (!status) status = SetString(HKEY_LOCAL_MACHINE, wsClsidKey + L"\\ProgID", nullptr, kProgId);
-  if (!status)
-    status =
-        SetString(HKEY_LOCAL_MACHINE, std::wstring(L"Software\\Classes\\") + kProgId + L"\\CLSID", nullptr, kClsidText);
-  if (!status) status = SetString(HKEY_LOCAL_MACHINE, wsAddInKey, L"Description", L"Simulator test add-in");
-  if (!status) {
-    status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, wsAddInKey.c_str(), L"LoadBehavior", REG_DWORD, &dwBehavior,
-                             sizeof dwBehavior);
-  }
-  return HRESULT_FROM_WIN32(status);
-}
-
-STDAPI DllUnregisterServer() {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText).c_str());
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + kProgId).c_str());
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                 (std::wstring(L"Software\\Microsoft\\Office\\Outlook\\Addins\\") + kProgId).c_str());
-  return S_OK;
-}
+const Sim::SAddInServer Sim::g_addInServer = {
+    kClsid, kClsidText, kProgId, L"Apartment", L"Simulator test add-in", {L"Outlook"}, Sim::CreateAddIn<CTestAddIn>};

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "AddInServer.h"
 #include "SimDispatch.h"
 #include "com/Bstr.h"
 #include "com/LateBound.h"
@@ -21,10 +22,6 @@ namespace {
 constexpr CLSID kClsid = {0x5B1E0C6A, 0x2F4D, 0x4E7B, {0x9A, 0x3C, 0x7D, 0x2E, 0x1F, 0x0B, 0x8C, 0x41}};
 constexpr wchar_t kClsidText[] = L"{5B1E0C6A-2F4D-4E7B-9A3C-7D2E1F0B8C41}";
 constexpr wchar_t kProgId[] = L"OfficeSim.TestSignatureProvider";
-constexpr const wchar_t* kApps[] = {L"Word", L"Excel", L"PowerPoint"};
-
-HMODULE g_hModule = nullptr;
-volatile LONG g_lObjects = 0;
 
 // The signing certificate: the first one of "MY" with a private key.
 PCCERT_CONTEXT SigningCertificate() {
@@ -74,8 +71,10 @@ HRESULT PutString(IUnknown* pObject, const wchar_t* pwszName, const std::wstring
 
 class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::SignatureProvider> {
  public:
-  CTestSignatureProvider() : CDispatchImpl({Office::IID_SignatureProvider}) { InterlockedIncrement(&g_lObjects); }
-  ~CTestSignatureProvider() override { InterlockedDecrement(&g_lObjects); }
+  CTestSignatureProvider() : CDispatchImpl({Office::IID_SignatureProvider}) {
+    InterlockedIncrement(&Sim::g_lAddInObjects);
+  }
+  ~CTestSignatureProvider() override { InterlockedDecrement(&Sim::g_lAddInObjects); }
 
   // An unsigned line is grey, a valid one green, an invalid one red.
   STDMETHOD(GenerateSignatureLineImage)
@@ -233,70 +232,12 @@ class CTestSignatureProvider final : public Sim::CDispatchImpl<Office::Signature
   CExtensibility m_extensibility{this};
 };
 
-class CFactory final : public IClassFactory {
- public:
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory) ? this : nullptr;
-    return *ppv ? S_OK : E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return 2; }
-  STDMETHOD_(ULONG, Release)() override { return 1; }
-  STDMETHOD(CreateInstance)(IUnknown* pOuter, REFIID riid, void** ppv) override {
-    if (pOuter) return CLASS_E_NOAGGREGATION;
-    auto* pProvider = new CTestSignatureProvider();
-    HRESULT hr = pProvider->QueryInterface(riid, ppv);
-    pProvider->Release();
-    return hr;
-  }
-  STDMETHOD(LockServer)(BOOL) override { return S_OK; }
-};
-CFactory g_factory;
-
-LSTATUS SetString(const std::wstring& wsKey, const wchar_t* wszName, const std::wstring& wsValue) {
-  return RegSetKeyValueW(HKEY_LOCAL_MACHINE, wsKey.c_str(), wszName, REG_SZ, wsValue.c_str(),
-                         static_cast<DWORD>((wsValue.size() + 1) * sizeof(wchar_t)));
-}
-
 }  // namespace
 
-BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
-  if (dwReason == DLL_PROCESS_ATTACH) g_hModule = hInstance;
-  return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
-  if (!IsEqualCLSID(rclsid, kClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(riid, ppv);
-}
-
-STDAPI DllCanUnloadNow() { return g_lObjects ? S_FALSE : S_OK; }
-
-// The class, its ProgID, and an add-in of Word, Excel and PowerPoint that loads at start-up.
-STDAPI DllRegisterServer() {
-  wchar_t wszPath[MAX_PATH] = {};
-  GetModuleFileNameW(g_hModule, wszPath, MAX_PATH);
-  const std::wstring wsClsidKey = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText;
-  LSTATUS status = SetString(wsClsidKey + L"\\InprocServer32", nullptr, wszPath);
-  if (!status) status = SetString(wsClsidKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
-  if (!status) status = SetString(wsClsidKey + L"\\ProgID", nullptr, kProgId);
-  if (!status) status = SetString(std::wstring(L"Software\\Classes\\") + kProgId + L"\\CLSID", nullptr, kClsidText);
-  const DWORD dwBehavior = 3;
-  for (const wchar_t* pwszApp : kApps) {
-    const std::wstring wsKey = std::wstring(L"Software\\Microsoft\\Office\\") + pwszApp + L"\\Addins\\" + kProgId;
-    if (!status) status = SetString(wsKey, L"Description", L"Simulator test signature provider");
-    if (!status)
-      status = RegSetKeyValueW(HKEY_LOCAL_MACHINE, wsKey.c_str(), L"LoadBehavior", REG_DWORD, &dwBehavior,
-                               sizeof dwBehavior);
-  }
-  return HRESULT_FROM_WIN32(status);
-}
-
-STDAPI DllUnregisterServer() {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText).c_str());
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + kProgId).c_str());
-  for (const wchar_t* pwszApp : kApps)
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
-                   (std::wstring(L"Software\\Microsoft\\Office\\") + pwszApp + L"\\Addins\\" + kProgId).c_str());
-  return S_OK;
-}
+const Sim::SAddInServer Sim::g_addInServer = {kClsid,
+                                              kClsidText,
+                                              kProgId,
+                                              L"Both",
+                                              L"Simulator test signature provider",
+                                              {L"Word", L"Excel", L"PowerPoint"},
+                                              Sim::CreateAddIn<CTestSignatureProvider>};
