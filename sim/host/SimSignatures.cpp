@@ -314,6 +314,11 @@ class CSignature final : public CDispatch {
       hr = m_cpProvider->ShowSigningCeremony(Window(), AsSetup(), AsInfo());
       Log(L"ShowSigningCeremony " + HresultText(hr));
     }
+    // The signing time is known to the provider while it draws the signed images (their date).
+    SYSTEMTIME st, stLocal;
+    GetSystemTime(&st);
+    SystemTimeToTzSpecificLocalTime(nullptr, &st, &stLocal);
+    SystemTimeToVariantTime(&stLocal, &m_cpInfo->m_dSigningTime);
     CComPtr<IPictureDisp> cpValid, cpInvalid;
     if (SUCCEEDED(hr) && m_bLine) hr = LineImage(Office::siglnimgSignedValid, &cpValid);
     if (SUCCEEDED(hr) && m_bLine) hr = LineImage(Office::siglnimgSignedInvalid, &cpInvalid);
@@ -330,23 +335,21 @@ class CSignature final : public CDispatch {
       sManifest += "<Reference URI=\"" + ReferenceUri(parts[i]) + "\"><DigestMethod Algorithm=\"" + m_sHashAlgorithm +
                    "\"/><DigestValue>" + Base64(digest) + "</DigestValue></Reference>";
     }
-    SYSTEMTIME st;
-    GetSystemTime(&st);
     CComPtr<IStream> cpXml;
     if (SUCCEEDED(hr)) {
       cpXml = MemoryStream(Template(sManifest, st, cpValid, cpInvalid));
       hr = m_cpProvider->SignXmlDsig(CQuery(), AsSetup(), AsInfo(), cpXml);
       Log(L"SignXmlDsig " + HresultText(hr));
     }
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      m_cpInfo->m_dSigningTime = 0;
+      return hr;
+    }
     const std::vector<BYTE> xml = StreamBytes(cpXml);
     m_sXml.assign(xml.begin(), xml.end());
     m_sCheckedXml = m_sXml;
     m_cpInfo->m_bSigned = true;
     m_cpSetup->m_bReadOnly = true;
-    SYSTEMTIME stLocal;
-    SystemTimeToTzSpecificLocalTime(nullptr, &st, &stLocal);
-    SystemTimeToVariantTime(&stLocal, &m_cpInfo->m_dSigningTime);
     m_cpInfo->m_lContent = Office::contverresValid;
     m_cpInfo->m_lCertificate = m_cpInfo->m_pCert ? Office::certverresValid : Office::certverresError;
     if (m_bLine) m_cpImage = cpValid;

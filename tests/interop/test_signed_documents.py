@@ -2,14 +2,16 @@
 """Checks the signed documents of the simulated Office with tools nobody here wrote.
 
 Usage: test_signed_documents.py BUILD_DIR, after tests/integration/signatures/signed-documents.sh
-left the documents in BUILD_DIR/signatures, signed by the test provider and by the module's provider. zipfile and ElementTree find the signature parts as
-ECMA-376 Part 2 relates them, xmlsec1 verifies each XML signature with the certificate of its key
-information against the test authority, and hashlib recomputes every manifest digest from the
-package's parts; a changed part must make that check fail.
+left the documents in BUILD_DIR/signatures, signed by the test provider and by the module's
+provider. zipfile and ElementTree find the signature parts as ECMA-376 Part 2 relates them, xmlsec1
+verifies each XML signature with the certificate of its key information against the test
+authority, and hashlib recomputes every manifest digest from the package's parts; a changed part
+must make that check fail. The module's signature lines left an image of each state.
 """
 import base64
 import hashlib
 import pathlib
+import struct
 import subprocess
 import sys
 import tempfile
@@ -65,6 +67,19 @@ def manifest_mismatches(package_parts, signature_xml):
     return mismatches
 
 
+def dark_pixels(bitmap, left, top, right, bottom):
+    """How many pixels of the rectangle of a 32-bit bitmap file are darker than light grey."""
+    offset, = struct.unpack("<I", bitmap[10:14])
+    width, height = struct.unpack("<ii", bitmap[18:26])
+    count = 0
+    for y in range(top, bottom):
+        row = (abs(height) - 1 - y) if height > 0 else y
+        for x in range(left, right):
+            blue, green, red = bitmap[offset + (row * width + x) * 4:offset + (row * width + x) * 4 + 3]
+            count += red + green + blue < 3 * 160
+    return count
+
+
 class SignedDocumentTest(unittest.TestCase):
     def packages(self):
         for name in DOCUMENTS:
@@ -95,6 +110,19 @@ class SignedDocumentTest(unittest.TestCase):
         for name, package, parts in self.packages():
             for part in signature_parts(package):
                 self.assertEqual([], manifest_mismatches(parts, package.read(part)), name + " " + part)
+
+    def test_module_lines_show_an_image_for_each_state(self):
+        for application in ("word", "excel"):
+            images = {}
+            for state in ("unsigned", "signed", "invalid"):
+                data = (DOCS / ("module-%s-%s.bmp" % (application, state))).read_bytes()
+                self.assertEqual(b"BM", data[:2], application + " " + state)
+                images[state] = data
+            self.assertEqual(1, len({struct.unpack("<ii", d[18:26]) for d in images.values()}), application)
+            self.assertEqual(3, len(set(images.values())), application + ": the three states look alike")
+            # The signing date stands at the top right of a signed line only.
+            self.assertEqual(0, dark_pixels(images["unsigned"], 250, 5, 395, 29), application)
+            self.assertLess(0, dark_pixels(images["signed"], 250, 5, 395, 29), application)
 
     def test_a_changed_part_breaks_the_manifest(self):
         for name, package, parts in self.packages():

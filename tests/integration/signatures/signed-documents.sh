@@ -2,8 +2,8 @@
 # Usage: signed-documents.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
 # A user with a certificate of the test authority signs documents of the three applications,
 # first through the simulator's test provider, then through the module's provider as registered in
-# the prefix; a copy of the module's Word document with a changed part must open as invalid. The
-# files stay in BUILD_DIR/signatures.
+# the prefix; copies of the module's Word and Excel documents with a changed part must open as
+# invalid. The files and the module's line images stay in BUILD_DIR/signatures.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,11 +18,13 @@ wine "$build/tools/vmpki.exe" user signer@tessaly.test "Sam Signer"
 wine "$build/sim/ofcsim.exe" --register "Z:$(echo "$build/sim/SimTestSignatureProvider.dll" | tr / '\\')" \
   --only OfficeSim.TestSignatureProvider "$here/signed-documents.scn"
 wine "$build/sim/ofcsim.exe" --only VmOfcX.SignatureProvider "$here/module-signed.scn"
-python3 - "$out/module.docx" "$out/module-changed.docx" <<'PY'
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as source, zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as copy:
-    for item in source.infolist():
-        data = source.read(item)
-        copy.writestr(item, data.replace(b"signed by the module", b"changed by someone else"))
+python3 - "$out" <<'PY'
+import pathlib, sys, zipfile
+out = pathlib.Path(sys.argv[1])
+for kind in ("docx", "xlsx"):
+    with zipfile.ZipFile(out / ("module." + kind)) as source, \
+            zipfile.ZipFile(out / ("module-changed." + kind), "w", zipfile.ZIP_DEFLATED) as copy:
+        for item in source.infolist():
+            copy.writestr(item, source.read(item).replace(b"signed by the module", b"changed by someone else"))
 PY
 wine "$build/sim/ofcsim.exe" --only VmOfcX.SignatureProvider "$here/module-changed.scn"
