@@ -3,6 +3,7 @@
 //                                    through the running Outlook's COMAddIns, and prints its result
 //        olkclient setevent NAME     sets a named manual-reset event (created when missing)
 //        olkclient resetevent NAME   resets it
+//        olkclient pulseevent NAME   sets it and resets it at once (PulseEvent)
 #include <windows.h>
 #include <oleauto.h>
 
@@ -48,12 +49,14 @@ int Invite() {
   return 0;
 }
 
-int SetNamedEvent(const wchar_t* wszName, bool bSet) {
+int SignalNamedEvent(const wchar_t* wszName, const std::wstring& wsCommand) {
   HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, wszName);
   if (!hEvent) return printf("CreateEvent: %lu\n", GetLastError()), 1;
-  const BOOL bDone = bSet ? SetEvent(hEvent) : ResetEvent(hEvent);
+  const BOOL bDone = wsCommand == L"setevent"     ? SetEvent(hEvent)
+                     : wsCommand == L"resetevent" ? ResetEvent(hEvent)
+                                                  : PulseEvent(hEvent);
   CloseHandle(hEvent);
-  printf("%s %ls\n", bSet ? "set" : "reset", wszName);
+  printf("%ls %ls\n", wsCommand.c_str(), wszName);
   return bDone ? 0 : 1;
 }
 
@@ -65,10 +68,10 @@ int wmain(int argc, wchar_t** argv) {
   if (wsCommand == L"invite" && argc == 2 && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     iResult = Invite();
     CoUninitialize();
-  } else if ((wsCommand == L"setevent" || wsCommand == L"resetevent") && argc == 3) {
-    iResult = SetNamedEvent(argv[2], wsCommand == L"setevent");
+  } else if ((wsCommand == L"setevent" || wsCommand == L"resetevent" || wsCommand == L"pulseevent") && argc == 3) {
+    iResult = SignalNamedEvent(argv[2], wsCommand);
   } else {
-    fprintf(stderr, "usage: olkclient invite | setevent NAME | resetevent NAME\n");
+    fprintf(stderr, "usage: olkclient invite | setevent NAME | resetevent NAME | pulseevent NAME\n");
   }
   return iResult;
 }

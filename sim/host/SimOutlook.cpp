@@ -972,7 +972,10 @@ void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
     Log(L"GetCustomUI " + addIn.cpComAddIn->m_wsProgId + L" " + wsRibbonId + L" " + HresultText(hr));
     std::vector<SXmlElement> elements;
     if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) continue;
+    std::wstring wsLoadImage;
     for (SXmlElement& element : elements) {
+      if (element.wsName == L"customUI" && element.attributes.count(L"loadImage"))
+        wsLoadImage = element.attributes[L"loadImage"];
       if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
         ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId, wsRibbonId));
         CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
@@ -981,6 +984,7 @@ void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
         ribbon.controls.push_back({element.wsName, std::move(element.attributes)});
       }
     }
+    if (!wsLoadImage.empty()) LoadImages(addIn, ribbon, wsLoadImage);
   }
   for (const SAddIn& addIn : m_addIns) {
     auto it = addIn.ribbons.find(wsRibbonId);
@@ -992,11 +996,42 @@ void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
   }
 }
 
-const COutlook::SControl* COutlook::FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn) {
+void COutlook::LoadImages(SAddIn& addIn, SRibbon& ribbon, const std::wstring& wsCallback) {
+  for (const SControl& control : ribbon.controls) {
+    auto it = control.attributes.find(L"image");
+    if (it == control.attributes.end() || ribbon.images.count(it->second)) continue;
+    CVariant varResult;
+    HRESULT hr = InvokeCallback(addIn, wsCallback, {CVariant(it->second)}, &varResult);
+    CComPtr<IPictureDisp> cpPicture;
+    if (SUCCEEDED(hr)) hr = varResult.vt == VT_DISPATCH && varResult.pdispVal ? S_OK : DISP_E_TYPEMISMATCH;
+    if (SUCCEEDED(hr))
+      hr = varResult.pdispVal->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
+    std::wstring wsSize;
+    if (SUCCEEDED(hr)) hr = PictureSize(cpPicture, &wsSize);
+    Log(L"Image " + it->second + L" " + (SUCCEEDED(hr) ? wsSize : HresultText(hr)));
+    ribbon.images[it->second] = cpPicture;
+  }
+}
+
+std::wstring COutlook::RibbonIdOf(IDispatch* pWindow) {
   CComPtr<IUnknown> cpInspector;
   const bool bInspector =
       SUCCEEDED(pWindow->QueryInterface(Outlook::IID__Inspector, reinterpret_cast<void**>(&cpInspector)));
-  const std::wstring wsRibbonId = bInspector ? L"Microsoft.Outlook.Mail.Compose" : L"Microsoft.Outlook.Explorer";
+  return bInspector ? L"Microsoft.Outlook.Mail.Compose" : L"Microsoft.Outlook.Explorer";
+}
+
+IPictureDisp* COutlook::RibbonImage(IDispatch* pWindow, const std::wstring& wsImageId) {
+  for (SAddIn& addIn : m_addIns) {
+    auto it = addIn.ribbons.find(RibbonIdOf(pWindow));
+    if (it == addIn.ribbons.end()) continue;
+    auto itImage = it->second.images.find(wsImageId);
+    if (itImage != it->second.images.end()) return itImage->second;
+  }
+  return nullptr;
+}
+
+const COutlook::SControl* COutlook::FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn) {
+  const std::wstring wsRibbonId = RibbonIdOf(pWindow);
   for (SAddIn& addIn : m_addIns) {
     auto it = addIn.ribbons.find(wsRibbonId);
     if (it == addIn.ribbons.end() || !addIn.cpObject) continue;

@@ -107,6 +107,8 @@ class COutlook final : public CDispatch {
   HRESULT Click(IDispatch* pWindow, const std::wstring& wsControlId);
   // The state of a control in a window's ribbon, refreshed now.
   HRESULT ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState);
+  // The picture that an add-in's loadImage gave for an image id of a window's ribbon, or null.
+  IPictureDisp* RibbonImage(IDispatch* pWindow, const std::wstring& wsImageId);
 
   // The first main window.
   CExplorer* Explorer() const;
@@ -141,6 +143,7 @@ class COutlook final : public CDispatch {
   struct SRibbon {
     std::vector<SControl> controls;
     CComPtr<CRibbonUI> cpRibbonUI;
+    std::map<std::wstring, CComPtr<IPictureDisp>> images;  // what loadImage gave, by image id
   };
   struct SAddIn {
     CComPtr<CComAddIn> cpComAddIn;
@@ -164,8 +167,12 @@ class COutlook final : public CDispatch {
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
   void ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost = nullptr);
   void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
+  // Asks the ribbon's loadImage callback once for every image its controls name.
+  void LoadImages(SAddIn& addIn, SRibbon& ribbon, const std::wstring& wsCallback);
   HRESULT InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
   const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);
+  // The ribbon id of a kind of window: that of compose windows for an inspector.
+  static std::wstring RibbonIdOf(IDispatch* pWindow);
   CComPtr<IDispatch> MakeControl(const SControl& control, IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel);

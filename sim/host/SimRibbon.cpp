@@ -1,5 +1,7 @@
 #include "SimRibbon.h"
 
+#include <olectl.h>
+
 #include "SimOutlook.h"
 #include "com/Bstr.h"
 
@@ -23,7 +25,54 @@ HRESULT CopyText(const std::wstring& ws, BSTR* pbs) {
   return *pbs ? S_OK : E_OUTOFMEMORY;
 }
 
+// The icon of a picture and its size in pixels; Office's ribbons take icons and bitmaps.
+HRESULT PictureIcon(IPictureDisp* pPicture, HICON* phIcon, SIZE* pSize) {
+  CComPtr<IPicture> cpPicture;
+  HRESULT hr = pPicture ? pPicture->QueryInterface(IID_IPicture, reinterpret_cast<void**>(&cpPicture)) : E_POINTER;
+  SHORT sType = PICTYPE_NONE;
+  OLE_HANDLE hHandle = 0;
+  if (SUCCEEDED(hr)) hr = cpPicture->get_Type(&sType);
+  if (SUCCEEDED(hr)) hr = cpPicture->get_Handle(&hHandle);
+  if (SUCCEEDED(hr) && (sType != PICTYPE_ICON || !hHandle)) hr = DISP_E_TYPEMISMATCH;
+  if (FAILED(hr)) return hr;
+  *phIcon = reinterpret_cast<HICON>(static_cast<UINT_PTR>(hHandle));
+  ICONINFO info = {};
+  if (!GetIconInfo(*phIcon, &info)) return HRESULT_FROM_WIN32(GetLastError());
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  *pSize = {bitmap.bmWidth, info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2};
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return S_OK;
+}
+
 }  // namespace
+
+HRESULT PictureSize(IPictureDisp* pPicture, std::wstring* pwsSize) {
+  HICON hIcon = nullptr;
+  SIZE size = {};
+  const HRESULT hr = PictureIcon(pPicture, &hIcon, &size);
+  if (SUCCEEDED(hr)) *pwsSize = std::to_wstring(size.cx) + L"x" + std::to_wstring(size.cy);
+  return hr;
+}
+
+HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap) {
+  HICON hIcon = nullptr;
+  SIZE size = {};
+  const HRESULT hr = PictureIcon(pPicture, &hIcon, &size);
+  if (FAILED(hr)) return hr;
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* pvBits = nullptr;
+  *phBitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pvBits, nullptr, 0);
+  if (!*phBitmap) return E_OUTOFMEMORY;
+  const HDC hdc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ hOld = SelectObject(hdc, *phBitmap);
+  DrawIconEx(hdc, 0, 0, hIcon, size.cx, size.cy, 0, nullptr, DI_NORMAL);
+  SelectObject(hdc, hOld);
+  DeleteDC(hdc);
+  return S_OK;
+}
 
 CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsRibbonId)
     : CDispatchImpl({Office::IID_IRibbonUI}),

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <ocidl.h>
+
 #include "SimDispatch.h"
 #include "hosts/OfficeAddIn.h"
 
@@ -48,5 +50,9 @@ struct SXmlElement {
   std::map<std::wstring, std::wstring> attributes;
 };
 bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements);
+
+// "WxH" of an icon or bitmap picture, as Office draws it on the ribbon; other pictures are refused.
+HRESULT PictureSize(IPictureDisp* pPicture, std::wstring* pwsSize);// The picture drawn on a transparent 32-bit bitmap of its size; the caller deletes it.
+HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap);
 
 }  // namespace Sim

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "com/LateBound.h"
+#include "SimRibbon.h"
 #include "UiDriver.h"
 #include "hosts/Outlook.h"
 
@@ -349,6 +350,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     return hr;
   }
   if (wsVerb == L"save" && cArgs == 3 && words[1] == L"attachment") return SaveAttachment(words, pwsDetail);
+  if (wsVerb == L"save" && cArgs == 3 && words[1] == L"image") return SaveRibbonImage(words, pwsDetail);
   if (wsVerb == L"send" && !cArgs) {
     IDispatch* pItem = Target(L"item", pwsDetail);
     HRESULT hr = pItem ? LateBound::Call(pItem, L"Send") : E_INVALIDARG;
@@ -716,6 +718,25 @@ HRESULT CScenario::SaveAttachment(const Words& words, std::wstring* pwsDetail) {
   const HRESULT hr = bWritten ? S_OK : HRESULT_FROM_WIN32(GetLastError());
   CloseHandle(hFile);
   *pwsDetail = std::to_wstring(cbWritten) + L" bytes to " + wszPath;
+  return hr;
+}
+
+// "save image explorer|inspector IMAGEID FILE": what the add-in's loadImage gave, as a PNG file.
+HRESULT CScenario::SaveRibbonImage(const Words& words, std::wstring* pwsDetail) {
+  IDispatch* pWindow = Window(words[2], pwsDetail);
+  if (!pWindow) return E_INVALIDARG;
+  const size_t nSpace = words[3].find(L' ');
+  if (nSpace == std::wstring::npos) return *pwsDetail = L"image id and file?", E_INVALIDARG;
+  IPictureDisp* pPicture = m_cpOutlook->RibbonImage(pWindow, words[3].substr(0, nSpace));
+  if (!pPicture) return *pwsDetail = L"the ribbon has no picture of that id", E_FAIL;
+  HBITMAP hBitmap = nullptr;
+  HRESULT hr = PictureBitmap(pPicture, &hBitmap);
+  if (FAILED(hr)) return hr;
+  wchar_t wszPath[MAX_PATH] = {};
+  ExpandEnvironmentStringsW(words[3].substr(nSpace + 1).c_str(), wszPath, MAX_PATH);
+  hr = UiDriver::SaveBitmapPng(hBitmap, wszPath) ? S_OK : E_FAIL;
+  DeleteObject(hBitmap);
+  *pwsDetail = wszPath;
   return hr;
 }
 

@@ -68,6 +68,7 @@ class CScenario {
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
   HRESULT SaveAttachment(const Words& words, std::wstring* pwsDetail);
+  HRESULT SaveRibbonImage(const Words& words, std::wstring* pwsDetail);
   HRESULT Compose(const std::wstring& wsKind, std::wstring* pwsDetail);
   HRESULT ExpectRefused(const Words& words, std::wstring* pwsDetail);
   // Word, Excel and PowerPoint (DocumentSteps.cpp).

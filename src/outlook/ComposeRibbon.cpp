@@ -375,11 +375,14 @@ DWORD WINAPI CComposeRibbon::CertificateWatchThread(LPVOID pvObject) {
     if (dwWait != WAIT_OBJECT_0) continue;
     SetEvent(pThis->m_hCertAddedEvent);
     // The named event is manual-reset and set by others: while it stays set, look once a
-    // refresh period instead of waking at once, and signal again only after it was reset.
+    // refresh period instead of waking at once. Another program may reset it and set it again,
+    // or pulse it, while nobody waits; so its reset is a signal too: the refresh that follows
+    // sees every certificate added before it.
     do {
       dwWait = SleepEx(kRefreshPeriod, TRUE);
     } while (dwWait != WAIT_IO_COMPLETION && WaitForSingleObject(hSignal, 0) == WAIT_OBJECT_0);
     if (dwWait == WAIT_IO_COMPLETION) break;
+    SetEvent(pThis->m_hCertAddedEvent);
   }
   CloseHandle(hSignal);
   return 0;
@@ -399,8 +402,9 @@ void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
 void CComposeRibbon::RefreshRibbons() {
   if (WaitForSingleObject(m_hCertAddedEvent, 0) != WAIT_OBJECT_0) return;
   CTraceScope scope("CComposeRibbon::OnRefreshTimer");
+  // Reset first: a signal that comes while the ribbons are refreshed makes another refresh.
+  ResetEvent(m_hCertAddedEvent);
   if (m_spExplorerRibbonUI) m_spExplorerRibbonUI->Invalidate();
   if (m_spComposeRibbonUI) m_spComposeRibbonUI->Invalidate();
   RebuildMenuItems();
-  ResetEvent(m_hCertAddedEvent);
 }

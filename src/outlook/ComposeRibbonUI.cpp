@@ -6,7 +6,9 @@
 #include <string>
 
 #include "com/Bstr.h"
+#include "mail/Accounts.h"
 #include "mail/WindowHelpers.h"
+#include "module/ActCtx.h"
 #include "module/AddInModule.h"
 #include "module/Branding.h"
 #include "module/CertLibrary.h"
@@ -14,6 +16,8 @@
 #include "outlook/ComposeRibbon.h"
 #include "res/StringIds.h"
 #include "res/resource.h"
+#include "ui/Dialogs.h"
+#include "ui/PropertySheetHost.h"
 
 namespace {
 
@@ -85,6 +89,11 @@ HRESULT ControlText(CTraceScope& scope, IDispatch* pControl, BSTR* pbstrText, F 
     if (!pbstrText) return E_POINTER;
     const std::optional<std::wstring> text = textFor(wsId);
     if (!text) return E_NOTIMPL;
+    // A text that exists in no resource module: Office shows nothing rather than an empty label.
+    if (text->empty()) {
+      scope.Error("LoadResourceString()", HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
+      return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+    }
     *pbstrText = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
     return *pbstrText ? S_OK : E_OUTOFMEMORY;
   });
@@ -102,6 +111,84 @@ HRESULT LoadRibbonXml(UINT nResource, BSTR* pbstrXml) {
   *pbstrXml = SysAllocStringLen(nullptr, static_cast<UINT>(cch));
   if (!*pbstrXml) return E_OUTOFMEMORY;
   MultiByteToWideChar(CP_THREAD_ACP, 0, pText, cb, *pbstrXml, cch);
+  return S_OK;
+}
+
+struct SRibbonImage {
+  const wchar_t* wszImageId;
+  UINT nIcon;
+};
+constexpr SRibbonImage kMenuImages[] = {
+    {L"RequestCertImage", IDI_RIBBON_REQUEST_CERT}, {L"SignImage", IDI_RIBBON_SIGN},
+    {L"SealImage", IDI_RIBBON_SEAL},                {L"InviteImage", IDI_RIBBON_INVITE},
+    {L"BatchInviteImage", IDI_RIBBON_BATCH_INVITE}, {L"ManageImage", IDI_RIBBON_MANAGE},
+    {L"BuddiesImage", IDI_RIBBON_BUDDIES},          {L"OptionsImage", IDI_RIBBON_OPTIONS},
+    {L"HelpImage", IDI_RIBBON_HELP},
+};
+
+// The large button's face is the branding DLL's; scaled down by the common controls where they
+// can, which draws it better than a stretched copy.
+HICON LoadButtonIcon() {
+  const HMODULE hBranding = CBranding::LoadResourceDLL();
+  if (!hBranding) return nullptr;
+  using LoadIconWithScaleDownFn = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+  const auto pfnScaleDown = reinterpret_cast<LoadIconWithScaleDownFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+  HICON hIcon = nullptr;
+  if (pfnScaleDown && SUCCEEDED(pfnScaleDown(hBranding, MAKEINTRESOURCEW(IDI_BRAND_BUTTON), 32, 32, &hIcon)))
+    return hIcon;
+  return static_cast<HICON>(LoadImageW(hBranding, MAKEINTRESOURCEW(IDI_BRAND_BUTTON), IMAGE_ICON, 32, 32, LR_SHARED));
+}
+
+// The icon of a ribbon image id (any letter case); null for an unknown id or an icon that does not load.
+HICON LoadRibbonIcon(const wchar_t* wszImageId) {
+  if (!_wcsicmp(wszImageId, L"ButtonImage")) return LoadButtonIcon();
+  for (const SRibbonImage& image : kMenuImages) {
+    if (_wcsicmp(wszImageId, image.wszImageId)) continue;
+    const HMODULE hModule = g_pAddInModule ? g_pAddInModule->GetModuleInstance() : nullptr;
+    return static_cast<HICON>(LoadImageW(hModule, MAKEINTRESOURCEW(image.nIcon), IMAGE_ICON, 16, 16, LR_SHARED));
+  }
+  return nullptr;
+}
+
+// Enrols the user: for the account that sends the message of the control's window when it has one,
+// else without owner window, address or name.
+HRESULT RequestCertificate(CTraceScope& scope, IDispatch* pControl) {
+  CComPtr<IDispatch> cpContext, cpItem;
+  CComBSTR bsAddress, bsName;
+  HWND hwndMessage = nullptr;
+  if (SUCCEEDED(ReadControlContext(scope, pControl, cpContext)) &&
+      SUCCEEDED(GetCurrentMailItem(cpContext, &cpItem, nullptr))) {
+    const HRESULT hr = GetSendUsingAccount(cpItem, &bsAddress, &bsName);
+    if (FAILED(hr)) scope.Error("GetSendUsingAccount()", hr);
+    hwndMessage = GetMailItemWindow(cpItem);
+  }
+  CVmActCtx actCtx;
+  const HRESULT hr = CCertLibrary().CM_ObtainCert(hwndMessage, bsAddress.c_str() ? bsAddress.c_str() : L"",
+                                                  bsName.c_str() ? bsName.c_str() : L"", 0);
+  if (FAILED(hr)) scope.Error("CM_ObtainCert()", hr);
+  return hr;
+}
+
+// The menu commands that lead to the suite's tools rather than to a message.
+HRESULT RunSuiteCommand(CTraceScope& scope, IDispatch* pApplication, IDispatch* pControl, const std::wstring& wsId) {
+  const wchar_t* wszId = wsId.c_str();
+  if (!_wcsicmp(wszId, kRequestCertItem)) return RequestCertificate(scope, pControl);
+  if (!_wcsicmp(wszId, L"CustomMenuManage")) {
+    LaunchCertificateManager();
+  } else if (!_wcsicmp(wszId, L"CustomMenuBuddies")) {
+    LaunchBuddyManager();
+  } else if (!_wcsicmp(wszId, L"CustomMenuOptions")) {
+    CVmActCtx actCtx;
+    CEmailOptionsDialog().DoModal(GetActiveWindowHandle(pApplication));
+  } else if (!_wcsicmp(wszId, L"CustomMenuHelp")) {
+    CVmActCtx actCtx;
+    const HRESULT hr = CCertLibrary().GC_HtmlHelp(L"1_1_3_3.html");
+    if (FAILED(hr)) scope.Error("GC_HtmlHelp()", hr);
+  } else {
+    scope.Error("unknown menu command", E_NOTIMPL);
+    return E_NOTIMPL;
+  }
   return S_OK;
 }
 
@@ -191,13 +278,26 @@ HRESULT CComposeRibbon::Ribbon_OnLoadCompose(IDispatch* pRibbon) {
   return StoreRibbonUI(scope, pRibbon, m_spComposeRibbonUI);
 }
 
-// The ribbon images are not part of this build: Office then shows the controls without them.
 HRESULT CComposeRibbon::Ribbon_OnLoadImage(BSTR* pbstrImageId, IPictureDisp** ppdispImage) {
   CTraceScope scope("CComposeRibbon::Ribbon_OnLoadImage");
-  if (ppdispImage) *ppdispImage = nullptr;
-  if (!pbstrImageId) return E_POINTER;
-  scope.Error("ribbon images not available", E_NOTIMPL);
-  return E_NOTIMPL;
+  return GuardComEntry(scope, [&] {
+    if (!ppdispImage) return E_POINTER;
+    *ppdispImage = nullptr;
+    if (!pbstrImageId) return E_POINTER;
+    const wchar_t* wszImageId = *pbstrImageId ? *pbstrImageId : L"";
+    scope.Message("Image ID = %ls", wszImageId);
+    const HICON hIcon = LoadRibbonIcon(wszImageId);
+    if (!hIcon) {
+      scope.Error("LoadRibbonIcon()", E_NOTIMPL);
+      return E_NOTIMPL;
+    }
+    // The icons are shared or live as long as Office keeps the picture: the picture does not own them.
+    PICTDESC desc = {sizeof desc, PICTYPE_ICON, {}};
+    desc.icon.hicon = hIcon;
+    const HRESULT hr = OleCreatePictureIndirect(&desc, IID_IPictureDisp, FALSE, reinterpret_cast<void**>(ppdispImage));
+    if (FAILED(hr)) scope.Error("OleCreatePictureIndirect()", hr);
+    return hr;
+  });
 }
 
 HRESULT CComposeRibbon::Ribbon_GetGroupLabel(IDispatch* pControl, BSTR* pbstrLabel) {
@@ -269,8 +369,7 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
       if (FAILED(GetCurrentMailItem(cpContext, &cpItem, &bReadingPane)) || bReadingPane) cpItem.Release();
       return bInvite ? SendInvitation(cpItem) : SendBatchInvitation(cpItem);
     }
-    scope.Error("menu command not available", E_NOTIMPL);
-    return E_NOTIMPL;
+    return RunSuiteCommand(scope, m_spApplication, pControl, wsId);
   });
 }
 

@@ -1,6 +1,17 @@
 #pragma once
 // Resource ids of the module.
 
+// Icons of the ribbon menus' entries (16 pixels).
+#define IDI_RIBBON_BUDDIES 303
+#define IDI_RIBBON_MANAGE 304
+#define IDI_RIBBON_OPTIONS 305
+#define IDI_RIBBON_HELP 306
+#define IDI_RIBBON_INVITE 307
+#define IDI_RIBBON_SIGN 310
+#define IDI_RIBBON_SEAL 314
+#define IDI_RIBBON_REQUEST_CERT 315
+#define IDI_RIBBON_BATCH_INVITE 316
+
 // Registration scripts (type "REGISTRY").
 #define IDR_FORMREGIONADDIN 601
 #define IDR_COMPOSERIBBON 604

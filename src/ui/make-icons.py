@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the icons that the module's dialogs show (16 and 32 pixels each) into OUT_DIR:
-contacts.ico (two heads), certificate.ico (a sheet with a seal), options.ico (a shield).
+"""Draws the icons of the module's dialogs and ribbon menus (16 and 32 pixels each) into OUT_DIR:
+contacts.ico (two heads), certificate.ico (a sheet with a seal), options.ico (a shield), and for
+the menu entries request.ico, sign.ico, seal.ico, invite.ico, batch-invite.ico, manage.ico,
+help.ico.
 
 Usage: make-icons.py OUT_DIR
 """
@@ -39,6 +41,48 @@ def options(x, y):
     return CLEAR
 
 
+def request(x, y):
+    if abs(x - 0.72) < 0.06 and 0.5 < y < 0.94 or abs(y - 0.72) < 0.06 and 0.5 < x < 0.94:
+        return GOLD
+    return certificate(x * 1.25, y * 1.25)
+
+
+def sign(x, y):
+    if abs((y - 0.8) - (x - 0.2) * -0.9) < 0.07 and 0.15 < x < 0.85:
+        return TEAL
+    return EDGE if 0.1 < x < 0.9 and abs(y - 0.9) < 0.04 else CLEAR
+
+
+def seal(x, y):
+    if 0.2 < x < 0.8 and 0.45 < y < 0.9:
+        return GOLD
+    if 0.06 < ((x - 0.5) ** 2 + (y - 0.42) ** 2) ** 0.5 < 0.2 and y < 0.45:
+        return EDGE
+    return CLEAR
+
+
+def invite(x, y):
+    if 0.08 < x < 0.92 and 0.22 < y < 0.78:
+        return EDGE if abs(y - 0.22 - abs(x - 0.5) * 0.8) < 0.06 or min(x - 0.08, 0.92 - x, y - 0.22, 0.78 - y) < 0.05 else PAPER
+    return CLEAR
+
+
+def batch_invite(x, y):
+    front = invite(x * 1.25 - 0.25, y * 1.25 - 0.25)
+    return front if front != CLEAR else invite(x * 1.25, y * 1.25)
+
+
+def manage(x, y):
+    return TEAL if certificate(x, y) == PAPER and abs(y - 0.35) < 0.05 else certificate(x, y)
+
+
+def help_(x, y):
+    r = ((x - 0.5) ** 2 + (y - 0.5) ** 2) ** 0.5
+    if r < 0.45:
+        return PAPER if (abs(x - 0.5) < 0.07 and 0.42 < y < 0.62) or (abs(x - 0.5) < 0.07 and 0.7 < y < 0.8) else TEAL
+    return CLEAR
+
+
 def icon_image(draw, size):
     """A 32-bit icon image: the colour DIB (height doubled, as icons have it), then the mask."""
     pixels = b""
@@ -68,7 +112,10 @@ def ico(draw, sizes=(16, 32)):
 def main():
     out_dir = sys.argv[1]
     os.makedirs(out_dir, exist_ok=True)
-    for name, draw in (("contacts", contacts), ("certificate", certificate), ("options", options)):
+    icons = (("contacts", contacts), ("certificate", certificate), ("options", options), ("request", request),
+             ("sign", sign), ("seal", seal), ("invite", invite), ("batch-invite", batch_invite), ("manage", manage),
+             ("help", help_))
+    for name, draw in icons:
         with open(os.path.join(out_dir, name + ".ico"), "wb") as f:
             f.write(ico(draw))
 
