@@ -357,6 +357,13 @@ COfficeApp::COfficeApp(SOfficeOptions options) : m_options(std::move(options)) {
   m_cpComAddIns.Attach(new CCollection({Office::IID_COMAddIns}));
   m_cpDocuments.Attach(new CCollection({}));
   m_cpCommandBars.Attach(new CCommandBars([this](const std::wstring& wsIdMso) { return ExecuteMso(wsIdMso); }));
+  // Office's prepare menu (encryption, signatures) is enabled once the document was saved.
+  m_cpCommandBars->AddMember(L"GetEnabledMso", 0x6003001E, [this](SCall& call) {
+    std::wstring wsIdMso;
+    const HRESULT hr = ArgString(call, 0, &wsIdMso);
+    const CSimDocument* pDocument = ActiveDocument();
+    return FAILED(hr) ? hr : SetBool(call.pResult, wsIdMso != L"FilePrepareMenu" || (pDocument && pDocument->Saved()));
+  });
   const int iApp = static_cast<int>(m_options.app);
   AddMember(L"Name", 0x0, [this](SCall& call) { return SetBstr(call.pResult, Name()); });
   AddMember(L"Version", 0x18, [this](SCall& call) { return SetBstr(call.pResult, m_options.wsVersion); });

@@ -38,6 +38,7 @@ class CSimDocument final : public CDispatch {
   IDispatch* Window() const { return m_cpWindow; }
   int Session() const { return m_iSession; }
   const std::wstring& Provider() const { return m_wsProvider; }
+  bool Saved() const { return !m_wsPath.empty(); }
   CSignatureSet* Signatures() const { return m_cpSignatures; }
 
   // SetPasswordEncryptionOptions: a provider that names a connected custom provider opens a

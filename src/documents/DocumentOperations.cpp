@@ -6,6 +6,7 @@
 #include "com/LateBound.h"
 #include "com/Variant.h"
 #include "documents/DocumentSecurityFlags.h"
+#include "documents/SignatureProvider.h"
 #include "hosts/OfficeDocuments.h"
 #include "mail/ItemText.h"
 #include "module/MessageBox.h"
@@ -46,11 +47,18 @@ HWND OwnerOf(IDispatch* pWindow) {
 
 void ShowError(HWND hOwner, UINT nTextID) { VmMessageBox(hOwner, nTextID, IDS_CAPTION, MB_OK | MB_ICONERROR); }
 
+constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
+
+HRESULT GetCommandBars(IDispatch* pDocument, IDispatch** ppCommandBars) {
+  CComPtr<IDispatch> cpApplication;
+  const HRESULT hr = GetObjectProperty(pDocument, L"Application", &cpApplication);
+  return FAILED(hr) ? hr : GetObjectProperty(cpApplication, L"CommandBars", ppCommandBars);
+}
+
 // Office's own command, through the application's command bars.
 HRESULT ExecuteMso(IDispatch* pDocument, const wchar_t* wszIdMso) {
-  CComPtr<IDispatch> cpApplication, cpCommandBars;
-  HRESULT hr = GetObjectProperty(pDocument, L"Application", &cpApplication);
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpApplication, L"CommandBars", &cpCommandBars);
+  CComPtr<IDispatch> cpCommandBars;
+  HRESULT hr = GetCommandBars(pDocument, &cpCommandBars);
   if (SUCCEEDED(hr)) hr = LateBound::Call(cpCommandBars, L"ExecuteMso", {CComVariant(wszIdMso)});
   return hr;
 }
@@ -76,6 +84,8 @@ const CDocumentOperations::SApplication kWord = {"CWordOperations::ApplySecurity
                                                  L"SaveFormat",
                                                  WordFormatAccepted,
                                                  false,
+                                                 false,
+                                                 true,
                                                  false};
 const CDocumentOperations::SApplication kExcel = {"CExcelOperations::ApplySecurity()",
                                                   "QueryInterface(__uuidof(Excel::Window))",
@@ -83,6 +93,8 @@ const CDocumentOperations::SApplication kExcel = {"CExcelOperations::ApplySecuri
                                                   L"Parent",
                                                   L"FileFormat",
                                                   ExcelFormatAccepted,
+                                                  true,
+                                                  true,
                                                   true,
                                                   true};
 const CDocumentOperations::SApplication kPowerPoint = {"CPowerPointOperations::ApplySecurity()",
@@ -92,7 +104,9 @@ const CDocumentOperations::SApplication kPowerPoint = {"CPowerPointOperations::A
                                                        nullptr,
                                                        nullptr,
                                                        false,
-                                                       true};
+                                                       true,
+                                                       false,
+                                                       false};
 
 }  // namespace
 
@@ -140,7 +154,90 @@ HRESULT CDocumentOperations::ApplyTo(const SApplication& app, IDispatch* pWindow
     hr = Encrypt(app, cpDocument, hOwner, &bStop);
     if (bStop) return hr;
   }
-  return (dwFlags & kSecurityEncryptOnly) ? hr : E_NOTIMPL;
+  if (dwFlags & kSecurityEncryptOnly) return hr;
+  return Sign(app, cpDocument, hOwner, !(dwFlags & kSecurityNoSignatureLine));
+}
+
+HRESULT CDocumentOperations::Sign(const SApplication& app, IDispatch* pDocument, HWND hOwner, bool bSignatureLine) {
+  if (app.bSaveBeforeSigning) {
+    // A workbook that was never saved cannot be signed: Office's prepare menu says so.
+    bool bHasPassword = false;
+    CComVariant varEnabled;
+    CComPtr<IDispatch> cpCommandBars;
+    if (SUCCEEDED(GetBoolProperty(pDocument, L"HasPassword", &bHasPassword)) && !bHasPassword &&
+        SUCCEEDED(GetCommandBars(pDocument, &cpCommandBars)) &&
+        SUCCEEDED(LateBound::Call(cpCommandBars, L"GetEnabledMso", {CComVariant(L"FilePrepareMenu")}, &varEnabled)) &&
+        SUCCEEDED(varEnabled.ChangeType(VT_BOOL)) && varEnabled.boolVal == VARIANT_FALSE)
+      LateBound::Call(cpCommandBars, L"ExecuteMso", {CComVariant(L"FileSave")});
+  }
+  CComPtr<IDispatch> cpSignatures;
+  HRESULT hr = GetObjectProperty(pDocument, L"Signatures", &cpSignatures);
+  if (FAILED(hr)) return hr;
+  if (HasOurSignature(cpSignatures) && VmMessageBox(hOwner, IDS_MSG_SIGN_AGAIN, IDS_CAPTION, kQuestion) != IDYES)
+    return LateBound::PutProperty(cpSignatures, L"ShowSignaturesPane", CComVariant(true));
+  bSignatureLine = bSignatureLine && app.bSignatureLines;
+  bool bCanAddLine = false;
+  if (bSignatureLine && SUCCEEDED(GetBoolProperty(cpSignatures, L"CanAddSignatureLine", &bCanAddLine)) &&
+      !bCanAddLine) {
+    if (VmMessageBox(hOwner, IDS_MSG_NO_SIGNATURE_LINE, IDS_CAPTION, kQuestion) != IDYES) return S_OK;
+    bSignatureLine = false;
+  }
+  hr = AddSignature(cpSignatures, !bSignatureLine);
+  if (FAILED(hr)) {
+    ShowError(hOwner, IDS_MSG_SIGN_FAILED);
+    return S_OK;
+  }
+  return hr;
+}
+
+bool CDocumentOperations::HasOurSignature(IDispatch* pSignatures) {
+  CTraceScope scope("CDocumentOperations::HasOurSignature()");
+  LONG lCount = 0;
+  GetLongProperty(pSignatures, L"Count", &lCount);
+  scope.Message("Number of signatures = %d", static_cast<int>(lCount));
+  for (LONG i = 1; i <= lCount; ++i) {
+    CComVariant varSignature;
+    HRESULT hr = LateBound::GetProperty(pSignatures, L"Item", &varSignature, {CComVariant(i)});
+    if (SUCCEEDED(hr) && (varSignature.vt != VT_DISPATCH || !varSignature.pdispVal)) hr = E_FAIL;
+    if (FAILED(hr)) {
+      scope.Error("pSignatures->get_Item()", hr);
+      continue;
+    }
+    scope.Message("- Signature %d", static_cast<int>(i));
+    CComPtr<IDispatch> cpSetup, cpDetails;
+    std::wstring wsProvider;
+    if (SUCCEEDED(GetObjectProperty(varSignature.pdispVal, L"Setup", &cpSetup))) {
+      GetTextProperty(cpSetup, L"SignatureProvider", &wsProvider);
+      scope.Message("  Provider (from signature setup) is %ls", wsProvider.c_str());
+    } else if (SUCCEEDED(GetObjectProperty(varSignature.pdispVal, L"Details", &cpDetails))) {
+      GetTextProperty(cpDetails, L"SignatureProvider", &wsProvider);
+      scope.Message("  Provider (from signature info) is %ls", wsProvider.c_str());
+    }
+    if (!lstrcmpiW(wsProvider.c_str(), kSignatureProviderId)) {
+      scope.Message("  Match!");
+      return true;
+    }
+  }
+  scope.Message("No match!");
+  return false;
+}
+
+HRESULT CDocumentOperations::AddSignature(IDispatch* pSignatures, bool bNoSignatureLine) {
+  CTraceScope scope("CDocumentOperations::AddSignature()");
+  // The signature provider fills a new line's setup from the settings instead of asking.
+  g_bAddingSignature = true;
+  CComVariant varSignature;
+  HRESULT hr;
+  if (bNoSignatureLine) {
+    hr = LateBound::Call(pSignatures, L"AddNonVisibleSignature", {CComVariant(kSignatureProviderId)}, &varSignature);
+  } else {
+    hr = LateBound::Call(pSignatures, L"AddSignatureLine", {CComVariant(kSignatureProviderId)}, &varSignature);
+    if (SUCCEEDED(hr)) hr = varSignature.vt == VT_DISPATCH && varSignature.pdispVal ? S_OK : E_FAIL;
+    if (SUCCEEDED(hr)) hr = LateBound::Call(varSignature.pdispVal, L"Sign");
+  }
+  g_bAddingSignature = false;
+  if (FAILED(hr)) scope.Error("adding the signature", hr);
+  return hr;
 }
 
 HRESULT CDocumentOperations::Encrypt(const SApplication& app, IDispatch* pDocument, HWND hOwner, bool* pbStop) {

@@ -28,10 +28,10 @@ class DocumentOperationsTest : public CUiTest, public ::testing::WithParamInterf
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Sim::SOfficeOptions options;
     options.app = GetParam();
-    options.onlyAddIns = {L"VmOfcX.EncryptionProvider"};
+    options.onlyAddIns = {L"VmOfcX.EncryptionProvider", L"VmOfcX.SignatureProvider"};
     m_cpApp.Attach(new Sim::COfficeApp(options));
     ASSERT_EQ(S_OK, m_cpApp->Start());
-    ASSERT_EQ(1u, m_cpApp->AddIns().size()) << "the module's encryption provider is not registered";
+    ASSERT_EQ(2u, m_cpApp->AddIns().size()) << "the module's providers are not registered";
     switch (GetParam()) {
       case EDocApp::Word:
         m_pOperations = std::make_unique<CWordOperations>();
@@ -107,6 +107,33 @@ TEST_P(DocumentOperationsTest, EncryptTurnsOnTheProviderAndAgainOpensItsSettings
   EXPECT_FALSE(Logged(L"handle 1"));
   EXPECT_EQ(S_OK, pDocument->SaveAs(m_wsPath));
   EXPECT_TRUE(Logged(L"EncryptStream 0x00000000"));
+}
+
+// Word and Excel sign without a line when the flags say so, PowerPoint always.
+TEST_P(DocumentOperationsTest, SigningAddsTheModulesSignatureAndAsksBeforeSigningAgain) {
+  Sim::CSimDocument* pDocument = NewDocument();
+  ASSERT_EQ(S_OK, pDocument->SaveAs(m_wsPath));
+  const DWORD dwFlags = GetParam() == EDocApp::PowerPoint ? 0 : kSecurityNoSignatureLine;
+  // The provider tells the user that the signature was added.
+  EXPECT_EQ(S_OK, Apply(pDocument, dwFlags, [](HWND hBox) { Click(hBox, IDOK); }));
+  CComVariant varSignatures, varCount, varSignature, varLine;
+  ASSERT_EQ(S_OK, LateBound::GetProperty(pDocument, L"Signatures", &varSignatures));
+  ASSERT_EQ(S_OK, LateBound::GetProperty(varSignatures.pdispVal, L"Count", &varCount));
+  EXPECT_EQ(1, varCount.lVal);
+  ASSERT_EQ(S_OK, LateBound::GetProperty(varSignatures.pdispVal, L"Item", &varSignature, {CComVariant(LONG{1})}));
+  ASSERT_EQ(S_OK, LateBound::GetProperty(varSignature.pdispVal, L"IsSignatureLine", &varLine));
+  EXPECT_EQ(VARIANT_FALSE, varLine.boolVal);
+  // Signed by the module already: No shows the signatures pane and adds nothing.
+  std::wstring wsQuestion;
+  EXPECT_EQ(S_OK, Apply(pDocument, dwFlags, [&](HWND hBox) {
+              wsQuestion = StaticTexts(hBox);
+              Click(hBox, IDNO);
+            }));
+  EXPECT_NE(std::wstring::npos, wsQuestion.find(LoadResourceString(IDS_MSG_SIGN_AGAIN))) << wsQuestion;
+  EXPECT_TRUE(Logged(L"Signatures pane shown"));
+  varCount.Clear();
+  ASSERT_EQ(S_OK, LateBound::GetProperty(varSignatures.pdispVal, L"Count", &varCount));
+  EXPECT_EQ(1, varCount.lVal);
 }
 
 TEST_P(DocumentOperationsTest, PolicyPasswordFormatAndReadOnlyRefuseWithTheirMessage) {
