@@ -1004,8 +1004,7 @@ void COutlook::LoadImages(SAddIn& addIn, SRibbon& ribbon, const std::wstring& ws
     HRESULT hr = InvokeCallback(addIn, wsCallback, {CVariant(it->second)}, &varResult);
     CComPtr<IPictureDisp> cpPicture;
     if (SUCCEEDED(hr)) hr = varResult.vt == VT_DISPATCH && varResult.pdispVal ? S_OK : DISP_E_TYPEMISMATCH;
-    if (SUCCEEDED(hr))
-      hr = varResult.pdispVal->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
+    if (SUCCEEDED(hr)) hr = varResult.pdispVal->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
     std::wstring wsSize;
     if (SUCCEEDED(hr)) hr = PictureSize(cpPicture, &wsSize);
     Log(L"Image " + it->second + L" " + (SUCCEEDED(hr) ? wsSize : HresultText(hr)));

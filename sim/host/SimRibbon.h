@@ -52,7 +52,9 @@ struct SXmlElement {
 bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements);
 
 // "WxH" of an icon or bitmap picture, as Office draws it on the ribbon; other pictures are refused.
-HRESULT PictureSize(IPictureDisp* pPicture, std::wstring* pwsSize);// The picture drawn on a transparent 32-bit bitmap of its size; the caller deletes it.
+HRESULT PictureSize(
+    IPictureDisp* pPicture,
+    std::wstring* pwsSize);  // The picture drawn on a transparent 32-bit bitmap of its size; the caller deletes it.
 HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap);
 
 }  // namespace Sim

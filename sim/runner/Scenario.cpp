@@ -17,9 +17,8 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
-    {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3},
-    {L"lineimage", 2}};
+    {L"receive", 1}, {L"type", 2},   {L"press", 2}, {L"account", 2}, {L"run", 1},  {L"relaunch", 1}, {L"safesender", 1},
+    {L"new", 1},     {L"saveas", 1}, {L"open", 1},  {L"view", 1},    {L"save", 3}, {L"lineimage", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"label", 3},       {L"seen", 1},
                                                           {L"absent", 1},   {L"safesenders", 1}, {L"bar", 2},
                                                           {L"text", 1},     {L"attachments", 1}, {L"signature", 2}};

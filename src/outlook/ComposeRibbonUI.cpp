@@ -119,10 +119,14 @@ struct SRibbonImage {
   UINT nIcon;
 };
 constexpr SRibbonImage kMenuImages[] = {
-    {L"RequestCertImage", IDI_RIBBON_REQUEST_CERT}, {L"SignImage", IDI_RIBBON_SIGN},
-    {L"SealImage", IDI_RIBBON_SEAL},                {L"InviteImage", IDI_RIBBON_INVITE},
-    {L"BatchInviteImage", IDI_RIBBON_BATCH_INVITE}, {L"ManageImage", IDI_RIBBON_MANAGE},
-    {L"BuddiesImage", IDI_RIBBON_BUDDIES},          {L"OptionsImage", IDI_RIBBON_OPTIONS},
+    {L"RequestCertImage", IDI_RIBBON_REQUEST_CERT},
+    {L"SignImage", IDI_RIBBON_SIGN},
+    {L"SealImage", IDI_RIBBON_SEAL},
+    {L"InviteImage", IDI_RIBBON_INVITE},
+    {L"BatchInviteImage", IDI_RIBBON_BATCH_INVITE},
+    {L"ManageImage", IDI_RIBBON_MANAGE},
+    {L"BuddiesImage", IDI_RIBBON_BUDDIES},
+    {L"OptionsImage", IDI_RIBBON_OPTIONS},
     {L"HelpImage", IDI_RIBBON_HELP},
 };
 

@@ -1,0 +1,132 @@
+// The ribbon callbacks are boundaries: a failure inside one is traced and answered with an error
+// code. Here the module has no resource module beside it, so every text fails to load, and the
+// controls have no window.
+#include <olectl.h>
+
+#include <string>
+
+#include "TraceFixture.h"
+#include "com/Bstr.h"
+#include "com/ComObject.h"
+#include "outlook/ComposeRibbon.h"
+
+namespace {
+
+// IDispatch of a stack object that none of the callbacks calls by name.
+template <class I>
+class CStackDispatch : public I {
+ public:
+  STDMETHOD_(ULONG, AddRef)() override { return 2; }
+  STDMETHOD_(ULONG, Release)() override { return 1; }
+  STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+  STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+};
+
+// A ribbon control as Office passes it, with no window behind it.
+class CTestControl final : public CStackDispatch<Office::IRibbonControl> {
+ public:
+  explicit CTestControl(const wchar_t* wszId) : m_wsId(wszId) {}
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    const bool bKnown = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+                        IsEqualIID(riid, Office::IID_IRibbonControl);
+    *ppv = bKnown ? this : nullptr;
+    return bKnown ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHOD(get_Id)(BSTR* pbsId) override { return (*pbsId = SysAllocString(m_wsId.c_str())) ? S_OK : E_OUTOFMEMORY; }
+  STDMETHOD(get_Context)(IDispatch** ppContext) override {
+    *ppContext = nullptr;
+    return S_OK;
+  }
+  STDMETHOD(get_Tag)(BSTR* pbsTag) override { return (*pbsTag = SysAllocString(L"")) ? S_OK : E_OUTOFMEMORY; }
+
+ private:
+  std::wstring m_wsId;
+};
+
+// Anything that is not a ribbon control.
+class CNotAControl final : public CStackDispatch<IDispatch> {
+ public:
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ? this : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+};
+
+class RibbonCallbacksTest : public TraceTest {
+ protected:
+  void SetUp() override {
+    TraceTest::SetUp();
+    SwitchOn();
+    StartTracing();
+    ASSERT_EQ(S_OK,
+              CreateComObject<CComposeRibbon>(nullptr, IID_IComposeRibbon, reinterpret_cast<void**>(&m_cpRibbon)));
+  }
+  void TearDown() override {
+    m_cpRibbon.Release();
+    TraceTest::TearDown();
+  }
+  // Whether the trace holds an error record of that call.
+  bool Traced(const std::string& sCall) const {
+    for (const std::string& sText : Read().Texts('E'))
+      if (sText.find(sCall) != std::string::npos) return true;
+    return false;
+  }
+  CComPtr<IComposeRibbon> m_cpRibbon;
+};
+
+TEST_F(RibbonCallbacksTest, ATextThatLoadsNowhereIsRefusedAndTraced) {
+  constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
+  CTestControl help(L"CustomMenuHelp"), button(L"CustomButton");
+  CComBSTR bsText;
+  EXPECT_EQ(kNotFound, m_cpRibbon->Ribbon_GetMenuItemLabel(&help, &bsText));
+  EXPECT_EQ(kNotFound, m_cpRibbon->Ribbon_GetMenuItemTip(&help, &bsText));
+  EXPECT_EQ(kNotFound, m_cpRibbon->Ribbon_GetGroupLabel(&button, &bsText));
+  EXPECT_EQ(kNotFound, m_cpRibbon->Ribbon_GetButtonLabel(&button, &bsText));
+  EXPECT_EQ(nullptr, static_cast<BSTR>(bsText));
+  EXPECT_TRUE(Traced("LoadResourceString()"));
+  // Controls the table does not know get no text at all.
+  CTestControl divider(L"CustomMenuDivider");
+  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_GetMenuItemLabel(&divider, &bsText));
+  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_GetButtonLabel(&divider, &bsText));
+}
+
+TEST_F(RibbonCallbacksTest, AControlThatIsNoRibbonControlIsRefusedAndTraced) {
+  CNotAControl notAControl;
+  CComBSTR bsText;
+  VARIANT_BOOL bVisible = VARIANT_FALSE;
+  EXPECT_EQ(E_NOINTERFACE, m_cpRibbon->Ribbon_GetMenuItemLabel(&notAControl, &bsText));
+  EXPECT_EQ(E_NOINTERFACE, m_cpRibbon->Ribbon_GetMenuItemVisible(&notAControl, &bVisible));
+  EXPECT_EQ(E_NOINTERFACE, m_cpRibbon->Ribbon_OnMenuItemClicked(&notAControl));
+  EXPECT_EQ(E_POINTER, m_cpRibbon->Ribbon_OnMenuItemClicked(nullptr));
+  EXPECT_TRUE(Traced("QueryInterface(__uuidof(Office::IRibbonControl))"));
+}
+
+// An invitation needs the control's window; without one the click fails, traced.
+TEST_F(RibbonCallbacksTest, AMissingWindowEndsAnInvitationCommand) {
+  CTestControl invite(L"CustomMenuInvite"), batch(L"CustomMenuBatchInvite");
+  EXPECT_EQ(E_FAIL, m_cpRibbon->Ribbon_OnMenuItemClicked(&invite));
+  EXPECT_EQ(E_FAIL, m_cpRibbon->Ribbon_OnMenuItemClicked(&batch));
+  EXPECT_TRUE(Traced("cpControl->get_Context()"));
+  CTestControl unknown(L"CustomMenuDivider");
+  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_OnMenuItemClicked(&unknown));
+}
+
+TEST_F(RibbonCallbacksTest, OnlyTheTwoMailRibbonsAndTheTableImagesAreServed) {
+  CComPtr<Office::IRibbonExtensibility> cpExtensibility;
+  ASSERT_EQ(S_OK,
+            m_cpRibbon->QueryInterface(Office::IID_IRibbonExtensibility, reinterpret_cast<void**>(&cpExtensibility)));
+  CComBSTR bsXml;
+  EXPECT_EQ(E_NOTIMPL, cpExtensibility->GetCustomUI(CComBSTR(L"Microsoft.Outlook.Mail.Read"), &bsXml));
+  EXPECT_EQ(E_NOTIMPL, cpExtensibility->GetCustomUI(nullptr, &bsXml));
+  EXPECT_EQ(E_POINTER, cpExtensibility->GetCustomUI(CComBSTR(L"Microsoft.Outlook.Explorer"), nullptr));
+  CComPtr<IPictureDisp> cpPicture;
+  CComBSTR bsUnknown(L"NoSuchImage");
+  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_OnLoadImage(&bsUnknown, &cpPicture));
+  EXPECT_EQ(nullptr, cpPicture.Get());
+  EXPECT_EQ(E_POINTER, m_cpRibbon->Ribbon_OnLoadImage(nullptr, &cpPicture));
+  EXPECT_TRUE(Traced("LoadRibbonIcon()"));
+}
+
+}  // namespace
