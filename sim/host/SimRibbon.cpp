@@ -89,7 +89,8 @@ CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsR
 
 STDMETHODIMP CRibbonUI::Invalidate() {
   ++m_ulInvalidations;
-  m_pOutlook->Log(L"Invalidate " + m_wsProgId + L" " + m_wsRibbonId);
+  m_pOutlook->Log(L"Invalidate " + m_wsProgId + L" " + m_wsRibbonId + L" (" + std::to_wstring(m_ulInvalidations) +
+                  L")");
   return S_OK;
 }
 
