@@ -128,7 +128,9 @@ HRESULT CCommandBarControl::Execute() {
   SCancel cancelDefault;
   CVariant varControl(static_cast<IDispatch*>(this));
   HRESULT hr = Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
-  return FAILED(hr) ? hr : cancelDefault.Cancelled() ? S_FALSE : S_OK;
+  if (FAILED(hr)) return hr;
+  if (cancelDefault.Cancelled()) return S_FALSE;
+  return m_fnCommand ? m_fnCommand() : S_OK;
 }
 
 size_t CCommandBarControl::ClickSinks() {

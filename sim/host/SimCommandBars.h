@@ -15,7 +15,7 @@ class CCommandBarControls;
 class CCommandBarControl final : public CDispatch {
  public:
   CCommandBarControl(CCommandBarControls* pOwner, LONG lType, LONG lId);
-  // Raises Click; S_FALSE when a sink cancelled the default action.
+  // Raises Click, then runs the built-in command; S_FALSE when a sink cancelled the default action.
   HRESULT Execute();
   // Click sinks still advised on any button made in this process, deleted ones included.
   static size_t ClickSinks();
@@ -32,6 +32,7 @@ class CCommandBarControl final : public CDispatch {
   bool m_bVisible = true;
   LONG m_lType;
   LONG m_lId;                                 // 1 for a custom control, else the built-in command's id
+  std::function<HRESULT()> m_fnCommand;       // a built-in command's own action, run unless a sink cancels it
   CComPtr<CCommandBarControls> m_cpControls;  // a pop-up's own controls
 
  private:

@@ -30,6 +30,22 @@ VARIANT* Arg(SCall& call, size_t i);
 HRESULT ArgLong(SCall& call, size_t i, LONG* pl);
 HRESULT ArgString(SCall& call, size_t i, std::wstring* pws);
 
+// Office raises its own errors as exceptions: DISP_E_EXCEPTION, the error in the exception
+// information. Failures of the dispatch layer itself (unknown member, wrong argument) stay as
+// they are.
+inline HRESULT RaiseError(HRESULT hr, EXCEPINFO* pExcepInfo) {
+  if (SUCCEEDED(hr) || HRESULT_FACILITY(hr) == FACILITY_DISPATCH) return hr;
+  if (pExcepInfo) {
+    *pExcepInfo = {};
+    pExcepInfo->bstrSource = SysAllocString(L"OfficeSim");
+    wchar_t wszText[64];
+    wsprintfW(wszText, L"The operation failed (0x%08X).", static_cast<unsigned>(hr));
+    pExcepInfo->bstrDescription = SysAllocString(wszText);
+    pExcepInfo->scode = hr;
+  }
+  return DISP_E_EXCEPTION;
+}
+
 // The outgoing interfaces of one object: IConnectionPointContainer and one connection point
 // per interface, all answering for the owner's identity.
 class CConnectionPoints final : public IConnectionPointContainer {
@@ -132,13 +148,14 @@ class CDispatchImpl : public CUnknownImpl<TBase> {
     return DISP_E_UNKNOWNNAME;
   }
   STDMETHOD(Invoke)
-  (DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*, UINT*) override {
+  (DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO* pExcepInfo,
+   UINT*) override {
     for (const SMember& member : m_members) {
       if (member.dispid != dispid) continue;
       SCall call{wFlags, {}, pResult};
       for (UINT i = pParams ? pParams->cArgs : 0; i > 0; --i) call.args.push_back(&pParams->rgvarg[i - 1]);
       if (pResult) VariantInit(pResult);
-      return member.fn(call);
+      return RaiseError(member.fn(call), pExcepInfo);
     }
     return DISP_E_MEMBERNOTFOUND;
   }

@@ -329,6 +329,7 @@ class CPropObject : public CUnknownImpl<TBase> {
   STDMETHOD(SetProps)(ULONG cValues, LPSPropValue pValues, LPSPropProblemArray* ppProblems) override {
     if (!pValues) return MAPI_E_INVALID_PARAMETER;
     if (ppProblems) *ppProblems = nullptr;
+    if (m_spStore->m_bReadOnly) return MAPI_E_NO_ACCESS;
     for (ULONG i = 0; i < cValues; ++i) m_spStore->m_props[kPropId(pValues[i].ulPropTag)] = FromValue(pValues[i]);
     OnChanged();
     return S_OK;
@@ -336,6 +337,7 @@ class CPropObject : public CUnknownImpl<TBase> {
   STDMETHOD(DeleteProps)(LPSPropTagArray pTags, LPSPropProblemArray* ppProblems) override {
     if (!pTags) return MAPI_E_INVALID_PARAMETER;
     if (ppProblems) *ppProblems = nullptr;
+    if (m_spStore->m_bReadOnly) return MAPI_E_NO_ACCESS;
     for (ULONG i = 0; i < pTags->cValues; ++i) m_spStore->m_props.erase(kPropId(pTags->aulPropTag[i]));
     OnChanged();
     return S_OK;

@@ -35,6 +35,7 @@ class CPropStore {
  public:
   PropMap m_props;
   std::map<std::wstring, ULONG> m_named;  // "{guid}:name" or "{guid}#id" to property id
+  bool m_bReadOnly = false;               // opened without write access: writes fail with MAPI_E_NO_ACCESS
 };
 
 // A table of rows of properties.

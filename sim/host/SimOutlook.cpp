@@ -22,6 +22,8 @@ constexpr wchar_t kInspectorClass[] = L"SimOutlookInspector";
 constexpr wchar_t kWordClass[] = L"OpusApp";  // Word's top-level window class
 // The Standard bar's account menu of Outlook 2003's compose window, and its entries' id.
 constexpr LONG kAccountsMenuId = 31224;
+// Its Send button.
+constexpr LONG kSendControlId = 2617;
 constexpr LONG kCustomControlId = 1;
 enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
 constexpr ULONG kSmtpAddressTag = 0x39FE001F;  // PR_SMTP_ADDRESS_W
@@ -91,6 +93,7 @@ class CAccessibleNode final : public CDispatchImpl<IAccessible> {
   std::vector<CComPtr<CAccessibleNode>> m_children;
   bool m_bMenu = false;  // children shown only while open
   bool m_bOpen = false;
+  std::function<void()> m_fnAction;  // a button's default action; a menu's opens and closes it
 
   STDMETHOD(get_accParent)(IDispatch**) override { return E_NOTIMPL; }
   STDMETHOD(get_accChildCount)(LONG* pc) override {
@@ -118,7 +121,11 @@ class CAccessibleNode final : public CDispatchImpl<IAccessible> {
   STDMETHOD(get_accState)(VARIANT varChild, VARIANT* pvar) override { return Long(varChild, m_lState, pvar); }
   STDMETHOD(accDoDefaultAction)(VARIANT varChild) override {
     if (!IsSelf(varChild)) return E_INVALIDARG;
-    m_bOpen = !m_bOpen;
+    if (m_fnAction) {
+      m_fnAction();
+    } else {
+      m_bOpen = !m_bOpen;
+    }
     return S_OK;
   }
   STDMETHOD(get_accValue)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
@@ -197,14 +204,18 @@ class CWordWindow final : public CDispatch {
   HWND m_hwnd;
 };
 
+// Word shares its command bars between its windows: those of a Word-edited message window.
 class CWordDocument final : public CDispatch {
  public:
-  explicit CWordDocument(HWND hwnd) : CDispatch({Word::IID__Document}), m_cpWindow(MakeObject<CWordWindow>(hwnd)) {
+  CWordDocument(HWND hwnd, IDispatch* pCommandBars)
+      : CDispatch({Word::IID__Document}), m_cpWindow(MakeObject<CWordWindow>(hwnd)), m_cpCommandBars(pCommandBars) {
     AddMember(L"ActiveWindow", 42, [this](SCall& call) { return SetObject(call.pResult, m_cpWindow); });
+    AddMember(L"CommandBars", 0x1F, [this](SCall& call) { return SetObject(call.pResult, m_cpCommandBars); });
   }
 
  private:
   CComPtr<CWordWindow> m_cpWindow;
+  CComPtr<IDispatch> m_cpCommandBars;
 };
 
 // The kinds of item a compose window holds. A meeting or a task goes out as a request, a
@@ -290,7 +301,7 @@ class CMailItem final : public CDispatch {
           return SetObject(call.pResult, m_cpAccount);
         VARIANT* pValue = Arg(call, call.args.size() - 1);
         if (!pValue || pValue->vt != VT_DISPATCH) return DISP_E_TYPEMISMATCH;
-        if (!(LongProp(m_cpMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT)) return DISP_E_EXCEPTION;
+        if (!(LongProp(m_cpMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT)) return E_ACCESSDENIED;
         m_cpAccount = pValue->pdispVal;
         return S_OK;
       });
@@ -626,7 +637,7 @@ CInspector::CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor)
                                                              : TextProp(pMessage, PR_SUBJECT_W) + L" - Message"),
       m_cpMessage(pMessage),
       m_bWordEditor(bWordEditor) {
-  if (bWordEditor) m_cpDocument.Attach(new CWordDocument(m_hwnd));
+  if (bWordEditor) m_cpDocument.Attach(new CWordDocument(m_hwnd, static_cast<IDispatch*>(CommandBars())));
   AddMember(L"CurrentItem", 0x2102,
             [this](SCall& call) { return SetObject(call.pResult, m_pOutlook->MailItem(m_cpMessage)); });
   AddMember(L"WordEditor", 0x210F, [this](SCall& call) { return SetObject(call.pResult, m_cpDocument); });
@@ -653,7 +664,10 @@ void CInspector::AddEnvelope(const std::vector<std::wstring>& accountNames) {
     cpMenu->m_children.push_back(MakeObject<CAccessibleNode>(
         ROLE_SYSTEM_MENUITEM, std::to_wstring(i + 1) + L" " + accountNames[i], i ? 0 : STATE_SYSTEM_CHECKED));
   }
-  cpEnvelope->m_children = {MakeObject<CAccessibleNode>(ROLE_SYSTEM_PUSHBUTTON, L"Send"), cpMenu};
+  auto cpSend = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PUSHBUTTON, L"Send");
+  // Word's Send button sends the message the envelope belongs to.
+  cpSend->m_fnAction = [pOutlook = m_pOutlook, pMessage = m_cpMessage.Get()] { pOutlook->SendItem(pMessage); };
+  cpEnvelope->m_children = {cpSend, cpMenu};
   HWND hwnd = m_hwnd;
   for (const auto& [wszClass, wszTitle] : {std::pair{L"MsoCommandBarDock", L"MsoDockTop"}, std::pair{L"#32770", L""},
                                            std::pair{L"MsoCommandBar", L"Envelope"}, std::pair{kEnvelopeClass, L""}}) {
@@ -891,6 +905,11 @@ size_t COutlook::SinkCount(const std::wstring& wsSource) const {
   if (wsSource == L"explorers") return m_cpExplorers->SinkCount(Outlook::DIID_ExplorersEvents);
   if (wsSource == L"inspectors") return m_cpInspectors->SinkCount(Outlook::DIID_InspectorsEvents);
   if (wsSource == L"buttons") return CCommandBarControl::ClickSinks();
+  if (wsSource == L"items") {
+    size_t cSinks = 0;
+    for (const auto& [pMessage, cpItem] : m_mailItems) cSinks += cpItem->SinkCount(Outlook::DIID_ItemEvents_10);
+    return cSinks;
+  }
   return 0;
 }
 
@@ -1304,8 +1323,11 @@ HRESULT COutlook::Compose(CInspector** ppInspector, LONG lItemType) {
     for (const SAccountRecord& record : m_spAccounts->records) names.push_back(record.account.wsName);
     (*ppInspector)->AddEnvelope(names);
   } else if (MajorVersion() < 12) {
-    CCommandBarControl* pMenu =
-        (*ppInspector)->CommandBars()->AddBar(L"Standard")->Add(msoControlPopup, kAccountsMenuId);
+    CCommandBarControls* pStandard = (*ppInspector)->CommandBars()->AddBar(L"Standard");
+    CCommandBarControl* pSend = pStandard->Add(msoControlButton, kSendControlId);
+    pSend->m_wsCaption = L"&Send";
+    pSend->m_fnCommand = [this, pMessage = cpMessage.Get()] { return SendItem(pMessage); };
+    CCommandBarControl* pMenu = pStandard->Add(msoControlPopup, kAccountsMenuId);
     pMenu->m_wsCaption = L"Accounts";
     for (const SAccountRecord& record : m_spAccounts->records) {
       pMenu->m_cpControls->Add(msoControlButton, kCustomControlId)->m_wsCaption = record.account.wsName;

@@ -3,6 +3,7 @@
 #include <prsht.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "UiDriver.h"
 #include "ui/DialogIds.h"
@@ -72,9 +73,9 @@ CDialogAnswerer::~CDialogAnswerer() {
   DeleteCriticalSection(&m_lock);
 }
 
-void CDialogAnswerer::Arm(int iButton) {
+void CDialogAnswerer::Arm(int iButton, std::wstring wsWhile) {
   EnterCriticalSection(&m_lock);
-  m_armed.push_back(iButton);
+  m_armed.emplace_back(iButton, std::move(wsWhile));
   LeaveCriticalSection(&m_lock);
 }
 
@@ -142,15 +143,26 @@ void CDialogAnswerer::Answer(HWND hwndBox) {
   HWND hwndList = hwndPage ? GetDlgItem(hwndPage, IDC_INVITE_LIST) : GetDlgItem(hwndBox, IDC_RECIPIENT_LIST);
   const bool bChoice = hwndList && m_bChoiceArmed;
   const bool bArmed = bChoice || !m_armed.empty();
-  const int iButton = bChoice ? IDOK : bArmed ? m_armed.front() : IDCANCEL;
+  const int iButton = bChoice ? IDOK : bArmed ? m_armed.front().first : IDCANCEL;
+  const std::wstring wsWhile = bChoice || !bArmed ? L"" : m_armed.front().second;
   if (bChoice) {
     m_bChoiceArmed = false;
   } else if (bArmed) {
     m_armed.pop_front();
   }
   m_bUnexpected = m_bUnexpected || !bArmed;
-  const std::wstring wsWhat = bChoice ? L"recipient dialog \"" + WindowText(hwndBox) + L"\": " + Choose(hwndList)
-                                      : L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\"";
+  std::wstring wsWhat = bChoice ? L"recipient dialog \"" + WindowText(hwndBox) + L"\": " + Choose(hwndList)
+                                : L"message box \"" + WindowText(hwndBox) + L"\": \"" + BoxText(hwndBox) + L"\"";
+  LeaveCriticalSection(&m_lock);
+  if (!wsWhile.empty()) {
+    std::vector<std::wstring> lines;
+    DWORD dwExitCode = 0;
+    const HRESULT hr = RunProcess(wsWhile, false, &lines, &dwExitCode);
+    wsWhat += L" while " + wsWhile + L":";
+    for (const std::wstring& wsLine : lines) wsWhat += L" " + wsLine + L";";
+    wsWhat += FAILED(hr) ? L" not started" : L" exit code " + std::to_wstring(dwExitCode);
+  }
+  EnterCriticalSection(&m_lock);
   m_answered.push_back(wsWhat + L" -> button " + std::to_wstring(iButton));
   LeaveCriticalSection(&m_lock);
   if (bChoice && hwndPage) {

@@ -7,12 +7,6 @@
 namespace Sim {
 namespace {
 
-// A file argument: environment variables expanded, so that scripts name shared folders.
-std::wstring ExpandedPath(const std::wstring& ws) {
-  wchar_t wsz[MAX_PATH * 2] = {};
-  return ExpandEnvironmentStringsW(ws.c_str(), wsz, ARRAYSIZE(wsz)) ? wsz : ws;
-}
-
 // A provider as Office names it: a class id; a ProgID is turned into its class id.
 std::wstring ProviderId(const std::wstring& ws) {
   CLSID clsid;
@@ -31,6 +25,12 @@ HRESULT SignatureItem(IDispatch* pDocument, const std::wstring& wsIndex, CVarian
 }
 
 }  // namespace
+
+// A file argument: environment variables expanded, so that scripts name shared folders.
+std::wstring ExpandedPath(const std::wstring& ws) {
+  wchar_t wsz[MAX_PATH * 2] = {};
+  return ExpandEnvironmentStringsW(ws.c_str(), wsz, ARRAYSIZE(wsz)) ? wsz : ws;
+}
 
 HRESULT CScenario::StartOffice(const Words& words, std::wstring* pwsDetail) {
   static const std::pair<const wchar_t*, EDocApp> kApps[] = {
@@ -121,6 +121,20 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
   if (wsVerb == L"close" && !cArgs) return LateBound::Call(cpDocument, L"Close");
   *pwsDetail = L"unknown step or wrong number of words";
   return E_INVALIDARG;
+}
+
+HRESULT CScenario::ExpectRefused(const Words& words, std::wstring* pwsDetail) {
+  HRESULT hrExpected = S_OK;
+  if (FAILED(ParseHresult(words[2], &hrExpected))) return *pwsDetail = L"an HRESULT in hexadecimal", E_INVALIDARG;
+  Words step(words.begin() + 3, words.end());
+  // The step's last word is the rest of the line for steps that take text.
+  if (step.size() > 2 && (step[0] == L"open" || step[0] == L"view" || step[0] == L"saveas" || step[0] == L"new")) {
+    for (size_t i = 2; i < step.size(); ++i) step[1] += L" " + step[i];
+    step.resize(2);
+  }
+  const HRESULT hr = m_cpOffice ? DocumentStep(step, pwsDetail) : Step(step, pwsDetail);
+  *pwsDetail = L"refused with " + HresultText(hr);
+  return hr == hrExpected ? S_OK : E_FAIL;
 }
 
 HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {

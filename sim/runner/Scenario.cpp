@@ -17,11 +17,28 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1}, {L"type", 2},   {L"press", 2}, {L"account", 2}, {L"run", 1},  {L"relaunch", 1}, {L"safesender", 1},
-    {L"new", 1},     {L"saveas", 1}, {L"open", 1},  {L"view", 1},    {L"save", 3}, {L"lineimage", 2}};
-const std::map<std::wstring, size_t> kTextExpectations = {{L"property", 3}, {L"label", 3},       {L"seen", 1},
-                                                          {L"absent", 1},   {L"safesenders", 1}, {L"bar", 2},
-                                                          {L"text", 1},     {L"attachments", 1}, {L"signature", 2}};
+    {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
+    {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3},
+    {L"lineimage", 2}, {L"dump", 2}};
+const std::map<std::wstring, size_t> kTextExpectations = {
+    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2},
+    {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}};
+
+// A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
+std::wstring PropValueText(const SProp& prop) {
+  if (PROP_TYPE(prop.ulTag) == PT_LONG && prop.data.size() >= sizeof(LONG)) {
+    LONG l = 0;
+    CopyMemory(&l, prop.data.data(), sizeof l);
+    return std::to_wstring(l);
+  }
+  std::wstring wsHex;
+  for (BYTE b : prop.data) {
+    wchar_t wsz[3];
+    swprintf(wsz, 3, L"%02X", b);
+    wsHex += wsz;
+  }
+  return wsHex;
+}
 
 // Where a runner started without arguments finds the arguments of its next run.
 constexpr wchar_t kRunnerKey[] = L"Software\\OfficeSim";
@@ -32,6 +49,8 @@ constexpr DWORD kStepBoundMs = 180000;
 
 // An idle Outlook uses far less processor time than this share of the time that passes.
 constexpr double kIdleCpuShare = 0.1;
+// A program run by a step gets this long to end.
+constexpr DWORD kProgramWait = 120000;
 
 ULONGLONG ProcessCpuTime() {
   FILETIME ftCreation, ftExit, ftKernel, ftUser;
@@ -255,8 +274,11 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     m_pAnswerer->ArmChoice(emails);
     return S_OK;
   }
-  if (wsVerb == L"answer" && cArgs == 1) {
-    m_pAnswerer->Arm(ButtonId(words[1]));
+  // "answer BUTTON while PROGRAM...": the program runs while the box is open.
+  if (wsVerb == L"answer" && (cArgs == 1 || (cArgs > 2 && words[2] == L"while"))) {
+    std::wstring wsWhile;
+    for (size_t i = 3; i < words.size(); ++i) wsWhile += (wsWhile.empty() ? L"" : L" ") + words[i];
+    m_pAnswerer->Arm(ButtonId(words[1]), wsWhile);
     return ButtonId(words[1]) > 0 ? S_OK : (*pwsDetail = L"unknown button", E_INVALIDARG);
   }
   if (words == Words{L"certificates", L"none"}) return ForgetPersonalCertificates(pwsDetail);
@@ -302,6 +324,16 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     HRESULT hr = pOutlook->Open(pOutlook->Folder()[pos - 1], &pInspector);
     if (SUCCEEDED(hr)) pInspector->Activate(), m_cpItem = pInspector->Message();
     return hr;
+  }
+  if (wsVerb == L"dump" && cArgs == 2) {
+    const SProp* pProp = ItemProp(words[1], pwsDetail);
+    if (!pProp) return E_INVALIDARG;
+    FILE* pFile = _wfopen(ExpandedPath(words[2]).c_str(), L"wb");
+    if (!pFile) return *pwsDetail = L"cannot write the file", E_FAIL;
+    const bool bWritten = fwrite(pProp->data.data(), 1, pProp->data.size(), pFile) == pProp->data.size();
+    fclose(pFile);
+    *pwsDetail = std::to_wstring(pProp->data.size()) + L" bytes";
+    return bWritten ? S_OK : E_FAIL;
   }
   if (wsVerb == L"select" && cArgs) {
     std::vector<size_t> positions;
@@ -418,6 +450,7 @@ HRESULT CScenario::Account(const Words& words, std::wstring* pwsDetail) {
 HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
   const size_t cArgs = words.size() - 2;
   const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
+  if (wsWhat == L"refused" && cArgs > 1) return ExpectRefused(words, pwsDetail);
   if ((wsWhat == L"seen" || wsWhat == L"absent") && cArgs == 1) {
     for (const std::wstring& wsLine : Record()) {
       if (wsLine.find(words[2]) == std::wstring::npos) continue;
@@ -433,6 +466,12 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     return std::to_wstring(cSinks) == words[3] ? S_OK : E_FAIL;
   }
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
+  if (wsWhat == L"mapi" && cArgs == 2) {
+    std::wstring wsIgnored;
+    const SProp* pProp = ItemProp(words[2], &wsIgnored);
+    *pwsDetail = pProp ? PropValueText(*pProp) : L"absent";
+    return *pwsDetail == words[3] ? S_OK : E_FAIL;
+  }
   if (wsWhat == L"property" && cArgs == 3) {
     IDispatch* pTarget = Target(words[2], pwsDetail);
     if (!pTarget) return E_INVALIDARG;
@@ -555,7 +594,8 @@ HRESULT CScenario::ForgetPersonalCertificates(std::wstring* pwsDetail) {
   return ls == ERROR_SUCCESS || ls == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(ls);
 }
 
-HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail) {
+HRESULT RunProcess(const std::wstring& wsCommandLine, bool bPump, std::vector<std::wstring>* pLines,
+                   DWORD* pdwExitCode) {
   std::wstring wsCommand = wsCommandLine;
   if (wsCommand.size() < 2 || (wsCommand[1] != L':' && wsCommand[0] != L'\\' && wsCommand[0] != L'"')) {
     wchar_t wszRunner[MAX_PATH] = {};
@@ -581,30 +621,42 @@ HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* p
       CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   const DWORD dwError = GetLastError();
   CloseHandle(hOutput);
-  HRESULT hr = bStarted ? S_OK : HRESULT_FROM_WIN32(dwError);
-  DWORD dwExitCode = 0;
-  if (bStarted) {
-    // Outlook answers the program's calls while it waits for it.
-    if (!PumpUntil(pi.hProcess, 120000)) TerminateProcess(pi.hProcess, 1);
-    GetExitCodeProcess(pi.hProcess, &dwExitCode);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    FILE* pFile = _wfopen(wszOutput, L"rb");
-    std::string sOutput;
-    char sz[1024];
-    for (size_t cb; pFile && (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sOutput.append(sz, cb);
-    if (pFile) fclose(pFile);
-    std::istringstream lines(sOutput);
-    for (std::string sLine; std::getline(lines, sLine);) {
-      if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
-      m_cpOutlook->Log(L"run: " + Widen(sLine));
-      *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + Widen(sLine);
-    }
-    *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + std::wstring(L"exit code ") + std::to_wstring(dwExitCode);
-    if (dwExitCode) hr = E_FAIL;
+  if (!bStarted) {
+    DeleteFileW(wszOutput);
+    return HRESULT_FROM_WIN32(dwError);
+  }
+  // Outlook answers the program's calls while it waits for it: here, or in a window's own modal loop.
+  const bool bEnded = bPump ? PumpUntil(pi.hProcess, kProgramWait)
+                            : WaitForSingleObject(pi.hProcess, kProgramWait) == WAIT_OBJECT_0;
+  if (!bEnded) TerminateProcess(pi.hProcess, 1);
+  GetExitCodeProcess(pi.hProcess, pdwExitCode);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  FILE* pFile = _wfopen(wszOutput, L"rb");
+  std::string sOutput;
+  char sz[1024];
+  for (size_t cb; pFile && (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sOutput.append(sz, cb);
+  if (pFile) fclose(pFile);
+  std::istringstream lines(sOutput);
+  for (std::string sLine; std::getline(lines, sLine);) {
+    if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+    pLines->push_back(Widen(sLine));
   }
   DeleteFileW(wszOutput);
-  return hr;
+  return S_OK;
+}
+
+HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail) {
+  std::vector<std::wstring> lines;
+  DWORD dwExitCode = 0;
+  const HRESULT hr = RunProcess(wsCommandLine, true, &lines, &dwExitCode);
+  if (FAILED(hr)) return hr;
+  for (const std::wstring& wsLine : lines) {
+    m_cpOutlook->Log(L"run: " + wsLine);
+    *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + wsLine;
+  }
+  *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + std::wstring(L"exit code ") + std::to_wstring(dwExitCode);
+  return dwExitCode ? E_FAIL : S_OK;
 }
 
 CWindowObject* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsDetail) {
@@ -622,6 +674,16 @@ IDispatch* CScenario::Target(const std::wstring& wsWhat, std::wstring* pwsDetail
   IMessage* pItem = Item();
   if (!pItem) *pwsDetail = L"no item was composed or opened";
   return pItem ? m_cpOutlook->MailItem(pItem) : nullptr;
+}
+
+const SProp* CScenario::ItemProp(const std::wstring& wsTag, std::wstring* pwsDetail) {
+  IMessage* pMessage = Item();
+  if (!pMessage) return *pwsDetail = L"no item", nullptr;
+  const ULONG ulTag = wcstoul(wsTag.c_str(), nullptr, 16);
+  const PropMap& props = MessageStore(pMessage).m_props;
+  auto it = props.find(PROP_ID(ulTag));
+  if (it == props.end() || it->second.ulTag != ulTag) return *pwsDetail = L"the item has no such property", nullptr;
+  return &it->second;
 }
 
 // The item of the message window in front, or else the one last in front, composed or opened.

@@ -14,6 +14,9 @@
 
 namespace Sim {
 
+// A file name with its environment variables expanded.
+std::wstring ExpandedPath(const std::wstring& ws);
+
 // A value as a scenario writes it: booleans as true/false, everything else as text.
 std::wstring ValueText(VARIANT* pVar);
 
@@ -75,10 +78,14 @@ class CScenario {
   HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
   HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);
   HRESULT ExpectDocument(const Words& words, std::wstring* pwsDetail);
+  // "expect refused HRESULT STEP...": the step fails with exactly that result.
+  HRESULT ExpectRefused(const Words& words, std::wstring* pwsDetail);
   IDispatch* Document(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
   IMessage* Item();
+  // A MAPI property of the current item by its tag in hexadecimal, or null (with the reason).
+  const SProp* ItemProp(const std::wstring& wsTag, std::wstring* pwsDetail);
   // What the add-ins recorded, through the objects they published, one line each.
   std::vector<std::wstring> AddInRecord();
   // What the host logged, then what the add-ins recorded.

@@ -7,6 +7,8 @@ namespace {
 
 HRESULT Invoke(IDispatch* pDisp, const wchar_t* wszName, WORD wFlags, std::initializer_list<VARIANT> args,
                VARIANT* pResult) {
+  // Callers clear the result on every path, failures included.
+  if (pResult) VariantInit(pResult);
   if (!pDisp || !wszName) return E_POINTER;
   DISPID dispid = DISPID_UNKNOWN;
   LPOLESTR wszMember = const_cast<LPOLESTR>(wszName);
@@ -22,8 +24,14 @@ HRESULT Invoke(IDispatch* pDisp, const wchar_t* wszName, WORD wFlags, std::initi
     params.rgdispidNamedArgs = &dispidNamed;
     params.cNamedArgs = 1;
   }
-  if (pResult) VariantInit(pResult);
-  return pDisp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, nullptr, nullptr);
+  // Office reports its own errors as DISP_E_EXCEPTION with this filled in; the result stays
+  // DISP_E_EXCEPTION, the texts are not used.
+  EXCEPINFO excepInfo = {};
+  hr = pDisp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, &params, pResult, &excepInfo, nullptr);
+  SysFreeString(excepInfo.bstrSource);
+  SysFreeString(excepInfo.bstrDescription);
+  SysFreeString(excepInfo.bstrHelpFile);
+  return hr;
 }
 
 }  // namespace

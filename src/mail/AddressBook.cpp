@@ -2,6 +2,7 @@
 
 #include <mapiutil.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,80 +92,86 @@ HRESULT FindMsgService(IMsgServiceAdmin* pAdmin, const char* szName, BOOL* pbFou
 
 HRESULT RegisterAB(IDispatch* pApplication, BOOL bAdd, HWND hwnd, DWORD* pdwAdded) {
   CTraceScope trace("RegisterAB()");
-  CComPtr<IMsgServiceAdmin> cpAdmin;
-  HRESULT hr = OpenAdmin(pApplication, trace, &cpAdmin);
-  if (FAILED(hr)) return hr;
-  BOOL bFound = FALSE;
-  MAPIUID uid = {};
-  hr = FindMsgService(cpAdmin, kAddressBookService, &bFound, &uid);
-  if (FAILED(hr)) return hr;
-  if (!bAdd) {
-    if (!bFound) return S_OK;
-    hr = cpAdmin->DeleteMsgService(&uid);
-    if (FAILED(hr)) trace.Error("cpAdmin->DeleteMsgService()", hr);
+  // Exceptions end here: the caller holds the profile lock.
+  return GuardComEntry(trace, [&]() -> HRESULT {
+    CComPtr<IMsgServiceAdmin> cpAdmin;
+    HRESULT hr = OpenAdmin(pApplication, trace, &cpAdmin);
+    if (FAILED(hr)) return hr;
+    BOOL bFound = FALSE;
+    MAPIUID uid = {};
+    hr = FindMsgService(cpAdmin, kAddressBookService, &bFound, &uid);
+    if (FAILED(hr)) return hr;
+    if (!bAdd) {
+      if (!bFound) return S_OK;
+      hr = cpAdmin->DeleteMsgService(&uid);
+      if (FAILED(hr)) trace.Error("cpAdmin->DeleteMsgService()", hr);
+      return hr;
+    }
+    if (bFound) return S_OK;
+    // The service name is 8-bit: MAPI_UNICODE is not passed.
+    hr = cpAdmin->CreateMsgService(reinterpret_cast<LPTSTR>(const_cast<char*>(kAddressBookService)), nullptr,
+                                   reinterpret_cast<ULONG_PTR>(hwnd), 0);
+    if (FAILED(hr)) {
+      trace.Error("cpAdmin->CreateMsgService()", hr);
+      return hr;
+    }
+    hr = FindMsgService(cpAdmin, kAddressBookService, &bFound, &uid);
+    if (FAILED(hr)) return hr;
+    if (!bFound) return E_FAIL;
+    hr = cpAdmin->ConfigureMsgService(&uid, reinterpret_cast<ULONG_PTR>(hwnd), SERVICE_UI_ALLOWED, 0, nullptr);
+    if (FAILED(hr)) {
+      trace.Error("cpAdmin->ConfigureMsgService()", hr);
+      return hr;
+    }
+    if (pdwAdded) *pdwAdded = 1;
     return hr;
-  }
-  if (bFound) return S_OK;
-  // The service name is 8-bit: MAPI_UNICODE is not passed.
-  hr = cpAdmin->CreateMsgService(reinterpret_cast<LPTSTR>(const_cast<char*>(kAddressBookService)), nullptr,
-                                 reinterpret_cast<ULONG_PTR>(hwnd), 0);
-  if (FAILED(hr)) {
-    trace.Error("cpAdmin->CreateMsgService()", hr);
-    return hr;
-  }
-  hr = FindMsgService(cpAdmin, kAddressBookService, &bFound, &uid);
-  if (FAILED(hr)) return hr;
-  if (!bFound) return E_FAIL;
-  hr = cpAdmin->ConfigureMsgService(&uid, reinterpret_cast<ULONG_PTR>(hwnd), SERVICE_UI_ALLOWED, 0, nullptr);
-  if (FAILED(hr)) {
-    trace.Error("cpAdmin->ConfigureMsgService()", hr);
-    return hr;
-  }
-  if (pdwAdded) *pdwAdded = 1;
-  return hr;
+  });
 }
 
 HRESULT AddToSafeSenders(IDispatch* pApplication, LPCWSTR wszEntry) {
   CTraceScope trace("AddToSafeSenders()");
-  if (!wszEntry) return E_POINTER;
-  CComPtr<IMsgServiceAdmin> cpAdmin;
-  HRESULT hr = OpenAdmin(pApplication, trace, &cpAdmin);
-  if (FAILED(hr)) return hr;
-  CComPtr<IProfSect> cpSection;
-  hr = cpAdmin->OpenProfileSection(&g_safeSendersSection, nullptr, 0, &cpSection);
-  if (FAILED(hr)) {
-    trace.Error("cpAdmin->OpenProfileSection()", hr);
-    return hr;
-  }
-  SizedSPropTagArray(1, tags) = {1, {kSafeSendersTag}};
-  ULONG cValues = 0;
-  SPropValue* pValues = nullptr;
-  hr = cpSection->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &cValues, &pValues);
-  if (FAILED(hr)) {
-    trace.Error("cpSection->GetProps()", hr);
-    return hr;
-  }
-  std::vector<std::wstring> entries;
-  if (cValues == 1 && pValues[0].ulPropTag == kSafeSendersTag && pValues[0].Value.lpszW) {
-    std::wstring wsList(pValues[0].Value.lpszW);
-    for (size_t start = 0; start <= wsList.size();) {
-      size_t end = wsList.find(L';', start);
-      if (end == std::wstring::npos) end = wsList.size();
-      if (end > start) entries.push_back(wsList.substr(start, end - start));
-      start = end + 1;
+  // Exceptions end here: the caller holds the profile lock.
+  return GuardComEntry(trace, [&]() -> HRESULT {
+    if (!wszEntry) return E_POINTER;
+    CComPtr<IMsgServiceAdmin> cpAdmin;
+    HRESULT hr = OpenAdmin(pApplication, trace, &cpAdmin);
+    if (FAILED(hr)) return hr;
+    CComPtr<IProfSect> cpSection;
+    hr = cpAdmin->OpenProfileSection(&g_safeSendersSection, nullptr, 0, &cpSection);
+    if (FAILED(hr)) {
+      trace.Error("cpAdmin->OpenProfileSection()", hr);
+      return hr;
     }
-  }
-  MapiApi::FreeBuffer(pValues);
-  for (const std::wstring& wsEntry : entries) {
-    if (!lstrcmpiW(wsEntry.c_str(), wszEntry)) return S_OK;
-  }
-  entries.push_back(wszEntry);
-  std::wstring wsList;
-  for (const std::wstring& wsEntry : entries) wsList += (wsList.empty() ? L"" : L";") + wsEntry;
-  SPropValue value = {};
-  value.ulPropTag = kSafeSendersTag;
-  value.Value.lpszW = const_cast<LPWSTR>(wsList.c_str());
-  hr = cpSection->SetProps(1, &value, nullptr);
-  if (FAILED(hr)) trace.Error("cpSection->SetProps()", hr);
-  return hr;
+    SizedSPropTagArray(1, tags) = {1, {kSafeSendersTag}};
+    ULONG cValues = 0;
+    SPropValue* pValues = nullptr;
+    hr = cpSection->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &cValues, &pValues);
+    if (FAILED(hr)) {
+      trace.Error("cpSection->GetProps()", hr);
+      return hr;
+    }
+    const std::unique_ptr<SPropValue, void (*)(void*)> valuesHolder(pValues, MapiApi::FreeBuffer);
+    std::vector<std::wstring> entries;
+    if (cValues == 1 && pValues[0].ulPropTag == kSafeSendersTag && pValues[0].Value.lpszW) {
+      std::wstring wsList(pValues[0].Value.lpszW);
+      for (size_t start = 0; start <= wsList.size();) {
+        size_t end = wsList.find(L';', start);
+        if (end == std::wstring::npos) end = wsList.size();
+        if (end > start) entries.push_back(wsList.substr(start, end - start));
+        start = end + 1;
+      }
+    }
+    for (const std::wstring& wsEntry : entries) {
+      if (!lstrcmpiW(wsEntry.c_str(), wszEntry)) return S_OK;
+    }
+    entries.push_back(wszEntry);
+    std::wstring wsList;
+    for (const std::wstring& wsEntry : entries) wsList += (wsList.empty() ? L"" : L";") + wsEntry;
+    SPropValue value = {};
+    value.ulPropTag = kSafeSendersTag;
+    value.Value.lpszW = const_cast<LPWSTR>(wsList.c_str());
+    hr = cpSection->SetProps(1, &value, nullptr);
+    if (FAILED(hr)) trace.Error("cpSection->SetProps()", hr);
+    return hr;
+  });
 }

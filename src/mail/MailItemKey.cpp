@@ -122,8 +122,11 @@ CMailItemKey::CMailItemKey(IDispatch* pMailItem) {
     value.Value.bin.cb = sizeof guid;
     value.Value.bin.lpb = reinterpret_cast<BYTE*>(&guid);
     hr = MapiApi::HrSetOneProp(cpMessage, &value);
-    if (FAILED(hr)) trace.Error("HrSetOneProp(PR_SEARCH_KEY)", hr);
-    AppendHex(m_bsSearchKey, value.Value.bin.lpb, value.Value.bin.cb);
+    // A key the message does not keep would never find its records again: the key stays invalid.
+    if (FAILED(hr))
+      trace.Error("HrSetOneProp(PR_SEARCH_KEY)", hr);
+    else
+      AppendHex(m_bsSearchKey, value.Value.bin.lpb, value.Value.bin.cb);
   }
   trace.Message("Search key = %ls", m_bsSearchKey.c_str());
   trace.Message("Record key = %ls", m_bsRecordKey.c_str());

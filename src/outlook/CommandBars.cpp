@@ -108,6 +108,24 @@ HRESULT PutProperties(CTraceScope& scope, IDispatch* pDisp,
   return S_OK;
 }
 
+// Deletes the controls from the last one to the first; buttons also lose their click sinks.
+template <class T>
+void DeleteControls(std::vector<std::pair<CComPtr<IDispatch>, T>>& controls) {
+  CTraceScope scope("CComposeRibbon::DeleteControls");
+  while (!controls.empty()) {
+    auto& [cpControl, value] = controls.back();
+    HRESULT hr = LateBound::Call(cpControl, L"Delete");
+    if (FAILED(hr)) scope.Error("cpControl->Delete()", hr);
+    if constexpr (std::is_same_v<T, DWORD>) {
+      hr = CDispEventHandler::Unadvise(cpControl, Office::DIID__CommandBarButtonEvents, value);
+      if (FAILED(hr)) scope.Error("click sink Unadvise()", hr);
+    }
+    controls.pop_back();
+  }
+}
+
+}  // namespace
+
 bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName) {
   CComVariant var;
   return SUCCEEDED(LateBound::GetProperty(pDisp, wszName, &var)) && SUCCEEDED(var.ChangeType(VT_BOOL)) &&
@@ -129,24 +147,6 @@ HRESULT GetInspectorCommandBars(IDispatch* pInspector, IDispatch** ppCommandBars
   const HRESULT hr = GetObjectProperty(pInspector, L"WordEditor", &cpDocument);
   return SUCCEEDED(hr) ? GetObjectProperty(cpDocument, L"CommandBars", ppCommandBars) : hr;
 }
-
-// Deletes the controls from the last one to the first; buttons also lose their click sinks.
-template <class T>
-void DeleteControls(std::vector<std::pair<CComPtr<IDispatch>, T>>& controls) {
-  CTraceScope scope("CComposeRibbon::DeleteControls");
-  while (!controls.empty()) {
-    auto& [cpControl, value] = controls.back();
-    HRESULT hr = LateBound::Call(cpControl, L"Delete");
-    if (FAILED(hr)) scope.Error("cpControl->Delete()", hr);
-    if constexpr (std::is_same_v<T, DWORD>) {
-      hr = CDispEventHandler::Unadvise(cpControl, Office::DIID__CommandBarButtonEvents, value);
-      if (FAILED(hr)) scope.Error("click sink Unadvise()", hr);
-    }
-    controls.pop_back();
-  }
-}
-
-}  // namespace
 
 HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
   CTraceScope scope("CComposeRibbon::AddCommandBarButton()");

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "com/CriticalSection.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
 #include "hosts/Outlook.h"
@@ -307,6 +308,17 @@ bool CComposeRibbon::IsProfileActive() {
 
 HRESULT CComposeRibbon::InitializeProfile() {
   CTraceScope scope("CComposeRibbon::InitializeProfile()");
+  // The profile lock does not keep out Outlook's own thread: a COM call that arrives while
+  // message 423 is open would find the service added and take the profile for ready.
+  if (m_bPreparingProfile) {
+    scope.Error("profile preparation already running", HRESULT_FROM_WIN32(ERROR_CANCELLED));
+    return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+  }
+  m_bPreparingProfile = true;
+  const struct CPreparing {
+    bool& bFlag;
+    ~CPreparing() { bFlag = false; }
+  } preparing{m_bPreparingProfile};
   AddToSafeSenders(m_spApplication, kAuthorityMailDomain);
   const HWND hwnd = GetActiveWindowHandle(m_spApplication);
   DWORD dwAdded = 0;
@@ -322,11 +334,8 @@ HRESULT CComposeRibbon::InitializeProfile() {
 
 HRESULT CComposeRibbon::OnApplicationStartup() {
   CTraceScope scope("CComposeRibbon::OnApplicationStartup()");
-  EnterCriticalSection(&m_csProfile);
-  HRESULT hr = S_OK;
-  if (IsProfileActive() && FAILED(InitializeProfile())) hr = E_ABORT;
-  LeaveCriticalSection(&m_csProfile);
-  return hr;
+  CCriticalSectionLock lock(&m_csProfile);
+  return IsProfileActive() && FAILED(InitializeProfile()) ? E_ABORT : S_OK;
 }
 
 HRESULT CComposeRibbon::OnApplicationQuit() {

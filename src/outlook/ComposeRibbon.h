@@ -28,6 +28,13 @@ HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** 
 // Whether the suite's own-certificate store holds a certificate of the user's.
 bool HasPersonalCertificate();
 
+// A property read as a boolean; false when it cannot be read.
+bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName);
+// Whether Word edits the inspector's message (Outlook 11 only).
+bool IsWordMail(IDispatch* pInspector);
+// An inspector's command bars; those of a WordMail inspector are its Word document's.
+HRESULT GetInspectorCommandBars(IDispatch* pInspector, IDispatch** ppCommandBars);
+
 class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensibility, public IComposeRibbon {
  public:
   explicit CComposeRibbon(IUnknown* pOuter);
@@ -118,6 +125,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   DWORD m_dwInspectorsEventsCookie = 0;
   BOOL m_bProfileReady = FALSE;
   CRITICAL_SECTION m_csProfile;
+  bool m_bPreparingProfile = false;  // InitializeProfile runs (it may wait on message 423)
   int m_nProfileChecks = 0;
   UINT_PTR m_nRefreshTimer = 0;
   UINT_PTR m_nRestartTimer = 0;

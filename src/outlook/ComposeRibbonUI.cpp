@@ -6,6 +6,7 @@
 #include <string>
 
 #include "com/Bstr.h"
+#include "com/CriticalSection.h"
 #include "mail/Accounts.h"
 #include "mail/WindowHelpers.h"
 #include "module/ActCtx.h"
@@ -380,14 +381,15 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
 HRESULT CComposeRibbon::SendTrustedContactInvitation() {
   CTraceScope scope("CComposeRibbon::SendTrustedContactInvitation");
   return GuardComEntry(scope, [&] {
-    EnterCriticalSection(&m_csProfile);
     HRESULT hr = S_OK;
-    if (!IsProfileActive()) {
-      hr = HRESULT_FROM_WIN32(ERROR_CANCELLED);
-    } else if (!m_bProfileReady) {
-      hr = InitializeProfile();
+    {
+      CCriticalSectionLock lock(&m_csProfile);
+      if (!IsProfileActive()) {
+        hr = HRESULT_FROM_WIN32(ERROR_CANCELLED);
+      } else if (!m_bProfileReady) {
+        hr = InitializeProfile();
+      }
     }
-    LeaveCriticalSection(&m_csProfile);
     if (FAILED(hr)) return hr;
     return SendInvitation(nullptr);
   });

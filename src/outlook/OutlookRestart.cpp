@@ -99,11 +99,14 @@ LONG WINAPI ExecuteMsoExceptionFilter(EXCEPTION_POINTERS* pExceptionPointers) {
 
 HRESULT ExecuteOfficeCommand(IDispatch* pCommandBars, BSTR bsIdMso) {
   CTraceScope scope("ExecuteOfficeCommand");
+  // The previous filter is back on every path, a throwing call included.
+  const struct CFilterScope {
+    LPTOP_LEVEL_EXCEPTION_FILTER pfnPrevious = SetUnhandledExceptionFilter(ExecuteMsoExceptionFilter);
+    ~CFilterScope() { SetUnhandledExceptionFilter(pfnPrevious); }
+  } filter;
   return GuardComEntry(scope, [&] {
-    const LPTOP_LEVEL_EXCEPTION_FILTER pfnPrevious = SetUnhandledExceptionFilter(ExecuteMsoExceptionFilter);
     CComVariant varIdMso(bsIdMso ? static_cast<const wchar_t*>(bsIdMso) : L"");
     const HRESULT hr = pCommandBars ? LateBound::Call(pCommandBars, L"ExecuteMso", {varIdMso}) : E_POINTER;
-    SetUnhandledExceptionFilter(pfnPrevious);
     scope.Message("ExecuteMso(%ls) = 0x%08X", varIdMso.bstrVal, static_cast<unsigned>(hr));
     return hr;
   });

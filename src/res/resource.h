@@ -26,3 +26,6 @@
 // Ribbon documents (RT_RCDATA, single-byte text).
 #define IDR_RIBBON_COMPOSE 602
 #define IDR_RIBBON_EXPLORER 607
+
+// The DER S/MIME capabilities offered in every security profile (RT_RCDATA).
+#define IDR_SMIME_CAPABILITIES 606

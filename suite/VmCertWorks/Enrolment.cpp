@@ -7,6 +7,7 @@
 namespace {
 
 constexpr wchar_t kPendingKey[] = L"Software\\Velmora\\CertWorks\\Pending";
+constexpr wchar_t kCallsKey[] = L"Software\\Velmora\\CertWorks\\Calls";
 constexpr LONGLONG kValidityDays = 365;
 
 struct CIdentity {
@@ -68,6 +69,20 @@ HRESULT Enrol(const CIdentity& identity) {
   return SUCCEEDED(hr) ? InstallOwnCertificate(der, wsContainer) : hr;
 }
 
+// Which enrolments the library was asked for, for tests: HKCU\Software\Velmora\CertWorks\Calls,
+// one value a call, named by its number from 1.
+void RecordCall(const std::wstring& wsCall) {
+  CRegKey hCalls;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kCallsKey, 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr, &hCalls,
+                      nullptr) != ERROR_SUCCESS)
+    return;
+  DWORD dwCount = 0;
+  RegQueryInfoKeyW(hCalls, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &dwCount, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegSetValueExW(hCalls, std::to_wstring(dwCount + 1).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(wsCall.c_str()),
+                 static_cast<DWORD>((wsCall.size() + 1) * sizeof(wchar_t)));
+}
+
 CIdentity IdentityOf(LPCWSTR wszEmail, LPCWSTR wszName) { return {wszEmail ? wszEmail : L"", wszName ? wszName : L""}; }
 
 // The pending key container whose public key the certificate carries.
@@ -98,6 +113,7 @@ extern "C" {
 
 HRESULT WINAPI CM_ObtainCert(HWND hwndOwner, LPCWSTR wszEmail, LPCWSTR wszName, DWORD) {
   CIdentity identity = IdentityOf(wszEmail, wszName);
+  RecordCall(L"CM_ObtainCert " + identity.wsEmail + L" " + identity.wsName);
   const HRESULT hr = CompleteIdentity(hwndOwner, &identity);
   return SUCCEEDED(hr) ? Enrol(identity) : hr;
 }
@@ -123,11 +139,12 @@ HRESULT WINAPI CM_RequestCert(HWND hwndOwner, LPCWSTR wszEmail, LPCWSTR wszName,
 
 HRESULT WINAPI CM_RenewCertificate(HWND, PCCERT_CONTEXT pOldCert) {
   if (!pOldCert) return E_POINTER;
-  if (!GC_IsVmBuddyCertificate(pOldCert)) return CERT_E_ISSUERCHAINING;
   wchar_t wszEmail[256] = {};
   wchar_t wszName[256] = {};
   CertGetNameStringW(pOldCert, CERT_NAME_EMAIL_TYPE, 0, nullptr, wszEmail, ARRAYSIZE(wszEmail));
   CertGetNameStringW(pOldCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, wszName, ARRAYSIZE(wszName));
+  RecordCall(std::wstring(L"CM_RenewCertificate ") + wszEmail + L" " + wszName);
+  if (!GC_IsVmBuddyCertificate(pOldCert)) return CERT_E_ISSUERCHAINING;
   return Enrol(IdentityOf(wszEmail, wszName));
 }
 

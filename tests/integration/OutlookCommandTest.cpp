@@ -37,11 +37,11 @@ TEST_F(OfficeCommandTest, SendItemSendsTheMessageInFront) {
   EXPECT_TRUE(Sent());
 }
 
-// The command's own failure is the result; nothing is sent.
+// The command's own failure is the result, raised as Office raises it; nothing is sent.
 TEST_F(OfficeCommandTest, FailuresOfTheCommandAreReturned) {
   CComPtr<IDispatch> cpBars = ComposeWindowCommandBars(L"14.0.0.0");
   ASSERT_TRUE(cpBars);
-  EXPECT_EQ(E_INVALIDARG, ExecuteOfficeCommand(cpBars, CComBSTR(L"NoSuchCommand")));
+  EXPECT_EQ(DISP_E_EXCEPTION, ExecuteOfficeCommand(cpBars, CComBSTR(L"NoSuchCommand")));
   EXPECT_EQ(E_POINTER, ExecuteOfficeCommand(nullptr, CComBSTR(L"SendItem")));
   EXPECT_FALSE(Sent());
 }
@@ -52,6 +52,25 @@ TEST_F(OfficeCommandTest, OlderOutlookHasNoOfficeCommands) {
   ASSERT_TRUE(cpBars);
   EXPECT_EQ(DISP_E_MEMBERNOTFOUND, ExecuteOfficeCommand(cpBars, CComBSTR(L"SendItem")));
   EXPECT_FALSE(Sent());
+}
+
+// The error itself is in the exception information; a failure of the dispatch layer is not raised.
+TEST_F(OfficeCommandTest, OutlookRaisesItsErrorsWithExceptionInformation) {
+  CComPtr<IDispatch> cpBars = ComposeWindowCommandBars(L"14.0.0.0");
+  ASSERT_TRUE(cpBars);
+  LPOLESTR wszName = const_cast<LPOLESTR>(L"ExecuteMso");
+  DISPID dispid = 0;
+  ASSERT_EQ(S_OK, cpBars->GetIDsOfNames(IID_NULL, &wszName, 1, 0, &dispid));
+  CComVariant varIdMso(L"NoSuchCommand");
+  DISPPARAMS params = {&varIdMso, nullptr, 1, 0};
+  EXCEPINFO excepInfo = {};
+  EXPECT_EQ(DISP_E_EXCEPTION, cpBars->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &excepInfo, nullptr));
+  EXPECT_EQ(E_INVALIDARG, excepInfo.scode);
+  EXPECT_NE(nullptr, excepInfo.bstrDescription);
+  SysFreeString(excepInfo.bstrSource);
+  SysFreeString(excepInfo.bstrDescription);
+  params.cArgs = 0;
+  EXPECT_EQ(DISP_E_MEMBERNOTFOUND, cpBars->Invoke(0x7777, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
 }
 
 }  // namespace

@@ -108,6 +108,20 @@ TEST_F(MailKeyTest, AnItemWithoutMapiObjectHasAnInvalidKey) {
   EXPECT_EQ(E_INVALIDARG, RemoveMessageSecurityData(key));
 }
 
+// A message that cannot keep a new search key could never find its records again: its key is
+// invalid and the preset says so.
+TEST_F(MailKeyTest, AMessageThatRefusesANewSearchKeyHasAnInvalidKey) {
+  Sim::COutlook* pOutlook = Start();
+  CComPtr<IMessage> cpMessage;
+  ASSERT_EQ(S_OK, pOutlook->AddReceived(L"Read-only", &cpMessage));
+  Sim::MessageStore(cpMessage).m_bReadOnly = true;
+  EXPECT_FALSE(CMailItemKey(pOutlook->MailItem(cpMessage)).IsValid());
+  EXPECT_EQ(E_INVALIDARG, PresetMessageSecurity(pOutlook->MailItem(cpMessage), TRUE, TRUE));
+  BYTE* pb = nullptr;
+  ULONG cb = 0;
+  EXPECT_EQ(MAPI_E_NOT_FOUND, GetBinaryProp(cpMessage, PR_SEARCH_KEY, &pb, &cb));
+}
+
 TEST_F(MailKeyTest, ALargeBinaryPropertyIsReadThroughItsStream) {
   Sim::COutlook* pOutlook = Start();
   CComPtr<IMessage> cpMessage;
