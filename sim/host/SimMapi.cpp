@@ -70,6 +70,21 @@ HRESULT ToValue(const SProp& prop, SPropValue* pValue, void* pBase) {
       }
       return S_OK;
     }
+    case PT_MV_BINARY: {
+      const std::vector<std::vector<BYTE>> values = MultiBinaryValues(prop);
+      SBinary* pBins = nullptr;
+      HRESULT hr = MAPIAllocateMore(static_cast<ULONG>(std::max<size_t>(values.size(), 1) * sizeof(SBinary)), pBase,
+                                    reinterpret_cast<void**>(&pBins));
+      for (size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i) {
+        pBins[i].cb = static_cast<ULONG>(values[i].size());
+        hr = MAPIAllocateMore(std::max<ULONG>(pBins[i].cb, 1), pBase, reinterpret_cast<void**>(&pBins[i].lpb));
+        if (SUCCEEDED(hr) && pBins[i].cb) CopyMemory(pBins[i].lpb, values[i].data(), pBins[i].cb);
+      }
+      if (FAILED(hr)) return hr;
+      pValue->Value.MVbin.cValues = static_cast<ULONG>(values.size());
+      pValue->Value.MVbin.lpbin = pBins;
+      return S_OK;
+    }
     default:
       ZeroMemory(&pValue->Value, sizeof pValue->Value);
       CopyMemory(&pValue->Value, prop.data.data(), std::min<size_t>(cb, sizeof pValue->Value));
@@ -87,6 +102,14 @@ SProp FromValue(const SPropValue& value) {
       return MakeUnicodeProp(value.ulPropTag, value.Value.lpszW ? value.Value.lpszW : L"");
     case PT_CLSID:
       return MakeBinaryProp(value.ulPropTag, value.Value.lpguid, sizeof(GUID));
+    case PT_MV_BINARY: {
+      std::vector<std::vector<BYTE>> values;
+      for (ULONG i = 0; i < value.Value.MVbin.cValues; ++i) {
+        const SBinary& bin = value.Value.MVbin.lpbin[i];
+        values.emplace_back(bin.lpb, bin.lpb + bin.cb);
+      }
+      return MakeMultiBinaryProp(value.ulPropTag, values);
+    }
     default:
       return MakeBinaryProp(value.ulPropTag, &value.Value, sizeof value.Value);
   }
@@ -615,6 +638,30 @@ class CMailUser final : public CPropObject<IMailUser> {
 SProp MakeBinaryProp(ULONG ulTag, const void* pv, size_t cb) {
   const BYTE* pb = static_cast<const BYTE*>(pv);
   return {ulTag, std::vector<BYTE>(pb, pb + cb)};
+}
+
+// Each value as its 32-bit size and its bytes.
+SProp MakeMultiBinaryProp(ULONG ulTag, const std::vector<std::vector<BYTE>>& values) {
+  SProp prop{ulTag, {}};
+  for (const std::vector<BYTE>& value : values) {
+    const ULONG cb = static_cast<ULONG>(value.size());
+    const BYTE* pb = reinterpret_cast<const BYTE*>(&cb);
+    prop.data.insert(prop.data.end(), pb, pb + sizeof cb);
+    prop.data.insert(prop.data.end(), value.begin(), value.end());
+  }
+  return prop;
+}
+
+std::vector<std::vector<BYTE>> MultiBinaryValues(const SProp& prop) {
+  std::vector<std::vector<BYTE>> values;
+  for (size_t pos = 0; pos + sizeof(ULONG) <= prop.data.size();) {
+    ULONG cb = 0;
+    CopyMemory(&cb, prop.data.data() + pos, sizeof cb);
+    pos += sizeof cb;
+    values.emplace_back(prop.data.begin() + pos, prop.data.begin() + pos + cb);
+    pos += cb;
+  }
+  return values;
 }
 
 SProp MakeUnicodeProp(ULONG ulTag, const std::wstring& ws) {

@@ -25,6 +25,9 @@ SProp MakeBinaryProp(ULONG ulTag, const void* pv, size_t cb);
 SProp MakeUnicodeProp(ULONG ulTag, const std::wstring& ws);
 SProp MakeString8Prop(ULONG ulTag, const std::string& s);
 SProp MakeLongProp(ULONG ulTag, LONG l);
+// A multi-valued binary property (PT_MV_BINARY) and its values.
+SProp MakeMultiBinaryProp(ULONG ulTag, const std::vector<std::vector<BYTE>>& values);
+std::vector<std::vector<BYTE>> MultiBinaryValues(const SProp& prop);
 std::wstring PropText(const SProp& prop);
 
 // Binary values above this size are refused by GetProps, as a real store refuses large

@@ -123,20 +123,6 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
   return E_INVALIDARG;
 }
 
-HRESULT CScenario::ExpectRefused(const Words& words, std::wstring* pwsDetail) {
-  HRESULT hrExpected = S_OK;
-  if (FAILED(ParseHresult(words[2], &hrExpected))) return *pwsDetail = L"an HRESULT in hexadecimal", E_INVALIDARG;
-  Words step(words.begin() + 3, words.end());
-  // The step's last word is the rest of the line for steps that take text.
-  if (step.size() > 2 && (step[0] == L"open" || step[0] == L"view" || step[0] == L"saveas" || step[0] == L"new")) {
-    for (size_t i = 2; i < step.size(); ++i) step[1] += L" " + step[i];
-    step.resize(2);
-  }
-  const HRESULT hr = m_cpOffice ? DocumentStep(step, pwsDetail) : Step(step, pwsDetail);
-  *pwsDetail = L"refused with " + HresultText(hr);
-  return hr == hrExpected ? S_OK : E_FAIL;
-}
-
 HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
   const std::wstring wsWhat = words.size() > 1 ? words[1] : L"";
   if (m_cpOffice->Started() && wsWhat == L"signature" && words.size() == 4) {

@@ -78,8 +78,6 @@ class CScenario {
   HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
   HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);
   HRESULT ExpectDocument(const Words& words, std::wstring* pwsDetail);
-  // "expect refused HRESULT STEP...": the step fails with exactly that result.
-  HRESULT ExpectRefused(const Words& words, std::wstring* pwsDetail);
   IDispatch* Document(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);

@@ -10,7 +10,7 @@
 
 // The message properties that the S/MIME engine reads.
 constexpr ULONG kPrSecurityFlags = 0x6E010003;    // PR_SECURITY_FLAGS: 0x2 sign, 0x1 seal
-constexpr ULONG kPrSecurityProfile = 0x6E031102;  // the profile, one binary value
+constexpr ULONG kPrSecurityProfile = 0x6E031102;  // PT_MV_BINARY: the profile is its only value
 constexpr DWORD kSecurityFlagSign = 0x2;
 constexpr DWORD kSecurityFlagSeal = 0x1;
 

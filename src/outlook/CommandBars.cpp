@@ -2,7 +2,8 @@
 // window (11: none at all): the add-in's menu on the main window's Standard bar, and in compose
 // windows a toolbar of the product's own with the secure-send button and the same menu.
 // Not part of this build: button faces, the button for received messages (message analysis),
-// the per-window explorer and inspector sinks and the WordMail Word-application sink.
+// the per-window explorer and inspector sinks and the WordMail Word-application sink, and the
+// menu commands other than secure sending.
 #include <cwchar>
 #include <type_traits>
 
@@ -12,6 +13,7 @@
 #include "mail/WindowHelpers.h"
 #include "module/Branding.h"
 #include "module/ResourceStrings.h"
+#include "module/Settings.h"
 #include "outlook/ComposeRibbon.h"
 #include "outlook/DispEventHandler.h"
 #include "res/StringIds.h"
@@ -46,6 +48,8 @@ constexpr SCommandText kCommandTexts[] = {
     {IDS_MENU_HELP, IDS_TIP_HELP},
 };
 constexpr LONG kCommandCount = static_cast<LONG>(sizeof kCommandTexts / sizeof kCommandTexts[0]);
+// The secure-send commands: the button, and the menu's sign and seal.
+enum : LONG { kSecureSend = 0, kSign = 5, kSeal = 6 };
 
 struct SMenuRow {
   LONG lCommand;
@@ -326,7 +330,7 @@ HRESULT CComposeRibbon::SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG
   return PutProperties(scope, pButton, {{L"Parameter", CComVariant(NewGuidText().c_str())}});
 }
 
-// None of the commands is part of this build yet: each is refused, visibly in the trace.
+// Of the commands, secure sending is part of this build; the others are refused, visibly in the trace.
 HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
   CTraceScope scope("CComposeRibbon::OnButtonClick()");
   if (!pButton) return E_POINTER;
@@ -337,8 +341,23 @@ HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
     scope.Error("cpButton->get_Tag()", hr);
     return hr;
   }
-  scope.Message("command %ld", static_cast<long>(varTag.lVal));
-  if (varTag.lVal < 0 || varTag.lVal >= kCommandCount) return S_OK;
+  const LONG lCommand = varTag.lVal;
+  scope.Message("command %ld", static_cast<long>(lCommand));
+  if (lCommand < 0 || lCommand >= kCommandCount) return S_OK;
+  if (lCommand == kSecureSend || lCommand == kSign || lCommand == kSeal) {
+    // These commands live only in compose windows: they act on the message window in front,
+    // which Outlook's own editor does not make the application's active window object.
+    CComPtr<IDispatch> cpInspector, cpItem;
+    hr = GetObjectProperty(m_spApplication, L"ActiveInspector", &cpInspector);
+    if (SUCCEEDED(hr)) hr = GetCurrentMailItem(cpInspector, &cpItem, nullptr);
+    if (FAILED(hr)) {
+      scope.Error("cpApplication->ActiveInspector()", hr);
+      return hr;
+    }
+    if (lCommand == kSign) return SendCurrentItem(cpItem, TRUE, FALSE, FALSE);
+    if (lCommand == kSeal) return SendCurrentItem(cpItem, TRUE, TRUE, FALSE);
+    return SendCurrentItem(cpItem, TRUE, (ReadUserSetting(kEmailSecurity) & kEmailSecuritySeal) != 0, TRUE);
+  }
   scope.Error("command not available", E_NOTIMPL);
   return E_NOTIMPL;
 }

@@ -233,7 +233,8 @@ HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
   if (!m_dwAppEventsCookie) {
     hr = CDispEventHandler::Advise(
         pApplication, Outlook::DIID_ApplicationEvents_11,
-        [this, cpSelf](DISPID dispid, DISPPARAMS*) { return OnApplicationEvent(dispid); }, &m_dwAppEventsCookie);
+        [this, cpSelf](DISPID dispid, DISPPARAMS* pParams) { return OnApplicationEvent(dispid, pParams); },
+        &m_dwAppEventsCookie);
     if (FAILED(hr)) return hr;
   }
   // NewExplorer and NewInspector (both 0xF001, the window as the only argument) get the command bars.
@@ -254,10 +255,11 @@ HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
   return hr;
 }
 
-HRESULT CComposeRibbon::OnApplicationEvent(DISPID dispid) {
+HRESULT CComposeRibbon::OnApplicationEvent(DISPID dispid, DISPPARAMS* pParams) {
+  if (dispid == Outlook::DISPID_ItemSend) return OnItemSendEvent(pParams);
   if (dispid == Outlook::DISPID_Startup) return OnApplicationStartup();
   if (dispid == Outlook::DISPID_Quit) return OnApplicationQuit();
-  return S_OK;
+  return E_NOTIMPL;
 }
 
 HRESULT CComposeRibbon::OnBeginShutdown(SAFEARRAY**) {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "VmOfcX_h.h"
+#include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
+#include "mail/MailItemKey.h"
 #include "module/Trace.h"
 #include "com/OfficeAddIn.h"
 
@@ -27,6 +29,11 @@ HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** 
 
 // Whether the suite's own-certificate store holds a certificate of the user's.
 bool HasPersonalCertificate();
+
+// The user's "EmailSecurity" setting: bit 0x1 seals what the secure-send button sends, bit 0x4
+// keeps the advertisement out of secure messages.
+constexpr DWORD kEmailSecuritySeal = 0x1;
+constexpr DWORD kEmailSecurityNoAdvertisement = 0x4;
 
 // A property read as a boolean; false when it cannot be read.
 bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName);
@@ -82,6 +89,14 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL bCompose);
   HRESULT OnButtonClick(IDispatch* pButton);
 
+  // Secure sending: the user's choice is recorded for the item (a _MailItem, or a ribbon control
+  // of its compose window) and Outlook's own Send is pressed; E_ABORT when the user declines or
+  // the profile is not ready. Outlook's ItemSend then applies the choice (OnItemSend).
+  HRESULT SendCurrentItem(IDispatch* pSource, BOOL bSign, BOOL bSeal, BOOL bQuiet);
+  HRESULT OnItemSend(IDispatch* pItem, VARIANT_BOOL* pbCancel);
+  // The sent item's window closed: its records go and its signing key is locked again.
+  static void OnSentItemClose(const CMailItemKey& key, const wchar_t* wszContainer);
+
   // The invitation commands. pMailItem: the message being composed, or null for a new one.
   HRESULT SendInvitation(IDispatch* pMailItem);
   HRESULT SendBatchInvitation(IDispatch* pMailItem);
@@ -102,7 +117,9 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   void PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication);
   HRESULT InstallSinks(IDispatch* pApplication, int nVersion);
   void AddToOpenExplorers(IDispatch* pApplication);
-  HRESULT OnApplicationEvent(DISPID dispid);
+  HRESULT OnApplicationEvent(DISPID dispid, DISPPARAMS* pParams);
+  HRESULT OnItemSendEvent(DISPPARAMS* pParams);
+  void InstallSentItemSink(IDispatch* pItem, const CComBSTR& bsContainer);
   void RefreshRibbons();
   void FinalRelease();
   HRESULT LoadTypeInfo();

@@ -14,6 +14,7 @@
 #include "module/Branding.h"
 #include "module/CertLibrary.h"
 #include "module/ResourceStrings.h"
+#include "module/Settings.h"
 #include "outlook/ComposeRibbon.h"
 #include "res/StringIds.h"
 #include "res/resource.h"
@@ -350,11 +351,9 @@ HRESULT CComposeRibbon::Ribbon_GetMenuItemVisible(IDispatch* pControl, VARIANT_B
   });
 }
 
-// Secure sending and the menu commands are not part of this build.
-HRESULT CComposeRibbon::Ribbon_OnButtonClicked(IDispatch*) {
+HRESULT CComposeRibbon::Ribbon_OnButtonClicked(IDispatch* pControl) {
   CTraceScope scope("CComposeRibbon::Ribbon_OnButtonClicked");
-  scope.Error("secure sending not available", E_NOTIMPL);
-  return E_NOTIMPL;
+  return SendCurrentItem(pControl, TRUE, (ReadUserSetting(kEmailSecurity) & kEmailSecuritySeal) != 0, TRUE);
 }
 
 HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
@@ -363,6 +362,8 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
     std::wstring wsId;
     HRESULT hr = ReadControlId(scope, pControl, &wsId);
     if (FAILED(hr)) return hr;
+    if (!_wcsicmp(wsId.c_str(), L"CustomMenuSign")) return SendCurrentItem(pControl, TRUE, FALSE, FALSE);
+    if (!_wcsicmp(wsId.c_str(), L"CustomMenuSeal")) return SendCurrentItem(pControl, TRUE, TRUE, FALSE);
     const bool bInvite = !_wcsicmp(wsId.c_str(), L"CustomMenuInvite");
     if (bInvite || !_wcsicmp(wsId.c_str(), L"CustomMenuBatchInvite")) {
       // From a compose window the message being written becomes the invitation; from a main

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "OutlookFixture.h"
+#include "com/Bstr.h"
 #include "com/LateBound.h"
 #include "hosts/Outlook.h"
 #include "mail/AddressBook.h"
 #include "mail/MailItemKey.h"
+#include "mail/MessageSecurity.h"
+#include "mail/SecurityProfile.h"
 #include "mail/WindowHelpers.h"
 
 namespace {
@@ -264,6 +267,49 @@ TEST_F(AddressBookTest, SafeSendersKeepTheirEntriesIgnoreCaseAndSurviveARestart)
   ASSERT_EQ(S_OK, AddToSafeSenders(App(), L"bob@example.org"));
   EXPECT_EQ(L"alice@example.com;@ca.example;bob@example.org", SafeSenders());
   EXPECT_EQ(E_POINTER, AddToSafeSenders(App(), nullptr));
+}
+
+
+using MessageSecurityTest = COutlookTest;
+
+ULONG SecurityProp(IMessage* pMessage, ULONG ulTag, std::vector<BYTE>* pValue) {
+  const Sim::PropMap& props = Sim::MessageStore(pMessage).m_props;
+  auto it = props.find(PROP_ID(ulTag));
+  if (it == props.end() || it->second.ulTag != ulTag) return 0;
+  *pValue = it->second.data;
+  return 1;
+}
+
+// Sealing alone needs no certificate here: Outlook's engine encrypts; only the flags are written.
+TEST_F(MessageSecurityTest, SealWithoutSignWritesOnlyTheFlags) {
+  Sim::COutlook* pOutlook = Start();
+  Sim::CInspector* pInspector = nullptr;
+  ASSERT_EQ(S_OK, pOutlook->Compose(&pInspector));
+  IDispatch* pItem = pOutlook->MailItem(pInspector->Message());
+  CComBSTR bsContainer;
+  EXPECT_EQ(S_OK, SetMessageSecurity(pItem, FALSE, TRUE, &bsContainer));
+  EXPECT_EQ(0u, bsContainer.Length());
+  std::vector<BYTE> value;
+  ASSERT_EQ(1u, SecurityProp(pInspector->Message(), kPrSecurityFlags, &value));
+  ASSERT_GE(value.size(), sizeof(LONG));
+  EXPECT_EQ(1, *reinterpret_cast<const LONG*>(value.data()));
+  EXPECT_EQ(0u, SecurityProp(pInspector->Message(), kPrSecurityProfile, &value));
+  EXPECT_EQ(E_POINTER, SetMessageSecurity(nullptr, TRUE, TRUE, &bsContainer));
+}
+
+// An account without an SMTP address (Exchange) has no own certificate to sign with; the message
+// gets neither property, and the send would be cancelled.
+TEST_F(MessageSecurityTest, SigningFromAnAccountWithoutAddressFindsNoCertificate) {
+  Sim::SOutlookOptions options;
+  options.accounts = {{L"", L"Exchange", L"Sim User", L""}};
+  Sim::COutlook* pOutlook = Start(options);
+  Sim::CInspector* pInspector = nullptr;
+  ASSERT_EQ(S_OK, pOutlook->Compose(&pInspector));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
+            SetMessageSecurity(pOutlook->MailItem(pInspector->Message()), TRUE, FALSE, nullptr));
+  std::vector<BYTE> value;
+  EXPECT_EQ(0u, SecurityProp(pInspector->Message(), kPrSecurityFlags, &value));
+  EXPECT_EQ(0u, SecurityProp(pInspector->Message(), kPrSecurityProfile, &value));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "com/ComPtr.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
 #include "hosts/Outlook.h"

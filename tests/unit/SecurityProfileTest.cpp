@@ -1,6 +1,9 @@
 // The security profile byte for byte, as docs/security-profile.md lays it out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "mail/SecurityProfile.h"
 
 namespace {
@@ -14,8 +17,10 @@ std::vector<BYTE> Concat(std::initializer_list<std::vector<BYTE>> parts) {
 }
 
 std::vector<BYTE> HashRecord(BYTE bTag) {
-  std::vector<BYTE> record = {bTag, 0x00, 24, 0x00};
-  record.insert(record.end(), kHash, kHash + 20);
+  std::vector<BYTE> record(24);
+  record[0] = bTag;
+  record[2] = 24;
+  std::copy(std::begin(kHash), std::end(kHash), record.begin() + 4);
   return record;
 }
 
