@@ -16,6 +16,7 @@
 #include "com/ComPtr.h"
 #include "documents/CryptHandles.h"
 #include "mail/MessageSecurity.h"
+#include "BenchClock.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ constexpr wchar_t kSender[] = L"bench@example.org";
 constexpr size_t kMessageBytes = 100 * 1024;
 constexpr int kMessagesPerRound = 20;
 constexpr int kRounds = 5;
-
-double Now() {
-  FILETIME ftCreation, ftExit, ftKernel, ftUser;
-  GetThreadTimes(GetCurrentThread(), &ftCreation, &ftExit, &ftKernel, &ftUser);
-  const auto units = [](const FILETIME& ft) {
-    return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
-  };
-  return (units(ftKernel) + units(ftUser)) / 1e7;
-}
 
 // Seconds per message of SetMessageSecurity(sign, seal) on fresh messages; negative on failure.
 double SecuritySeconds(Sim::COutlook* pOutlook) {
@@ -42,12 +34,12 @@ double SecuritySeconds(Sim::COutlook* pOutlook) {
     // The window stays open, as when the user sends: the add-in takes its owner window from it.
     items.emplace_back(pOutlook->MailItem(pInspector->Message()));
   }
-  const double dStart = Now();
+  const double dStart = ThreadSeconds();
   for (IDispatch* pItem : items) {
     CComBSTR bsContainer;
     if (FAILED(SetMessageSecurity(pItem, TRUE, TRUE, &bsContainer))) return -1;
   }
-  return (Now() - dStart) / kMessagesPerRound;
+  return (ThreadSeconds() - dStart) / kMessagesPerRound;
 }
 
 // Seconds per 100 KB message signed by the platform with the certificate's key; negative on failure.
@@ -62,12 +54,12 @@ double PlatformSeconds(PCCERT_CONTEXT pCert, const std::vector<BYTE>& message) {
   const BYTE* pbMessage = message.data();
   DWORD cbMessage = static_cast<DWORD>(message.size());
   std::vector<BYTE> signedMessage(message.size() + 16384);
-  const double dStart = Now();
+  const double dStart = ThreadSeconds();
   for (int i = 0; i < kMessagesPerRound; ++i) {
     DWORD cbSigned = static_cast<DWORD>(signedMessage.size());
     if (!CryptSignMessage(&para, FALSE, 1, &pbMessage, &cbMessage, signedMessage.data(), &cbSigned)) return -1;
   }
-  return (Now() - dStart) / kMessagesPerRound;
+  return (ThreadSeconds() - dStart) / kMessagesPerRound;
 }
 
 PCCERT_CONTEXT FindSenderCertificate() {
