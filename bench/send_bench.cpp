@@ -37,7 +37,11 @@ double SecuritySeconds(Sim::COutlook* pOutlook) {
   const double dStart = ThreadSeconds();
   for (IDispatch* pItem : items) {
     CComBSTR bsContainer;
-    if (FAILED(SetMessageSecurity(pItem, TRUE, TRUE, &bsContainer))) return -1;
+    const HRESULT hr = SetMessageSecurity(pItem, TRUE, TRUE, &bsContainer);
+    if (FAILED(hr)) {
+      fwprintf(stderr, L"send_bench: SetMessageSecurity failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+      return -1;
+    }
   }
   return (ThreadSeconds() - dStart) / kMessagesPerRound;
 }
@@ -57,7 +61,10 @@ double PlatformSeconds(PCCERT_CONTEXT pCert, const std::vector<BYTE>& message) {
   const double dStart = ThreadSeconds();
   for (int i = 0; i < kMessagesPerRound; ++i) {
     DWORD cbSigned = static_cast<DWORD>(signedMessage.size());
-    if (!CryptSignMessage(&para, FALSE, 1, &pbMessage, &cbMessage, signedMessage.data(), &cbSigned)) return -1;
+    if (!CryptSignMessage(&para, FALSE, 1, &pbMessage, &cbMessage, signedMessage.data(), &cbSigned)) {
+      fwprintf(stderr, L"send_bench: CryptSignMessage failed: %lu\n", GetLastError());
+      return -1;
+    }
   }
   return (ThreadSeconds() - dStart) / kMessagesPerRound;
 }
