@@ -1,7 +1,8 @@
 // The test PKI: makes the suite's authority, users' own certificates (also expired ones),
 // contacts' certificates, and drives the certificate library for the demo.
 //
-//   vmpki authority FOLDER               the authority's certificate and key, unless there
+//   vmpki authority FOLDER               the authority's certificate and key, unless there; the
+//                                        certificate joins the user's intermediate store "CA"
 //   vmpki user EMAIL NAME [--expired]    an own certificate with its key in the suite's provider
 //   vmpki contact EMAIL NAME FILE        a contact's certificate (DER) for a key that is not kept
 //   vmpki obtain EMAIL NAME              enrols through the certificate library
@@ -32,6 +33,17 @@ int Report(const char* szWhat, HRESULT hr) {
 }
 
 HRESULT LoadAuthority(CTestAuthority* pAuthority) { return pAuthority->Load(AuthorityFolder()); }
+
+// The authority, made unless it is there, is a known issuer of this machine's user ("CA"), so
+// that signatures carry the chain up to it.
+HRESULT MakeAuthority(const std::wstring& wsFolder) {
+  HRESULT hr = CTestAuthority::Create(wsFolder);
+  CTestAuthority authority;
+  const HRESULT hrLoad = SUCCEEDED(hr) ? authority.Load(wsFolder) : hr;
+  if (FAILED(hrLoad)) return hrLoad;
+  const HRESULT hrAdd = AddToUserStore(L"CA", authority.Certificate(), CERT_STORE_ADD_USE_EXISTING);
+  return FAILED(hrAdd) ? hrAdd : hr;
+}
 
 HRESULT MakeUser(const std::wstring& wsEmail, const std::wstring& wsName, bool bExpired) {
   CTestAuthority authority;
@@ -176,7 +188,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::vector<std::wstring> args(argv + 1, argv + argc);
   if (args.empty()) return Usage();
   const std::wstring& wsCommand = args[0];
-  if (wsCommand == L"authority" && args.size() == 2) return Report("authority", CTestAuthority::Create(args[1]));
+  if (wsCommand == L"authority" && args.size() == 2) return Report("authority", MakeAuthority(args[1]));
   if (wsCommand == L"user" && (args.size() == 3 || (args.size() == 4 && args[3] == L"--expired")))
     return Report("user", MakeUser(args[1], args[2], args.size() == 4));
   if (wsCommand == L"contact" && args.size() == 4) return Report("contact", MakeContact(args[1], args[2], args[3]));

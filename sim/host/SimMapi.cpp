@@ -491,6 +491,8 @@ class CSimMessage final : public CPropObject<IMessage> {
   STDMETHOD(SubmitMessage)(ULONG) override { return MAPI_E_NO_SUPPORT; }
   const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
   STDMETHOD(SetReadFlag)(ULONG) override { return S_OK; }
+  const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
+  const std::vector<std::vector<SProp>>& Recipients() const { return m_recipients; }
 
  private:
   // Keeps what an attachment saved, under its number.
@@ -700,6 +702,9 @@ HRESULT CreateMessage(IMessage** ppMessage) {
 
 CPropStore& MessageStore(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->Store(); }
 ULONG MessageSaveCount(IMessage* pMessage) { return static_cast<CSimMessage*>(pMessage)->m_ulSaves; }
+const std::vector<std::vector<SProp>>& MessageRecipients(IMessage* pMessage) {
+  return static_cast<CSimMessage*>(pMessage)->Recipients();
+}
 
 std::vector<PropMap> MessageAttachments(IMessage* pMessage) {
   std::vector<PropMap> attachments;

@@ -49,8 +49,10 @@ HRESULT CreateMessage(IMessage** ppMessage);
 // The properties and save count of a message made by CreateMessage, for the object model.
 CPropStore& MessageStore(IMessage* pMessage);
 ULONG MessageSaveCount(IMessage* pMessage);
-// The properties of each saved attachment of such a message, in attachment-number order.
+// The properties of each saved attachment of such a message, in attachment-number order, and its
+// recipient rows, as Outlook's own engine reads them.
 std::vector<PropMap> MessageAttachments(IMessage* pMessage);
+const std::vector<std::vector<SProp>>& MessageRecipients(IMessage* pMessage);
 
 // The services and profile sections of one profile, saved to a file at every change.
 class CProfile {

@@ -705,6 +705,15 @@ COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Applicati
     CreateDirectoryW(m_options.wsProfilePath.c_str(), nullptr);
     m_options.wsProfilePath += L"\\Outlook.profile";
   }
+  if (m_options.wsMailDrop.empty()) {
+    wchar_t wszFolder[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"OFCSIM_MAILDROP", wszFolder, MAX_PATH)) {
+      m_options.wsMailDrop = wszFolder;
+    } else {
+      SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0, wszFolder);
+      m_options.wsMailDrop = std::wstring(wszFolder) + L"\\OfficeSim\\MailDrop";
+    }
+  }
   m_spProfile = std::make_shared<CProfile>(m_options.wsProfilePath);
   CreateSession(
       m_spProfile, "Outlook",
@@ -1228,7 +1237,7 @@ void COutlook::AddContactsFolder() {
   });
 }
 
-HRESULT COutlook::AddContact(const SContact& contact) {
+HRESULT COutlook::AddContact(const SContact& contact, const std::vector<BYTE>& certificate) {
   CComPtr<IMessage> cpMessage;
   HRESULT hr = CreateMessage(&cpMessage);
   if (FAILED(hr)) return hr;
@@ -1258,6 +1267,7 @@ HRESULT COutlook::AddContact(const SContact& contact) {
                     [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(this)); });
   cpItem->AddMember(L"Session", 0xF00B, [this](SCall& call) { return SetObject(call.pResult, m_cpNameSpace); });
   m_cpContacts->m_items.push_back(cpItem.Get());
+  m_contactRecords.emplace_back(contact, certificate);
   return S_OK;
 }
 
@@ -1402,15 +1412,103 @@ HRESULT COutlook::SendItem(IMessage* pMessage) {
     CVariant varItem(static_cast<CMailItem*>(pItem)->SentItem().Get());
     Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_ItemSend, {varItem, cancel.Arg()});
   }
+  const std::wstring wsSubject = TextProp(pMessage, PR_SUBJECT_W);
   if (cancel.Cancelled()) {
-    Log(L"Send cancelled \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
+    Log(L"Send cancelled \"" + wsSubject + L"\"");
     return S_FALSE;
   }
+  // Submission: the S/MIME engine, then the transport.
+  const SOutgoingMail mail = OutgoingMail(pMessage);
+  std::string sMime;
+  std::vector<std::wstring> engineLog;
+  HRESULT hr = ComposeMime(
+      mail,
+      [this](const std::wstring& wsAddress) {
+        for (const auto& [contact, certificate] : m_contactRecords) {
+          if (!lstrcmpiW(contact.wsAddress.c_str(), wsAddress.c_str())) return certificate;
+        }
+        return std::vector<BYTE>();
+      },
+      &sMime, &engineLog);
+  for (const std::wstring& wsLine : engineLog) Log(wsLine);
+  if (SUCCEEDED(hr)) hr = DropMail(m_options.wsMailDrop, mail, sMime);
+  if (FAILED(hr)) {
+    Log(L"Send failed \"" + wsSubject + L"\": " + HresultText(hr));
+    return hr;
+  }
+  store.m_props[PROP_ID(kInternetMessageTag)] = MakeBinaryProp(kInternetMessageTag, sMime.data(), sMime.size());
   store.m_props[PROP_ID(PR_MESSAGE_FLAGS)] = MakeLongProp(PR_MESSAGE_FLAGS, 0);
-  HRESULT hr = pMessage->SaveChanges(KEEP_OPEN_READWRITE);
-  Log(L"Sent \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\"");
+  hr = pMessage->SaveChanges(KEEP_OPEN_READWRITE);
+  m_sentItems.push_back(pMessage);
+  Log(L"Sent \"" + wsSubject + L"\"");
   if (CInspector* pInspector = InspectorOf(pMessage)) CloseInspector(pInspector, Outlook::olDiscard);
   return hr;
+}
+
+SOutgoingMail COutlook::OutgoingMail(IMessage* pMessage) {
+  SOutgoingMail mail;
+  // From version 12 the item names its account; before, the default account sends.
+  size_t iAccount = 0;
+  const IDispatch* pAccount = static_cast<CMailItem*>(MailItem(pMessage))->m_cpAccount.Get();
+  const auto& accountObjects = m_cpAccounts->m_items;
+  for (size_t i = 0; i < accountObjects.size(); ++i) {
+    if (accountObjects[i].Get() == pAccount) iAccount = i;
+  }
+  const SMailAccount& account = m_spAccounts->records[iAccount].account;
+  mail.from = {account.wsUserName, account.wsSmtpAddress, MAPI_ORIG};
+  for (const std::vector<SProp>& row : MessageRecipients(pMessage)) {
+    SMailAddress recipient;
+    for (const SProp& prop : row) {
+      if (prop.ulTag == PR_DISPLAY_NAME_W) recipient.wsName = PropText(prop);
+      if (prop.ulTag == PR_EMAIL_ADDRESS_W) recipient.wsAddress = PropText(prop);
+      if (prop.ulTag == PR_RECIPIENT_TYPE) CopyMemory(&recipient.lType, prop.data.data(), sizeof(LONG));
+    }
+    mail.recipients.push_back(recipient);
+  }
+  mail.wsSubject = TextProp(pMessage, PR_SUBJECT_W);
+  mail.wsBody = TextProp(pMessage, PR_BODY_W);
+  for (const PropMap& props : MessageAttachments(pMessage)) {
+    SMailAttachment attachment;
+    for (ULONG ulTag : {PR_ATTACH_FILENAME_W, PR_DISPLAY_NAME_W, PR_ATTACH_LONG_FILENAME_W}) {
+      auto it = props.find(PROP_ID(ulTag));
+      if (it != props.end() && !PropText(it->second).empty()) attachment.wsFileName = PropText(it->second);
+    }
+    auto it = props.find(PROP_ID(PR_ATTACH_DATA_BIN));
+    if (it != props.end()) attachment.data = it->second.data;
+    mail.attachments.push_back(attachment);
+  }
+  mail.lSecurityFlags = LongProp(pMessage, kSecurityFlagsTag);
+  auto it = MessageStore(pMessage).m_props.find(PROP_ID(kSecurityProfileTag));
+  if (it != MessageStore(pMessage).m_props.end()) mail.profile = it->second.data;
+  return mail;
+}
+
+HRESULT COutlook::Deliver(size_t* pcDelivered) {
+  *pcDelivered = 0;
+  for (size_t iAccount = 0; iAccount < m_spAccounts->records.size(); ++iAccount) {
+    const std::wstring wsFolder = m_options.wsMailDrop + L"\\" + m_spAccounts->records[iAccount].account.wsSmtpAddress;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileW((wsFolder + L"\\*.eml").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE) continue;
+    std::vector<std::wstring> files;
+    do files.push_back(wsFolder + L"\\" + data.cFileName);
+    while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    std::sort(files.begin(), files.end());
+    for (const std::wstring& wsFile : files) {
+      std::string sMime;
+      HRESULT hr = ReadInternetMessage(wsFile, &sMime);
+      CComPtr<IMessage> cpMessage;
+      if (SUCCEEDED(hr)) hr = AddReceived(InternetHeader(sMime, "Subject"), &cpMessage, iAccount);
+      if (FAILED(hr)) return hr;
+      PropMap& props = MessageStore(cpMessage).m_props;
+      props[PROP_ID(kInternetMessageTag)] = MakeBinaryProp(kInternetMessageTag, sMime.data(), sMime.size());
+      props[PROP_ID(PR_MESSAGE_CLASS_W)] = MakeUnicodeProp(PR_MESSAGE_CLASS_W, InternetMessageClass(sMime));
+      if (!DeleteFileW(wsFile.c_str())) return HRESULT_FROM_WIN32(GetLastError());
+      ++*pcDelivered;
+    }
+  }
+  return S_OK;
 }
 
 HRESULT COutlook::ExecuteMso(const std::wstring& wsIdMso) {

@@ -11,6 +11,7 @@
 #include "SimCommandBars.h"
 #include "SimDispatch.h"
 #include "SimMapi.h"
+#include "SimSmime.h"
 #include "hosts/OfficeAddIn.h"
 
 namespace Sim {
@@ -25,6 +26,9 @@ struct SOutlookOptions {
   std::vector<SMailAccount> accounts = {{L"user@example.com", L"user@example.com", L"Sim User", L""}};
   std::vector<std::wstring> onlyAddIns;  // ProgIDs to load; empty: every add-in set to load
   bool bOffline = false;                 // no profile logged on: the namespace has no MAPI session
+  // Where sent messages go and received ones come from; empty: %OFCSIM_MAILDROP%, else
+  // %LOCALAPPDATA%\OfficeSim\MailDrop.
+  std::wstring wsMailDrop;
 };
 
 // A contact of the contacts folder. An address of another type than "SMTP" stands for an
@@ -90,15 +94,22 @@ class COutlook final : public CDispatch {
   // 0-based index; it is not selected.
   HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount = 0);
   // A contact item in the default contacts folder (NameSpace.GetDefaultFolder(olFolderContacts)).
-  HRESULT AddContact(const SContact& contact);
+  // certificate (DER): the contact's, which the S/MIME engine encrypts for when no trusted contact has one.
+  HRESULT AddContact(const SContact& contact, const std::vector<BYTE>& certificate = {});
   // Another main window, not yet shown (Display shows it); Explorers.NewExplorer is raised.
   HRESULT NewExplorer(CExplorer** ppExplorer);
   // Opens a message in its own window; E_ABORT when the item's Open event cancels.
   HRESULT Open(IMessage* pMessage, CInspector** ppInspector);
   // Selects messages of the folder by their 1-based positions.
   HRESULT Select(const std::vector<size_t>& positions);
-  // Sends unless the item's Send or the application's ItemSend event cancels (S_FALSE).
+  // Sends unless the item's Send or the application's ItemSend event cancels (S_FALSE): the S/MIME
+  // engine follows the message's security flags and profile, the message goes to the mail drop
+  // and into "Sent Items". A failure of the engine keeps the message unsent in its window.
   HRESULT SendItem(IMessage* pMessage);
+  // Moves the mail drop's messages for this profile's accounts into the inbox (the folder).
+  HRESULT Deliver(size_t* pcDelivered);
+  void SetMailDrop(const std::wstring& wsFolder) { m_options.wsMailDrop = wsFolder; }
+  const std::wstring& MailDrop() const { return m_options.wsMailDrop; }
   // Closes unless the item's Close event cancels (S_FALSE); at shut-down it cannot.
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode);
   // Runs a built-in command by its idMso, as CommandBars.ExecuteMso does.
@@ -127,6 +138,7 @@ class COutlook final : public CDispatch {
   CComAddIn* FindAddIn(const std::wstring& wsProgId) const;
   std::vector<CComAddIn*> AddIns() const;
   const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
+  const std::vector<CComPtr<IMessage>>& SentItems() const { return m_sentItems; }
   std::shared_ptr<CProfile> Profile() const { return m_spProfile; }
   const SOutlookOptions& Options() const { return m_options; }
   // The accounts with their stamps, and what account manager clients told it.
@@ -175,6 +187,8 @@ class COutlook final : public CDispatch {
   static std::wstring RibbonIdOf(IDispatch* pWindow);
   CComPtr<IDispatch> MakeControl(const SControl& control, IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
+  // What the S/MIME engine takes of a message, sent from the account the item names.
+  SOutgoingMail OutgoingMail(IMessage* pMessage);
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel);
 
   SOutlookOptions m_options;
@@ -185,6 +199,8 @@ class COutlook final : public CDispatch {
   CComPtr<CCollection> m_cpInspectors;
   CComPtr<CCollection> m_cpComAddIns;
   std::vector<CComPtr<IMessage>> m_folder;
+  std::vector<CComPtr<IMessage>> m_sentItems;
+  std::vector<std::pair<SContact, std::vector<BYTE>>> m_contactRecords;  // with their certificates
   std::map<IMessage*, CComPtr<CDispatch>> m_mailItems;
   std::vector<size_t> m_selection;
   std::shared_ptr<SAccountStore> m_spAccounts = std::make_shared<SAccountStore>();

@@ -19,7 +19,7 @@ namespace {
 const std::map<std::wstring, size_t> kTextSteps = {
     {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
     {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3},
-    {L"lineimage", 2}, {L"dump", 2}};
+    {L"lineimage", 2}, {L"dump", 2}, {L"maildrop", 1}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2},
     {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}};
@@ -287,8 +287,22 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
                                        static_cast<DWORD>((words[1].size() + 1) * sizeof(wchar_t)));
     return HRESULT_FROM_WIN32(ls);
   }
+  if (wsVerb == L"maildrop" && cArgs == 1) {
+    wchar_t wszFolder[MAX_PATH] = {};
+    if (!ExpandEnvironmentStringsW(words[1].c_str(), wszFolder, MAX_PATH)) return HRESULT_FROM_WIN32(GetLastError());
+    m_options.wsMailDrop = wszFolder;
+    if (m_cpOutlook) m_cpOutlook->SetMailDrop(wszFolder);
+    return S_OK;
+  }
   if (m_cpOffice) return DocumentStep(words, pwsDetail);
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
+  if (wsVerb == L"deliver" && cArgs <= 1) {
+    size_t cDelivered = 0;
+    HRESULT hr = m_cpOutlook->Deliver(&cDelivered);
+    *pwsDetail = std::to_wstring(cDelivered) + L" delivered";
+    if (SUCCEEDED(hr) && cArgs && cDelivered != static_cast<size_t>(_wtoi(words[1].c_str()))) hr = E_FAIL;
+    return hr;
+  }
   COutlook* pOutlook = m_cpOutlook;
   if (wsVerb == L"quit" && !cArgs) {
     QuitOutlook();

@@ -21,7 +21,9 @@ import zipfile
 
 import olefile
 from cryptography import x509
-from cryptography.hazmat.primitives.asymmetric import padding, rsa
+from cryptography.hazmat.primitives.asymmetric import padding
+
+from capi_keys import private_key_from_blob
 
 BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 DOCS = BUILD / "documents"
@@ -49,23 +51,6 @@ def expected_text(scenario="owner-encrypts.scn", index=0):
     """The text of a document the scenario makes, the first by default."""
     texts = [line[4:].strip() for line in (SCENARIOS / scenario).read_text().splitlines() if line.startswith("new ")]
     return texts[index]
-
-
-def private_key_from_blob(blob):
-    """A CryptoAPI PRIVATEKEYBLOB (RSA2, little-endian numbers) as a key of Python's cryptography."""
-    magic, bits, e = struct.unpack_from("<4sII", blob, 8)
-    assert magic == b"RSA2", magic
-    pos = 20
-
-    def number(size):
-        nonlocal pos
-        value = int.from_bytes(blob[pos : pos + size], "little")
-        pos += size
-        return value
-
-    n, p, q = number(bits // 8), number(bits // 16), number(bits // 16)
-    dmp1, dmq1, iqmp, d = number(bits // 16), number(bits // 16), number(bits // 16), number(bits // 8)
-    return rsa.RSAPrivateNumbers(p, q, d, dmp1, dmq1, iqmp, rsa.RSAPublicNumbers(e, n)).private_key()
 
 
 def parse_encryption_info(data):
