@@ -1478,8 +1478,11 @@ SOutgoingMail COutlook::OutgoingMail(IMessage* pMessage) {
     mail.attachments.push_back(attachment);
   }
   mail.lSecurityFlags = LongProp(pMessage, kSecurityFlagsTag);
+  // The profile is a multi-valued binary property holding one value; another type is not it.
   auto it = MessageStore(pMessage).m_props.find(PROP_ID(kSecurityProfileTag));
-  if (it != MessageStore(pMessage).m_props.end()) mail.profile = it->second.data;
+  if (it != MessageStore(pMessage).m_props.end() && it->second.ulTag == kSecurityProfileTag) {
+    mail.profiles = MultiBinaryValues(it->second);
+  }
   return mail;
 }
 

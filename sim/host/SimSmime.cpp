@@ -149,8 +149,7 @@ bool IsCapabilities(const Bytes& value) {
 bool IsSecurityLabel(const Bytes& value) {
   std::vector<Bytes> parts;
   return Elements(value, 0x31, &parts) && !parts.empty() && parts[0][0] == 0x06 &&
-         (parts.size() < 2 || parts[1][0] == 0x02 || parts[1][0] == 0x13 || parts[1][0] == 0x0C ||
-          parts[1][0] == 0x31);
+         (parts.size() < 2 || parts[1][0] == 0x02 || parts[1][0] == 0x13 || parts[1][0] == 0x0C || parts[1][0] == 0x31);
 }
 
 struct SRecord {
@@ -310,7 +309,7 @@ HRESULT Envelope(const std::string& sContent, const std::vector<PCCERT_CONTEXT>&
     std::reverse(encryptedKey.begin(), encryptedKey.end());
     const Bytes keyTransport = Tlv(0x30, Cat({Oid(szOID_RSA_RSA), Bytes{0x05, 0x00}}));
     recipientInfos = Cat({recipientInfos, Tlv(0x30, Cat({Tlv(0x02, {0}), Tlv(0x30, IssuerAndSerial(pCert)),
-                                                           keyTransport, Tlv(0x04, encryptedKey)}))});
+                                                         keyTransport, Tlv(0x04, encryptedKey)}))});
   }
   DWORD cbData = static_cast<DWORD>(sContent.size());
   Bytes encrypted(sContent.begin(), sContent.end());
@@ -438,9 +437,10 @@ std::string SignedEntity(const std::string& sContent, const Bytes& signature) {
          "boundary=\"" +
          sBoundary + "\"\r\n\r\nThis is a cryptographically signed message in MIME format.\r\n\r\n--" + sBoundary +
          "\r\n" + sContent + "\r\n--" + sBoundary + "\r\n" +
-         Base64Entity("Content-Type: application/x-pkcs7-signature;\r\n\tname=\"smime.p7s\"\r\n"
-                      "Content-Disposition: attachment;\r\n\tfilename=\"smime.p7s\"\r\n",
-                      signature.data(), signature.size()) +
+         Base64Entity(
+             "Content-Type: application/x-pkcs7-signature;\r\n\tname=\"smime.p7s\"\r\n"
+             "Content-Disposition: attachment;\r\n\tfilename=\"smime.p7s\"\r\n",
+             signature.data(), signature.size()) +
          "\r\n--" + sBoundary + "--\r\n";
 }
 
@@ -510,8 +510,8 @@ HRESULT ParseSecurityProfile(const Bytes& profile, SSecurityProfile* pProfile) {
   }
   const SRecord& ansiName = records[3];
   const SRecord& unicodeName = records[4];
-  if (ansiName.cb < 1 || ansiName.pb[ansiName.cb - 1] != 0 || std::find(ansiName.pb, ansiName.pb + ansiName.cb, 0) !=
-                                                                   ansiName.pb + ansiName.cb - 1) {
+  if (ansiName.cb < 1 || ansiName.pb[ansiName.cb - 1] != 0 ||
+      std::find(ansiName.pb, ansiName.pb + ansiName.cb, 0) != ansiName.pb + ansiName.cb - 1) {
     return MAPI_E_CORRUPT_DATA;
   }
   if (unicodeName.cb < 2 || unicodeName.cb % 2) return MAPI_E_CORRUPT_DATA;
@@ -537,8 +537,9 @@ HRESULT ComposeMime(const SOutgoingMail& mail, const ContactCertificate& contact
   const bool bSign = mail.lSecurityFlags & kSecuritySign;
   const bool bSeal = mail.lSecurityFlags & kSecurityEncrypt;
   SSecurityProfile profile;
-  if (!mail.profile.empty()) {
-    HRESULT hr = ParseSecurityProfile(mail.profile, &profile);
+  const bool bProfile = !mail.profiles.empty();
+  if (bProfile) {
+    HRESULT hr = mail.profiles.size() == 1 ? ParseSecurityProfile(mail.profiles[0], &profile) : MAPI_E_CORRUPT_DATA;
     if (FAILED(hr)) return pLog->push_back(L"The security profile is not valid"), hr;
   } else if (bSign) {
     return pLog->push_back(L"Signing needs a security profile"), MAPI_E_NOT_FOUND;
@@ -547,10 +548,10 @@ HRESULT ComposeMime(const SOutgoingMail& mail, const ContactCertificate& contact
   if (bSign || bSeal) {
     const CStore my = OpenUserStore(L"MY");
     // Without a profile Outlook's default settings apply: the account's own certificate.
-    CCert signer = mail.profile.empty() ? FindByAddress(my.get(), mail.from.wsAddress, true)
-                                        : FindByHash(my.get(), profile.signingHash);
-    CCert encryption = mail.profile.empty() ? nullptr : FindByHash(my.get(), profile.encryptionHash);
-    if (!signer || (!mail.profile.empty() && !encryption)) {
+    CCert signer =
+        bProfile ? FindByHash(my.get(), profile.signingHash) : FindByAddress(my.get(), mail.from.wsAddress, true);
+    CCert encryption = bProfile ? FindByHash(my.get(), profile.encryptionHash) : nullptr;
+    if (!signer || (bProfile && !encryption)) {
       pLog->push_back(L"No certificate of the user for this message");
       return MAPI_E_NOT_FOUND;
     }
@@ -642,7 +643,8 @@ std::wstring InternetHeader(const std::string& sMime, const char* szName) {
     sValue = sDecoded;
   }
   std::wstring ws(MultiByteToWideChar(CP_UTF8, 0, sValue.data(), static_cast<int>(sValue.size()), nullptr, 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, sValue.data(), static_cast<int>(sValue.size()), ws.data(), static_cast<int>(ws.size()));
+  MultiByteToWideChar(CP_UTF8, 0, sValue.data(), static_cast<int>(sValue.size()), ws.data(),
+                      static_cast<int>(ws.size()));
   return ws;
 }
 

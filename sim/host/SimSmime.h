@@ -13,7 +13,7 @@ namespace Sim {
 using Bytes = std::vector<BYTE>;
 
 constexpr ULONG kSecurityFlagsTag = 0x6E010003;    // PR_SECURITY_FLAGS
-constexpr ULONG kSecurityProfileTag = 0x6E031102;  // the one-message security profile
+constexpr ULONG kSecurityProfileTag = 0x6E031102;  // the one-message security profile (PT_MV_BINARY)
 enum : LONG { kSecurityEncrypt = 0x1, kSecuritySign = 0x2 };
 // The message's Internet form (RFC 5322) as sent, or as delivered from the mail drop.
 constexpr ULONG kInternetMessageTag = 0x7FF00102;
@@ -51,7 +51,7 @@ struct SOutgoingMail {
   std::wstring wsBody;
   std::vector<SMailAttachment> attachments;
   LONG lSecurityFlags = 0;
-  Bytes profile;  // empty when the message has none
+  std::vector<Bytes> profiles;  // the profile property's values: none, or the one profile
 };
 
 // A recipient's certificate (DER) from the contacts folder, or empty.

@@ -26,9 +26,9 @@ Bytes Hex(const char* sz) {
 }
 
 // The S/MIME capabilities the module offers: 3DES, RC2/128, RC2/64, DES, RC2/40, SHA-1, MD5.
-const Bytes kCapabilities = Hex(
-    "3058300a06082a864886f70d0307300e06082a864886f70d030202020080300d06082a864886f70d0302020140"
-    "300706052b0e030207300d06082a864886f70d0302020128300706052b0e03021a300a06082a864886f70d0205");
+const Bytes kCapabilities =
+    Hex("3058300a06082a864886f70d0307300e06082a864886f70d030202020080300d06082a864886f70d0302020140"
+        "300706052b0e030207300d06082a864886f70d0302020128300706052b0e03021a300a06082a864886f70d0205");
 constexpr DWORD kClassification = 5;
 
 void Record(Bytes* pProfile, WORD wTag, const Bytes& data) {
@@ -87,7 +87,8 @@ void ForgetCertificates(const wchar_t* wszStore, const std::wstring& wsAddress) 
       wsprintfW(wsz, L"%02X", b);
       wsHash += wsz;
     }
-    keys.push_back(std::wstring(L"Software\\Microsoft\\SystemCertificates\\") + wszStore + L"\\Certificates\\" + wsHash);
+    keys.push_back(std::wstring(L"Software\\Microsoft\\SystemCertificates\\") + wszStore + L"\\Certificates\\" +
+                   wsHash);
   }
   hStore.Reset();
   for (const std::wstring& wsKey : keys) RegDeleteTreeW(HKEY_CURRENT_USER, wsKey.c_str());
@@ -227,8 +228,9 @@ class SimSmimeTest : public COutlookTest {
     for (const SUser& user : s_users) {
       if (FAILED(s_hrSetUp) || !user.cert) continue;
       const std::wstring wsBase = wsOut + L"\\" + user.wsAddress.substr(0, user.wsAddress.find(L'@'));
-      s_hrSetUp = WriteFileBytes(wsBase + L".cer", Bytes(user.cert.Get()->pbCertEncoded,
-                                                         user.cert.Get()->pbCertEncoded + user.cert.Get()->cbCertEncoded));
+      s_hrSetUp = WriteFileBytes(
+          wsBase + L".cer",
+          Bytes(user.cert.Get()->pbCertEncoded, user.cert.Get()->pbCertEncoded + user.cert.Get()->cbCertEncoded));
       if (SUCCEEDED(s_hrSetUp)) s_hrSetUp = WriteFileBytes(wsBase + L".key", user.privateKey);
     }
     CoUninitialize();
@@ -281,8 +283,10 @@ class SimSmimeTest : public COutlookTest {
     props[1].Value.lpszW = const_cast<LPWSTR>(L"Meet me at the harbour at six.\r\nBring the charts.");
     props[2].ulPropTag = Sim::kSecurityFlagsTag;
     props[2].Value.l = lFlags;
+    // The profile is the one value of a multi-valued binary property.
+    SBinary bin = {static_cast<ULONG>(profile.size()), const_cast<BYTE*>(profile.data())};
     props[3].ulPropTag = Sim::kSecurityProfileTag;
-    props[3].Value.bin = {static_cast<ULONG>(profile.size()), const_cast<BYTE*>(profile.data())};
+    props[3].Value.MVbin = {1, &bin};
     if (SUCCEEDED(hr)) hr = pMessage->SetProps(profile.empty() ? 3 : 4, props, nullptr);
     return SUCCEEDED(hr) ? m_cpOutlook->SendItem(pMessage) : hr;
   }
@@ -310,6 +314,13 @@ class SimSmimeTest : public COutlookTest {
     for (BOOL bMore = hFind != INVALID_HANDLE_VALUE; bMore; bMore = FindNextFileW(hFind, &data)) ++c;
     if (hFind != INVALID_HANDLE_VALUE) FindClose(hFind);
     return c;
+  }
+
+  // What Outlook logged, for the failure messages.
+  std::string Log() const {
+    std::string s;
+    for (const std::wstring& ws : m_cpOutlook->m_log) s += "\n  " + std::string(ws.begin(), ws.end());
+    return s;
   }
 
   std::wstring m_wsDrop;
@@ -353,7 +364,8 @@ TEST_F(SimSmimeTest, OnlyAWellFormedProfileIsRead) {
     return b;
   }());
   malformed.emplace_back("a hash of 19 bytes", Profile(Bytes(19, 1)));
-  malformed.emplace_back("capabilities that are not DER", Profile(hash, {}, Bytes(kCapabilities.begin(), kCapabilities.end() - 1)));
+  malformed.emplace_back("capabilities that are not DER",
+                         Profile(hash, {}, Bytes(kCapabilities.begin(), kCapabilities.end() - 1)));
   malformed.emplace_back("a label that is not a set", [&] {
     Bytes label = Label(3);
     label[0] = 0x30;
@@ -370,7 +382,8 @@ TEST_F(SimSmimeTest, OnlyAWellFormedProfileIsRead) {
     Record(&b, 0x0001, Number(1));
     return b;
   }());
-  for (const auto& [szCase, bytes] : malformed) EXPECT_EQ(MAPI_E_CORRUPT_DATA, Sim::ParseSecurityProfile(bytes, &profile)) << szCase;
+  for (const auto& [szCase, bytes] : malformed)
+    EXPECT_EQ(MAPI_E_CORRUPT_DATA, Sim::ParseSecurityProfile(bytes, &profile)) << szCase;
 }
 
 TEST_F(SimSmimeTest, AMalformedProfileOrAnUnknownCertificateFailsTheSendAndKeepsTheMessage) {
@@ -389,8 +402,9 @@ TEST_F(SimSmimeTest, AMalformedProfileOrAnUnknownCertificateFailsTheSendAndKeeps
 
 TEST_F(SimSmimeTest, ASignedMessageCarriesTheChainAndTheSignedAttributesOutlookAdds) {
   const size_t cBefore = DroppedCount(L"bob@smime.test");
-  ASSERT_EQ(S_OK, Send(L"signed", {L"bob@smime.test", L"dave@smime.test"}, Sim::kSecuritySign,
-                       Profile(CertHash(Cert(0)))));
+  ASSERT_EQ(S_OK,
+            Send(L"signed", {L"bob@smime.test", L"dave@smime.test"}, Sim::kSecuritySign, Profile(CertHash(Cert(0)))))
+      << Log();
   ASSERT_EQ(1u, m_cpOutlook->SentItems().size());
   EXPECT_EQ(cBefore + 1, DroppedCount(L"bob@smime.test"));
   const std::string sMime = Dropped(L"dave@smime.test");
@@ -420,7 +434,8 @@ TEST_F(SimSmimeTest, ASignedMessageCarriesTheChainAndTheSignedAttributesOutlookA
 
 TEST_F(SimSmimeTest, ASealedMessageIsForEveryRecipientWithACertificateAndTheSender) {
   ASSERT_EQ(S_OK, Send(L"signed and sealed", {L"bob@smime.test", L"carol@smime.test", L"dave@smime.test"},
-                       Sim::kSecuritySign | Sim::kSecurityEncrypt, Profile(CertHash(Cert(0)), Label(kClassification))));
+                       Sim::kSecuritySign | Sim::kSecurityEncrypt, Profile(CertHash(Cert(0)), Label(kClassification))))
+      << Log();
   const std::string sMime = Dropped(L"carol@smime.test");
   EXPECT_EQ(L"IPM.Note.SMIME", Sim::InternetMessageClass(sMime));
   EXPECT_EQ(sMime, Dropped(L"bob@smime.test"));
@@ -428,7 +443,8 @@ TEST_F(SimSmimeTest, ASealedMessageIsForEveryRecipientWithACertificateAndTheSend
   EXPECT_EQ(static_cast<DWORD>(CMSG_ENVELOPED), MsgDword(msg.get(), CMSG_TYPE_PARAM));
   EXPECT_EQ(3u, MsgDword(msg.get(), CMSG_RECIPIENT_COUNT_PARAM)) << "Bob, Carol (from the contacts folder), Alice";
   const auto& log = m_cpOutlook->m_log;
-  EXPECT_NE(log.end(), std::find(log.begin(), log.end(), L"No certificate for dave@smime.test: not encrypted for them"));
+  EXPECT_NE(log.end(),
+            std::find(log.begin(), log.end(), L"No certificate for dave@smime.test: not encrypted for them"));
 
   // Sealed alone: no profile; the account's own certificate is the sender's.
   ASSERT_EQ(S_OK, Send(L"sealed", {L"bob@smime.test"}, Sim::kSecurityEncrypt, {}));
