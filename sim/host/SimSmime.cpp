@@ -1,5 +1,7 @@
 #include "SimSmime.h"
 
+#include "SimLabelPolicy.h"
+
 #include <shlobj.h>
 #include <wincrypt.h>
 
@@ -556,6 +558,17 @@ HRESULT ComposeMime(const SOutgoingMail& mail, const ContactCertificate& contact
       return MAPI_E_NOT_FOUND;
     }
     if (!encryption) encryption.reset(CertDuplicateCertificateContext(signer.get()));
+    const std::vector<CCert> certs =
+        bSeal ? EncryptionCertificates(mail, encryption.get(), contactCertificate, pLog) : std::vector<CCert>();
+    std::vector<PCCERT_CONTEXT> recipients;
+    for (const CCert& cert : certs) recipients.push_back(cert.get());
+    // A labelled message is sent only when the label's policy module accepts it.
+    if (bSign && !profile.label.empty()) {
+      SSecurityLabel label;
+      HRESULT hr = DecodeSecurityLabel(profile.label, &label);
+      if (SUCCEEDED(hr)) hr = ValidateLabelForSending(label, nullptr, signer.get(), recipients, pLog);
+      if (FAILED(hr)) return pLog->push_back(L"The security label was refused"), hr;
+    }
     if (bSign) {
       Bytes signature;
       HRESULT hr = Sign(sEntity, signer.get(), encryption.get(), profile, &signature);
@@ -565,9 +578,6 @@ HRESULT ComposeMime(const SOutgoingMail& mail, const ContactCertificate& contact
       sEntity = SignedEntity(sEntity, signature);
     }
     if (bSeal) {
-      const std::vector<CCert> certs = EncryptionCertificates(mail, encryption.get(), contactCertificate, pLog);
-      std::vector<PCCERT_CONTEXT> recipients;
-      for (const CCert& cert : certs) recipients.push_back(cert.get());
       Bytes enveloped;
       HRESULT hr = Envelope(sEntity, recipients, &enveloped);
       if (FAILED(hr)) return pLog->push_back(L"Encryption failed"), hr;

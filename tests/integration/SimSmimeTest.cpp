@@ -433,8 +433,8 @@ TEST_F(SimSmimeTest, ASignedMessageCarriesTheChainAndTheSignedAttributesOutlookA
 }
 
 TEST_F(SimSmimeTest, ASealedMessageIsForEveryRecipientWithACertificateAndTheSender) {
-  ASSERT_EQ(S_OK, Send(L"signed and sealed", {L"bob@smime.test", L"carol@smime.test", L"dave@smime.test"},
-                       Sim::kSecuritySign | Sim::kSecurityEncrypt, Profile(CertHash(Cert(0)), Label(kClassification))))
+  ASSERT_EQ(S_OK, Send(L"sealed", {L"bob@smime.test", L"carol@smime.test", L"dave@smime.test"},
+                       Sim::kSecuritySign | Sim::kSecurityEncrypt, Profile(CertHash(Cert(0)))))
       << Log();
   const std::string sMime = Dropped(L"carol@smime.test");
   EXPECT_EQ(L"IPM.Note.SMIME", Sim::InternetMessageClass(sMime));
@@ -446,13 +446,24 @@ TEST_F(SimSmimeTest, ASealedMessageIsForEveryRecipientWithACertificateAndTheSend
   EXPECT_NE(log.end(),
             std::find(log.begin(), log.end(), L"No certificate for dave@smime.test: not encrypted for them"));
 
+  // With a label the policy module decides: it knows Bob as a trusted contact, not Carol.
+  ASSERT_EQ(S_OK, Send(L"signed and sealed", {L"bob@smime.test", L"dave@smime.test"},
+                       Sim::kSecuritySign | Sim::kSecurityEncrypt, Profile(CertHash(Cert(0)), Label(kClassification))))
+      << Log();
+  const std::string sLabelled = Dropped(L"dave@smime.test");
+  auto labelled = Decode(Base64Body(sLabelled.substr(sLabelled.find("Content-Type:"))));
+  EXPECT_EQ(2u, MsgDword(labelled.get(), CMSG_RECIPIENT_COUNT_PARAM));
+  EXPECT_TRUE(FAILED(Send(L"labelled for Carol", {L"carol@smime.test"}, Sim::kSecuritySign | Sim::kSecurityEncrypt,
+                          Profile(CertHash(Cert(0)), Label(kClassification)))));
+  EXPECT_EQ(L"The security label was refused", m_cpOutlook->m_log[m_cpOutlook->m_log.size() - 2]);
+
   // Sealed alone: no profile; the account's own certificate is the sender's.
-  ASSERT_EQ(S_OK, Send(L"sealed", {L"bob@smime.test"}, Sim::kSecurityEncrypt, {}));
+  ASSERT_EQ(S_OK, Send(L"sealed only", {L"bob@smime.test"}, Sim::kSecurityEncrypt, {}));
   const std::string sSealed = Dropped(L"bob@smime.test");
-  EXPECT_EQ(L"sealed", Sim::InternetHeader(sSealed, "Subject"));
+  EXPECT_EQ(L"sealed only", Sim::InternetHeader(sSealed, "Subject"));
   auto sealed = Decode(Base64Body(sSealed.substr(sSealed.find("Content-Type:"))));
   EXPECT_EQ(2u, MsgDword(sealed.get(), CMSG_RECIPIENT_COUNT_PARAM));
-  ASSERT_EQ(2u, m_cpOutlook->SentItems().size());
+  ASSERT_EQ(3u, m_cpOutlook->SentItems().size());
 }
 
 TEST_F(SimSmimeTest, DeliveryMovesTheDropsMessagesIntoTheReceiversInbox) {
