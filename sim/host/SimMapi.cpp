@@ -489,7 +489,6 @@ class CSimMessage final : public CPropObject<IMessage> {
     return S_OK;
   }
   STDMETHOD(SubmitMessage)(ULONG) override { return MAPI_E_NO_SUPPORT; }
-  const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
   STDMETHOD(SetReadFlag)(ULONG) override { return S_OK; }
   const std::map<ULONG, std::shared_ptr<CPropStore>>& Attachments() const { return m_attachments; }
   const std::vector<std::vector<SProp>>& Recipients() const { return m_recipients; }
