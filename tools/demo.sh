@@ -25,6 +25,7 @@ reg_show 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /reg:64
 "$tools/demo-certs.sh" "$build"
 "$tools/demo-outlook.sh" "$build"
 "$tools/demo-addin.sh" "$build"
+"$tools/demo-send.sh" "$build"
 "$tools/demo-documents.sh" "$build"
 "$tools/demo-signatures.sh" "$build"
 "$tools/demo-ui.sh" "$build"

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "com/LateBound.h"
+#include "SimContainer.h"
 #include "SimRibbon.h"
 #include "UiDriver.h"
 #include "hosts/Outlook.h"
@@ -19,7 +20,7 @@ namespace {
 const std::map<std::wstring, size_t> kTextSteps = {
     {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
     {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3},
-    {L"lineimage", 2}, {L"dump", 2}, {L"maildrop", 1}};
+    {L"lineimage", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2},
     {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}};
@@ -324,6 +325,17 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     return S_OK;
   }
   if (wsVerb == L"receive" && cArgs == 1) return pOutlook->AddReceived(words[1], nullptr);
+  // "contact ADDRESS FILE": a contact whose certificate is that DER file, as Outlook keeps one.
+  if (wsVerb == L"contact" && cArgs == 2) {
+    std::vector<BYTE> certificate;
+    wchar_t wszFile[MAX_PATH] = {};
+    if (!ExpandEnvironmentStringsW(words[2].c_str(), wszFile, MAX_PATH)) return HRESULT_FROM_WIN32(GetLastError());
+    HRESULT hr = ReadFileBytes(wszFile, &certificate);
+    if (FAILED(hr)) return *pwsDetail = L"cannot read the certificate", hr;
+    SContact contact;
+    contact.wsFullName = contact.wsAddress = words[1];
+    return pOutlook->AddContact(contact, certificate);
+  }
   if (wsVerb == L"compose" && cArgs <= 1) return Compose(cArgs ? words[1] : L"mail", pwsDetail);
   if (wsVerb == L"open" && words == Words{L"open", L"explorer"}) {
     CExplorer* pExplorer = nullptr;

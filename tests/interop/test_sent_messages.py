@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""What the module's add-in sends, read from the mail drop with tools nobody here wrote.
+
+Usage: test_sent_messages.py BUILD_DIR, inside a Wine session whose prefix has the suite and the
+module installed. Alice (key classification 3, Bob a trusted contact, Carol only in Outlook's
+contacts) plays sim/scenarios/demo-send.scn through the registered add-in; the simulated Outlook's S/MIME
+engine signs, seals and drops the messages. OpenSSL verifies and decrypts them; the signed
+attributes and the invitation's certificate are taken apart here.
+"""
+import email
+import email.policy
+import os
+import pathlib
+import subprocess
+import sys
+import unittest
+
+from cryptography import x509
+from cryptography.hazmat.primitives import serialization
+
+from capi_keys import private_key_from_blob
+from test_smime_messages import CAPABILITIES, LABEL_POLICY, der_oid, openssl, signed_attributes, tlv
+
+BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
+OUT = BUILD / "sent-messages"
+DROP = OUT / "drop"
+SCENARIO = pathlib.Path(__file__).resolve().parents[2] / "sim/scenarios/demo-send.scn"
+CLASSIFICATION = 3
+
+
+def winpath(path):
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine(*args, **kwargs):
+    return subprocess.run(["wine", *map(str, args)], capture_output=True, text=True, errors="replace", check=False,
+                          **kwargs)
+
+
+def vmpki(*args):
+    result = wine(BUILD / "tools/vmpki.exe", *args)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+class SentMessages(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        OUT.mkdir(exist_ok=True)
+        for old in DROP.glob("*/*.eml"):
+            old.unlink()
+        for store in ("MY", "VelmoraBuddies"):
+            wine("reg", "delete", rf"HKCU\Software\Microsoft\SystemCertificates\{store}\Certificates", "/f")
+        wine("reg", "delete", r"HKCU\Software\Velmora\Solvane\Keys", "/f")
+        vmpki("user", "alice@example.org", "Alice Example")
+        keys = wine("reg", "query", r"HKCU\Software\Velmora\Solvane\Keys")
+        containers = [line.strip() for line in keys.stdout.splitlines() if "\\Keys\\" in line]
+        assert len(containers) == 1, keys.stdout
+        wine("reg", "add", containers[0], "/v", "Classification", "/t", "REG_DWORD", "/d", str(CLASSIFICATION), "/f")
+        vmpki("export", "alice@example.org", winpath(OUT / "alice.cer"), winpath(OUT / "alice.key"))
+        vmpki("contact", "bob@example.org", "Bob Builder", winpath(OUT / "bob.cer"))
+        vmpki("add-contact", winpath(OUT / "bob.cer"))
+        vmpki("contact", "carol@example.org", "Carol Stranger", winpath(OUT / "carol.cer"))
+        env = dict(os.environ, OUT=winpath(OUT))
+        cls.played = wine(BUILD / "sim/ofcsim.exe", "--only", "VmOfcX.ComposeRibbon", SCENARIO, env=env,
+                          cwd=BUILD / "sim")
+        cls.alice = x509.load_der_x509_certificate((OUT / "alice.cer").read_bytes())
+        (OUT / "alice.pem").write_bytes(cls.alice.public_bytes(serialization.Encoding.PEM))
+        key = private_key_from_blob((OUT / "alice.key").read_bytes())
+        (OUT / "alice.key.pem").write_bytes(key.private_bytes(serialization.Encoding.PEM,
+                                                              serialization.PrivateFormat.PKCS8,
+                                                              serialization.NoEncryption()))
+        authority = x509.load_der_x509_certificate((BUILD / "pki/authority.cer").read_bytes())
+        (OUT / "ca.pem").write_bytes(authority.public_bytes(serialization.Encoding.PEM))
+
+    def test_the_scenario_ran_to_its_end(self):
+        self.assertEqual(0, self.played.returncode, self.played.stdout + self.played.stderr)
+
+    def message(self, subject):
+        found = [p.read_bytes() for p in (DROP / "bob@example.org").glob("*.eml")
+                 if email.message_from_bytes(p.read_bytes(), policy=email.policy.default)["Subject"] == subject]
+        self.assertEqual(1, len(found), f"one message {subject!r} for Bob")
+        return found[0]
+
+    def verify(self, entity):
+        """OpenSSL's verification against the authority: the signed content, and the signer's attributes."""
+        (OUT / "entity.eml").write_bytes(entity)
+        result = openssl("cms", "-verify", "-in", str(OUT / "entity.eml"), "-CAfile", str(OUT / "ca.pem"),
+                         "-signer", str(OUT / "signer.pem"), "-out", str(OUT / "content"))
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+        self.assertEqual(self.alice, x509.load_pem_x509_certificate((OUT / "signer.pem").read_bytes()))
+        signature = email.message_from_bytes(entity, policy=email.policy.default).get_payload()[1]
+        return (OUT / "content").read_bytes(), signed_attributes(signature.get_payload(decode=True))
+
+    def test_a_signed_message_verifies_with_alices_certificate_and_the_capabilities(self):
+        content, attrs = self.verify(self.message("Signed"))
+        self.assertIn(b"Meet me at the harbour at six.", content)
+        self.assertEqual([CAPABILITIES], attrs[der_oid("1.2.840.113549.1.9.15")])
+        self.assertNotIn(der_oid("1.2.840.113549.1.9.16.2.2"), attrs, "no label on a message that is not sealed")
+
+    def test_a_sealed_message_opens_with_alices_key_and_carries_her_keys_classification(self):
+        sealed = self.message("Sealed")
+        self.assertEqual("application/x-pkcs7-mime",
+                         email.message_from_bytes(sealed, policy=email.policy.default).get_content_type())
+        (OUT / "sealed.eml").write_bytes(sealed)
+        result = openssl("cms", "-decrypt", "-in", str(OUT / "sealed.eml"), "-inkey", str(OUT / "alice.key.pem"),
+                         "-recip", str(OUT / "alice.pem"))
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+        content, attrs = self.verify(result.stdout)
+        self.assertIn(b"Bring the charts.", content)
+        label = tlv(0x31, der_oid(LABEL_POLICY) + tlv(0x02, bytes([CLASSIFICATION])))
+        self.assertEqual([label], attrs[der_oid("1.2.840.113549.1.9.16.2.2")])
+        printed = openssl("cms", "-cmsout", "-print", "-inform", "SMIME", "-in", str(OUT / "sealed.eml"))
+        self.assertEqual(2, printed.stdout.count(b"d.ktri:"), "for Bob and Alice")
+
+    def test_the_policy_refused_carol_so_nothing_went_to_her(self):
+        self.assertFalse(list((DROP / "carol@example.org").glob("*.eml")))
+
+    def test_an_invitation_is_signed_not_sealed_and_carries_alices_certificate(self):
+        content, attrs = self.verify(self.message("Invitation"))
+        self.assertNotIn(der_oid("1.2.840.113549.1.9.16.2.2"), attrs)
+        inner = email.message_from_bytes(content, policy=email.policy.default)
+        attachments = list(inner.iter_attachments())
+        self.assertEqual(1, len(attachments))
+        self.assertTrue(attachments[0].get_filename().endswith(".vmcer"), attachments[0].get_filename())
+        der = attachments[0].get_payload(decode=True)
+        self.assertEqual(self.alice.public_bytes(serialization.Encoding.DER), der)
+        read = subprocess.run(["openssl", "x509", "-inform", "DER", "-noout", "-email"], input=der,
+                              capture_output=True, check=False)
+        self.assertEqual(b"alice@example.org", read.stdout.strip())
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
