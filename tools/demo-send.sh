@@ -54,7 +54,8 @@ for eml in "$out/drop/bob@example.org"/*.eml; do
   openssl cms -verify -in "$signed" -CAfile "$out/ca.pem" -signer "$out/signer.pem" -out "$out/content" 2>&1 |
     sed 's/^/      /'
   echo "      signer: $(openssl x509 -in "$out/signer.pem" -noout -subject)"
-  openssl cms -cmsout -print -in "$signed" | grep -A3 'id-smime-aa-securityLabel' | sed 's/^ */      label: /' || true
+  openssl cms -cmsout -print -in "$signed" | grep -A8 'id-smime-aa-securityLabel' |
+    grep -E 'prim: (OBJECT|INTEGER)' | sed 's/.*prim: */      label: /' || true
   grep -a -m1 -E 'harbour|charts|certificate' "$out/content" | tr -d '\r' | sed 's/^/      body: /' || true
 done
 

@@ -82,5 +82,7 @@ HRESULT CDispEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT cNames, LCID, D
 HRESULT CDispEventHandler::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*,
                                   EXCEPINFO*, UINT*) {
   CTraceScope scope("CDispEventHandler::Invoke");
+  // A handler may disconnect its own sink (a window's Close): the sink outlives the call.
+  const CComPtr<IDispatch> cpSelf(this);
   return GuardComEntry(scope, [&] { return m_handler(dispIdMember, pDispParams); });
 }
