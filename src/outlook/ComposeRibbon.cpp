@@ -131,6 +131,7 @@ void CComposeRibbon::FinalRelease() {
     CloseHandle(std::exchange(m_hWatchThread, nullptr));
   }
   if (g_pComposeRibbon == this) g_pComposeRibbon = nullptr;
+  m_spCertLibrary.reset();
   g_UsageTracker.SendReport();
 }
 
@@ -177,6 +178,7 @@ HRESULT CComposeRibbon::OnConnection(IDispatch* pApplication, Office::ext_Connec
     scope.Message("ConnectMode = %d", static_cast<int>(ConnectMode));
     m_spApplication = pApplication;
     m_spAddInInst = pAddInInst;
+    if (!m_spCertLibrary) m_spCertLibrary = std::make_unique<CCertLibrary>();
     CComPtr<IDispatch> cpApplication;
     const HRESULT hr = QueryApplication(scope, &cpApplication);
     if (FAILED(hr)) return hr;

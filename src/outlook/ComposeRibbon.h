@@ -5,6 +5,7 @@
 #include <ocidl.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
 #include "mail/MailItemKey.h"
+#include "module/CertLibrary.h"
 #include "module/Trace.h"
 #include "com/OfficeAddIn.h"
 
@@ -151,6 +153,9 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   int m_nBalloonCount = 5;
   int m_nBalloonDelay = 15;
   CComPtr<ITypeInfo> m_cpTypeInfo;
+  // Keeps the suite's certificate libraries loaded while Outlook holds the add-in: every secure
+  // send uses them, and loading them anew each time cost several signatures (bench/README.md).
+  std::unique_ptr<CCertLibrary> m_spCertLibrary;
 };
 
 // The add-in object, for the timer procedures (timers without a window carry no context).
