@@ -44,7 +44,7 @@ TEST(CertLibrary, MissingLibraryFailsEveryCallWithoutOpeningAnything) {
 
 TEST(CertLibrary, LibraryWithoutTheEntryPointFailsThatCall) {
   const std::wstring wsSuite = SuiteFolder();
-  if (wsSuite.empty()) GTEST_SKIP() << "the suite is not installed in this prefix";
+  ASSERT_FALSE(wsSuite.empty()) << "the suite is not installed in this prefix";
   // A library of the suite under the other's name: it loads, but has none of its entry points.
   const std::wstring wsFolder = TempFolder(L"WrongSuite");
   ASSERT_TRUE(CopyFileW((wsSuite + L"\\VmStoreMan.dll").c_str(), (wsFolder + L"\\VmCertWorks.dll").c_str(), FALSE));
@@ -56,7 +56,7 @@ TEST(CertLibrary, LibraryWithoutTheEntryPointFailsThatCall) {
 }
 
 TEST(CertLibrary, ScopesCloseWhatTheyOpenedAndMemoryGoesBackToTheLibrary) {
-  if (SuiteFolder().empty()) GTEST_SKIP() << "the suite is not installed in this prefix";
+  ASSERT_FALSE(SuiteFolder().empty()) << "the suite is not installed in this prefix";
   const CCertLibrary certLib;
   {
     const CPersonalStoreScope personalStore(certLib);

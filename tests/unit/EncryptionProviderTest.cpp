@@ -54,7 +54,7 @@ class EncryptionProvider : public ::testing::Test {
     CertFreeCertificateContext(s_pStranger);
   }
   void SetUp() override {
-    if (!s_bSuite) GTEST_SKIP() << "the suite is not installed in this prefix";
+    ASSERT_TRUE(s_bSuite) << "the suite is not installed in this prefix";
     // Certificates the tests make for themselves: when that fails, the tests fail.
     ASSERT_NE(nullptr, s_pOwner) << "a test certificate could not be made";
     ASSERT_NE(nullptr, s_pStranger) << "a test certificate could not be made";

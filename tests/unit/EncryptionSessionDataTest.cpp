@@ -50,7 +50,7 @@ class EncryptionSessionData : public ::testing::Test {
     for (PCCERT_CONTEXT pCert : {s_pOwner, s_pSecondOwn, s_pContact, s_pStranger}) CertFreeCertificateContext(pCert);
   }
   void SetUp() override {
-    if (!s_bSuite) GTEST_SKIP() << "the suite is not installed in this prefix";
+    ASSERT_TRUE(s_bSuite) << "the suite is not installed in this prefix";
     // Certificates the tests make for themselves: when that fails, the tests fail.
     for (PCCERT_CONTEXT pCert : {s_pOwner, s_pSecondOwn, s_pContact, s_pStranger})
       ASSERT_NE(nullptr, pCert) << "a test certificate could not be made";
