@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "SimOffice.h"
 #include "SimZip.h"
@@ -31,6 +32,25 @@ HRESULT CallExport(HMODULE hDll, const char* szName) {
   using PFN = HRESULT(WINAPI*)();
   auto pfn = reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(hDll, szName)));
   return pfn ? pfn() : E_FAIL;
+}
+
+// The error that Office raised for a method call: the exception's code, as Office raises its
+// errors as exceptions; the call's own result when it raised none.
+HRESULT RaisedError(IDispatch* pObject, const wchar_t* wszMethod, std::vector<VARIANT> args = {}) {
+  LPOLESTR pszName = const_cast<LPOLESTR>(wszMethod);
+  DISPID dispid = 0;
+  HRESULT hr = pObject->GetIDsOfNames(IID_NULL, &pszName, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (FAILED(hr)) return hr;
+  std::reverse(args.begin(), args.end());
+  DISPPARAMS params = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+  EXCEPINFO excepInfo = {};
+  CVariant varResult;
+  hr = pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &varResult, &excepInfo,
+                       nullptr);
+  SysFreeString(excepInfo.bstrSource);
+  SysFreeString(excepInfo.bstrDescription);
+  SysFreeString(excepInfo.bstrHelpFile);
+  return hr == DISP_E_EXCEPTION ? excepInfo.scode : hr;
 }
 
 class SimSignatures : public ::testing::TestWithParam<EDocApp> {
@@ -205,7 +225,7 @@ TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
   if (GetParam() == EDocApp::PowerPoint) {
     // PowerPoint has no signature lines.
     EXPECT_EQ(L"False", Value(cpSignatures, L"CanAddSignatureLine"));
-    EXPECT_EQ(E_NOTIMPL, LateBound::Call(cpSignatures, L"AddSignatureLine", {varProvider}, &varLine));
+    EXPECT_EQ(E_NOTIMPL, RaisedError(cpSignatures, L"AddSignatureLine", {varProvider}));
     return;
   }
   size_t iLog = m_cpApp->m_log.size();
@@ -225,7 +245,7 @@ TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
                                        L"SignXmlDsig 0x00000000", L"NotifySignatureAdded 0x00000000"}),
             LogSince(iLog));
   // A signed signature is not signed twice.
-  EXPECT_EQ(E_ACCESSDENIED, LateBound::Call(varLine.pdispVal, L"Sign"));
+  EXPECT_EQ(E_ACCESSDENIED, RaisedError(varLine.pdispVal, L"Sign"));
 
   CComPtr<IDispatch> cpSignature = Item(Signatures(Reopen(pDocument)), 1);
   ASSERT_TRUE(cpSignature);
