@@ -45,8 +45,8 @@ HRESULT RaisedError(IDispatch* pObject, const wchar_t* wszMethod, std::vector<VA
   DISPPARAMS params = {args.data(), nullptr, static_cast<UINT>(args.size()), 0};
   EXCEPINFO excepInfo = {};
   CVariant varResult;
-  hr = pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &varResult, &excepInfo,
-                       nullptr);
+  hr =
+      pObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &varResult, &excepInfo, nullptr);
   SysFreeString(excepInfo.bstrSource);
   SysFreeString(excepInfo.bstrDescription);
   SysFreeString(excepInfo.bstrHelpFile);
