@@ -19,6 +19,7 @@ from cryptography import x509
 from cryptography.hazmat.primitives import serialization
 
 from capi_keys import private_key_from_blob
+from der import der_oid, tlv
 
 BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 OUT = BUILD / "smime"
@@ -26,26 +27,6 @@ DROP = OUT / "drop"
 BODY = "Meet me at the harbour at six.\r\nBring the charts."
 LABEL_POLICY = "1.3.6.1.4.1.51877.1.2"
 CLASSIFICATION = 5  # what the sender's key reports (SimSmimeTest.cpp)
-
-
-def der_oid(dotted):
-    arcs = [int(a) for a in dotted.split(".")]
-    body = bytes([arcs[0] * 40 + arcs[1]])
-    for arc in arcs[2:]:
-        chunk = [arc & 0x7F]
-        arc >>= 7
-        while arc:
-            chunk.insert(0, 0x80 | (arc & 0x7F))
-            arc >>= 7
-        body += bytes(chunk)
-    return tlv(0x06, body)
-
-
-def tlv(tag, body):
-    if len(body) < 0x80:
-        return bytes([tag, len(body)]) + body
-    size = len(body).to_bytes((len(body).bit_length() + 7) // 8, "big")
-    return bytes([tag, 0x80 | len(size)]) + size + body
 
 
 def elements(data):
