@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "com/Variant.h"
+
 namespace LateBound {
 namespace {
 
@@ -36,8 +38,7 @@ HRESULT Invoke(IDispatch* pDisp, const wchar_t* wszName, WORD wFlags, std::initi
 
 }  // namespace
 
-HRESULT GetProperty(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pResult,
-                    std::initializer_list<VARIANT> args) {
+HRESULT GetProperty(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pResult, std::initializer_list<VARIANT> args) {
   if (!pResult) return E_POINTER;
   return Invoke(pDisp, wszName, DISPATCH_PROPERTYGET | DISPATCH_METHOD, args, pResult);
 }
@@ -49,6 +50,19 @@ HRESULT PutProperty(IDispatch* pDisp, const wchar_t* wszName, const VARIANT& val
 
 HRESULT Call(IDispatch* pDisp, const wchar_t* wszName, std::initializer_list<VARIANT> args, VARIANT* pResult) {
   return Invoke(pDisp, wszName, DISPATCH_METHOD, args, pResult);
+}
+
+HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
+                          std::initializer_list<VARIANT> args) {
+  *ppResult = nullptr;
+  CComVariant var;
+  HRESULT hr = GetProperty(pDisp, wszName, &var, args);
+  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_DISPATCH);
+  if (FAILED(hr)) return hr;
+  if (!var.pdispVal) return E_FAIL;
+  *ppResult = var.pdispVal;
+  var.pdispVal->AddRef();
+  return S_OK;
 }
 
 }  // namespace LateBound

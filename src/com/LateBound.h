@@ -10,6 +10,9 @@ namespace LateBound {
 // Reads a property; pResult receives the value.
 HRESULT GetProperty(IDispatch* pDisp, const wchar_t* wszName, VARIANT* pResult,
                     std::initializer_list<VARIANT> args = {});
+// Reads an object-valued property, or calls a method returning an object; a null object is E_FAIL.
+HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
+                          std::initializer_list<VARIANT> args = {});
 // Writes a property (DISPATCH_PROPERTYPUT, or PUTREF for object values).
 HRESULT PutProperty(IDispatch* pDisp, const wchar_t* wszName, const VARIANT& value);
 // Calls a method; arguments in their natural order; pResult may be null.

@@ -19,14 +19,6 @@
 
 namespace {
 
-HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult) {
-  CComVariant var;
-  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var);
-  if (FAILED(hr)) return hr;
-  if ((var.vt != VT_DISPATCH && var.vt != VT_UNKNOWN) || !var.punkVal) return E_FAIL;
-  return var.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppResult));
-}
-
 HRESULT GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName, bool* pb) {
   CComVariant var;
   HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var);
@@ -51,8 +43,8 @@ constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
 HRESULT GetCommandBars(IDispatch* pDocument, IDispatch** ppCommandBars) {
   CComPtr<IDispatch> cpApplication;
-  const HRESULT hr = GetObjectProperty(pDocument, L"Application", &cpApplication);
-  return FAILED(hr) ? hr : GetObjectProperty(cpApplication, L"CommandBars", ppCommandBars);
+  const HRESULT hr = LateBound::GetObjectProperty(pDocument, L"Application", &cpApplication);
+  return FAILED(hr) ? hr : LateBound::GetObjectProperty(cpApplication, L"CommandBars", ppCommandBars);
 }
 
 // Office's own command, through the application's command bars.
@@ -139,7 +131,7 @@ HRESULT CDocumentOperations::ApplyTo(const SApplication& app, IDispatch* pWindow
   scope.Message("%s = 0x%08X", app.szWindowQuery, static_cast<unsigned>(hr));
   if (FAILED(hr)) return hr;
   CComPtr<IDispatch> cpDocument;
-  hr = GetObjectProperty(cpWindow, app.wszDocument, &cpDocument);
+  hr = LateBound::GetObjectProperty(cpWindow, app.wszDocument, &cpDocument);
   if (FAILED(hr)) return hr;
   const HWND hOwner = OwnerOf(cpWindow);
   bool bReadOnly = false;
@@ -171,7 +163,7 @@ HRESULT CDocumentOperations::Sign(const SApplication& app, IDispatch* pDocument,
       LateBound::Call(cpCommandBars, L"ExecuteMso", {CComVariant(L"FileSave")});
   }
   CComPtr<IDispatch> cpSignatures;
-  HRESULT hr = GetObjectProperty(pDocument, L"Signatures", &cpSignatures);
+  HRESULT hr = LateBound::GetObjectProperty(pDocument, L"Signatures", &cpSignatures);
   if (FAILED(hr)) return hr;
   if (HasOurSignature(cpSignatures) && VmMessageBox(hOwner, IDS_MSG_SIGN_AGAIN, IDS_CAPTION, kQuestion) != IDYES)
     return LateBound::PutProperty(cpSignatures, L"ShowSignaturesPane", CComVariant(true));
@@ -206,10 +198,10 @@ bool CDocumentOperations::HasOurSignature(IDispatch* pSignatures) {
     scope.Message("- Signature %d", static_cast<int>(i));
     CComPtr<IDispatch> cpSetup, cpDetails;
     std::wstring wsProvider;
-    if (SUCCEEDED(GetObjectProperty(varSignature.pdispVal, L"Setup", &cpSetup))) {
+    if (SUCCEEDED(LateBound::GetObjectProperty(varSignature.pdispVal, L"Setup", &cpSetup))) {
       GetTextProperty(cpSetup, L"SignatureProvider", &wsProvider);
       scope.Message("  Provider (from signature setup) is %ls", wsProvider.c_str());
-    } else if (SUCCEEDED(GetObjectProperty(varSignature.pdispVal, L"Details", &cpDetails))) {
+    } else if (SUCCEEDED(LateBound::GetObjectProperty(varSignature.pdispVal, L"Details", &cpDetails))) {
       GetTextProperty(cpDetails, L"SignatureProvider", &wsProvider);
       scope.Message("  Provider (from signature info) is %ls", wsProvider.c_str());
     }

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "documents/CertificateKey.h"
 #include "module/CertLibrary.h"
 #include "module/Trace.h"
 
@@ -76,30 +77,12 @@ std::wstring CertName(PCCERT_CONTEXT pCert, DWORD dwType) {
 // Decrypts the wrapped key material with the certificate's private key; false when that key is not
 // at hand or does not fit.
 bool UnwrapKey(CTraceScope& scope, PCCERT_CONTEXT pCert, HWND hParentWindow, std::vector<BYTE>* pWrapped) {
-  HCRYPTPROV hProv = 0;
-  DWORD dwKeySpec = 0;
-  BOOL bCallerFree = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec, &bCallerFree)) {
-    scope.Error("CryptAcquireCertificatePrivateKey()", LastErrorResult());
-    return false;
-  }
-  scope.Message("CryptAcquireCertificatePrivateKey() succeeded");
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hParentWindow), 0);
-  bool bUnwrapped = false;
-  CCryptKeyHandle hKey;
-  if (!CryptGetUserKey(hProv, dwKeySpec, &hKey)) {
-    scope.Error("CryptGetUserKey()", LastErrorResult());
-  } else {
-    scope.Message("CryptGetUserKey() succeeded");
-    DWORD cbData = static_cast<DWORD>(pWrapped->size());
-    bUnwrapped = CryptDecrypt(hKey, 0, TRUE, 0, pWrapped->data(), &cbData);
-    if (bUnwrapped) pWrapped->resize(cbData);
-  }
-  hKey.Close();
-  const HWND hNoWindow = nullptr;
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hNoWindow), 0);
-  if (bCallerFree) CryptReleaseContext(hProv, 0);
-  return bUnwrapped;
+  CCertificateKey key;
+  if (FAILED(key.Open(pCert, hParentWindow, scope))) return false;
+  DWORD cbData = static_cast<DWORD>(pWrapped->size());
+  if (!CryptDecrypt(key.Key(), 0, TRUE, 0, pWrapped->data(), &cbData)) return false;
+  pWrapped->resize(cbData);
+  return true;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "com/Bstr.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
+#include "documents/CertificateKey.h"
 #include "documents/CryptHandles.h"
 #include "documents/ProviderCalls.h"
 #include "documents/SignatureObjects.h"
@@ -56,36 +57,17 @@ HRESULT CertificateThumbprint(PCCERT_CONTEXT pCert, std::vector<BYTE>* pThumbpri
 
 // Reads how the signing key was unlocked, with the key's dialogs owned by hParent.
 HRESULT ReadKeyUnlock(CTraceScope& scope, PCCERT_CONTEXT pCert, HWND hParent, DWORD* pdwAuth) {
-  HCRYPTPROV hProv = 0;
-  DWORD dwKeySpec = 0;
-  BOOL bCallerFree = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec, &bCallerFree)) {
-    const HRESULT hr = LastErrorResult();
-    scope.Error("CryptAcquireCertificatePrivateKey()", hr);
-    return hr;
-  }
-  HRESULT hr = S_OK;
-  if (!CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hParent), 0)) {
-    hr = LastErrorResult();
-    scope.Error("CryptSetProvParam(PP_CLIENT_HWND)", hr);
-  }
-  CCryptKeyHandle hKey;
-  if (SUCCEEDED(hr) && !CryptGetUserKey(hProv, dwKeySpec, &hKey)) {
-    hr = LastErrorResult();
-    scope.Error("CryptGetUserKey()", hr);
-  }
+  CCertificateKey key;
+  const HRESULT hr = key.Open(pCert, hParent, scope);
+  if (FAILED(hr)) return hr;
   DWORD cbAuth = sizeof(*pdwAuth);
-  if (SUCCEEDED(hr) &&
-      !CryptGetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(pdwAuth), &cbAuth, VM_PP_ACCESS)) {
-    hr = LastErrorResult();
-    scope.Error("CryptGetProvParam(4996)", hr);
+  if (!CryptGetProvParam(key.Provider(), VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(pdwAuth), &cbAuth, VM_PP_ACCESS)) {
+    const HRESULT hrParam = LastErrorResult();
+    scope.Error("CryptGetProvParam(4996)", hrParam);
+    return hrParam;
   }
-  if (SUCCEEDED(hr)) scope.Message("dwAuth = 0x%08X", static_cast<unsigned>(*pdwAuth));
-  hKey.Close();
-  const HWND hNone = nullptr;
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hNone), 0);
-  if (bCallerFree) CryptReleaseContext(hProv, 0);
-  return hr;
+  scope.Message("dwAuth = 0x%08X", static_cast<unsigned>(*pdwAuth));
+  return S_OK;
 }
 
 // The certificate of a SHA-1 thumbprint in hexadecimal, from the own store or the trusted contacts.

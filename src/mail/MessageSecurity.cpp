@@ -11,6 +11,7 @@
 #include "com/ComPtr.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
+#include "documents/CertificateKey.h"
 #include "documents/CryptHandles.h"
 #include "mail/Accounts.h"
 #include "mail/Invitations.h"
@@ -136,51 +137,29 @@ HRESULT CheckKeyUsable(const CCertLibrary& certLib, PCCERT_CONTEXT pCert, CTrace
 // classification (the security label's) are read on the way. Only a missing user key fails.
 HRESULT PrepareSealing(PCCERT_CONTEXT pCert, HWND hwndOwner, BSTR* pbsContainer, std::optional<DWORD>* pClassification,
                        CTraceScope& trace) {
-  HCRYPTPROV hProv = 0;
-  DWORD dwKeySpec = 0;
-  BOOL bRelease = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv, &dwKeySpec, &bRelease)) {
-    const HRESULT hr = LastErrorResult();
-    trace.Error("CryptAcquireCertificatePrivateKey()", hr);
-    return hr;
+  CCertificateKey key;
+  const HRESULT hr = key.Open(pCert, hwndOwner, trace);
+  if (FAILED(hr)) return hr;
+  const DWORD dwPeriod = kSealUnlockPeriod;
+  if (!CryptSetProvParam(key.Provider(), VM_PP_UNLOCK_PERIOD, reinterpret_cast<const BYTE*>(&dwPeriod), VM_PP_ACCESS))
+    trace.Error("CryptSetProvParam(4995)", LastErrorResult());
+  char szContainer[MAX_PATH] = {};
+  DWORD cbContainer = sizeof szContainer;
+  if (pbsContainer &&
+      CryptGetProvParam(key.Provider(), PP_CONTAINER, reinterpret_cast<BYTE*>(szContainer), &cbContainer, 0)) {
+    wchar_t wszContainer[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, szContainer, -1, wszContainer, MAX_PATH);
+    *pbsContainer = SysAllocString(wszContainer);
+    trace.Message("Key container: %ls", wszContainer);
   }
-  const struct CProvScope {
-    HCRYPTPROV hProv;
-    BOOL bRelease;
-    ~CProvScope() {
-      if (bRelease) CryptReleaseContext(hProv, 0);
-    }
-  } provScope{hProv, bRelease};
-  if (!CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndOwner), 0))
-    trace.Error("CryptSetProvParam(PP_CLIENT_HWND)", LastErrorResult());
-  CCryptKeyHandle hKey;
-  HRESULT hr = CryptGetUserKey(hProv, dwKeySpec, &hKey) ? S_OK : LastErrorResult();
-  if (FAILED(hr)) {
-    trace.Error("CryptGetUserKey()", hr);
-  } else {
-    const DWORD dwPeriod = kSealUnlockPeriod;
-    if (!CryptSetProvParam(hProv, VM_PP_UNLOCK_PERIOD, reinterpret_cast<const BYTE*>(&dwPeriod), VM_PP_ACCESS))
-      trace.Error("CryptSetProvParam(4995)", LastErrorResult());
-    char szContainer[MAX_PATH] = {};
-    DWORD cbContainer = sizeof szContainer;
-    if (pbsContainer && CryptGetProvParam(hProv, PP_CONTAINER, reinterpret_cast<BYTE*>(szContainer), &cbContainer, 0)) {
-      wchar_t wszContainer[MAX_PATH] = {};
-      MultiByteToWideChar(CP_ACP, 0, szContainer, -1, wszContainer, MAX_PATH);
-      *pbsContainer = SysAllocString(wszContainer);
-      trace.Message("Key container: %ls", wszContainer);
-    }
-    DWORD dwClassification = 0;
-    DWORD cbClassification = sizeof dwClassification;
-    if (CryptGetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(&dwClassification), &cbClassification,
-                          VM_PP_ACCESS)) {
-      *pClassification = dwClassification;
-      trace.Message("Classification: %u", static_cast<unsigned>(dwClassification));
-    }
+  DWORD dwClassification = 0;
+  DWORD cbClassification = sizeof dwClassification;
+  if (CryptGetProvParam(key.Provider(), VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(&dwClassification), &cbClassification,
+                        VM_PP_ACCESS)) {
+    *pClassification = dwClassification;
+    trace.Message("Classification: %u", static_cast<unsigned>(dwClassification));
   }
-  hKey.Close();
-  const HWND hwndNone = nullptr;
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwndNone), 0);
-  return hr;
+  return S_OK;
 }
 
 // Writes the profile of the chosen certificate, and attaches it to an invitation.

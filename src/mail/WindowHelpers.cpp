@@ -12,22 +12,6 @@
 
 namespace {
 
-// An object-valued property as an IDispatch; a null object gives E_FAIL.
-HRESULT GetDispatchProp(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
-                        std::initializer_list<VARIANT> args = {}) {
-  VARIANT var;
-  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var, args);
-  if (FAILED(hr)) return hr;
-  *ppResult = nullptr;
-  if ((var.vt == VT_DISPATCH || var.vt == VT_UNKNOWN) && var.punkVal) {
-    hr = var.punkVal->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(ppResult));
-  } else {
-    hr = E_FAIL;
-  }
-  VariantClear(&var);
-  return hr;
-}
-
 HRESULT GetLong(IDispatch* pDisp, const wchar_t* wszName, LONG* pl, std::initializer_list<VARIANT> args = {}) {
   VARIANT var;
   HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var, args);
@@ -69,7 +53,7 @@ HRESULT GetCurrentMailItem(IDispatch* pWindow, IDispatch** ppMailItem, BOOL* pbR
   CComPtr<IDispatch> cpItem;
   if (SUCCEEDED(hr)) {
     if (pbReadingPane) *pbReadingPane = FALSE;
-    hr = GetDispatchProp(cpInspector, L"CurrentItem", &cpItem);
+    hr = LateBound::GetObjectProperty(cpInspector, L"CurrentItem", &cpItem);
     if (FAILED(hr)) {
       trace.Error("cpInspector->get_CurrentItem", hr);
       return hr;
@@ -91,7 +75,7 @@ HRESULT GetCurrentMailItem(IDispatch* pWindow, IDispatch** ppMailItem, BOOL* pbR
     if (!lVisible) return E_INVALIDARG;
     if (pbReadingPane) *pbReadingPane = TRUE;
     CComPtr<IDispatch> cpSelection;
-    hr = GetDispatchProp(cpExplorer, L"Selection", &cpSelection);
+    hr = LateBound::GetObjectProperty(cpExplorer, L"Selection", &cpSelection);
     if (FAILED(hr)) {
       trace.Error("cpExplorer->get_Selection", hr);
       return hr;
@@ -100,7 +84,7 @@ HRESULT GetCurrentMailItem(IDispatch* pWindow, IDispatch** ppMailItem, BOOL* pbR
     hr = GetLong(cpSelection, L"Count", &lCount);
     if (FAILED(hr)) return hr;
     if (lCount != 1) return E_INVALIDARG;
-    hr = GetDispatchProp(cpSelection, L"Item", &cpItem, {LongArg(1)});
+    hr = LateBound::GetObjectProperty(cpSelection, L"Item", &cpItem, {LongArg(1)});
     if (FAILED(hr)) {
       trace.Error("cpSelection->Item(1)", hr);
       return hr;
@@ -137,14 +121,14 @@ HRESULT GetWordMailWindowHandle(IDispatch* pInspector, HWND* phwnd) {
   if (!pInspector) return E_INVALIDARG;
   *phwnd = nullptr;
   CComPtr<IDispatch> cpEditor;
-  HRESULT hr = GetDispatchProp(pInspector, L"WordEditor", &cpEditor);
+  HRESULT hr = LateBound::GetObjectProperty(pInspector, L"WordEditor", &cpEditor);
   if (FAILED(hr)) return hr;
   trace.Message("Obtained Word Editor");
   CComPtr<IDispatch> cpDocument;
   hr = cpEditor->QueryInterface(Word::IID__Document, reinterpret_cast<void**>(&cpDocument));
   if (FAILED(hr)) return hr;
   CComPtr<IDispatch> cpWindow;
-  hr = GetDispatchProp(cpDocument, L"ActiveWindow", &cpWindow);
+  hr = LateBound::GetObjectProperty(cpDocument, L"ActiveWindow", &cpWindow);
   if (FAILED(hr)) return hr;
   trace.Message("Obtained Active Window");
 
@@ -185,7 +169,7 @@ HRESULT GetActiveWordMailWindow(IDispatch* pApplication, IDispatch** ppInspector
   if (!pApplication || !ppInspector) return E_POINTER;
   *ppInspector = nullptr;
   CComPtr<IDispatch> cpInspectors;
-  HRESULT hr = GetDispatchProp(pApplication, L"Inspectors", &cpInspectors);
+  HRESULT hr = LateBound::GetObjectProperty(pApplication, L"Inspectors", &cpInspectors);
   LONG lCount = 0;
   if (SUCCEEDED(hr)) hr = GetLong(cpInspectors, L"Count", &lCount);
   if (FAILED(hr)) {
@@ -197,7 +181,7 @@ HRESULT GetActiveWordMailWindow(IDispatch* pApplication, IDispatch** ppInspector
   for (LONG i = 1; i <= lCount; ++i) {
     CComPtr<IDispatch> cpInspector;
     HWND hwnd = nullptr;
-    if (SUCCEEDED(GetDispatchProp(cpInspectors, L"Item", &cpInspector, {LongArg(i)})) &&
+    if (SUCCEEDED(LateBound::GetObjectProperty(cpInspectors, L"Item", &cpInspector, {LongArg(i)})) &&
         SUCCEEDED(GetWordMailWindowHandle(cpInspector, &hwnd))) {
       noted.emplace_back(hwnd, cpInspector);
     }
@@ -223,7 +207,7 @@ HRESULT GetApplicationActiveWindow(IDispatch* pApplication, IDispatch** ppWindow
     return hr;
   }
   CComPtr<IDispatch> cpExplorer;
-  hr = GetDispatchProp(cpApplication, L"ActiveExplorer", &cpExplorer);
+  hr = LateBound::GetObjectProperty(cpApplication, L"ActiveExplorer", &cpExplorer);
   if (FAILED(hr)) {
     trace.Error("cpApplication->ActiveExplorer()", hr);
     return hr;
@@ -248,7 +232,7 @@ HRESULT GetApplicationActiveWindow(IDispatch* pApplication, IDispatch** ppWindow
 
 HWND GetMailItemWindow(IDispatch* pMailItem) {
   CComPtr<IDispatch> cpInspector;
-  if (!pMailItem || FAILED(GetDispatchProp(pMailItem, L"GetInspector", &cpInspector))) return nullptr;
+  if (!pMailItem || FAILED(LateBound::GetObjectProperty(pMailItem, L"GetInspector", &cpInspector))) return nullptr;
   const HWND hwnd = UnkToHWnd(cpInspector);
   return hwnd && IsWindowVisible(hwnd) ? hwnd : nullptr;
 }

@@ -146,10 +146,10 @@ bool IsWordMail(IDispatch* pInspector) {
 
 // Word shares its command bars between its windows: a WordMail inspector's are its document's.
 HRESULT GetInspectorCommandBars(IDispatch* pInspector, IDispatch** ppCommandBars) {
-  if (!IsWordMail(pInspector)) return GetObjectProperty(pInspector, L"CommandBars", ppCommandBars);
+  if (!IsWordMail(pInspector)) return LateBound::GetObjectProperty(pInspector, L"CommandBars", ppCommandBars);
   CComPtr<IDispatch> cpDocument;
-  const HRESULT hr = GetObjectProperty(pInspector, L"WordEditor", &cpDocument);
-  return SUCCEEDED(hr) ? GetObjectProperty(cpDocument, L"CommandBars", ppCommandBars) : hr;
+  const HRESULT hr = LateBound::GetObjectProperty(pInspector, L"WordEditor", &cpDocument);
+  return SUCCEEDED(hr) ? LateBound::GetObjectProperty(cpDocument, L"CommandBars", ppCommandBars) : hr;
 }
 
 HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
@@ -160,12 +160,12 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
   CComPtr<IDispatch> cpExplorer;
   HRESULT hr = pWindow->QueryInterface(Outlook::IID__Explorer, reinterpret_cast<void**>(&cpExplorer));
   if (SUCCEEDED(hr)) {
-    hr = GetObjectProperty(cpExplorer, L"CommandBars", &cpCommandBars);
+    hr = LateBound::GetObjectProperty(cpExplorer, L"CommandBars", &cpCommandBars);
     if (FAILED(hr)) {
       scope.Error("cpExplorer->get_CommandBars()", hr);
       return hr;
     }
-    hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
+    hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
     if (FAILED(hr)) {
       scope.Error("cpCommandBars->get_Item(Standard)", hr);
       return hr;
@@ -195,7 +195,7 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
     return hr;
   }
   const std::wstring wsName = GetBrandString(IDS_BRAND_SHORT_PRODUCT);
-  hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsName.c_str())});
+  hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsName.c_str())});
   scope.Message("cpCommandBars->get_Item(%ls) = 0x%08lX", wsName.c_str(), static_cast<unsigned long>(hr));
   if (SUCCEEDED(hr)) {
     if (!bWordMail) {
@@ -225,7 +225,7 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
 
 HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton) {
   CComPtr<IDispatch> cpControls;
-  HRESULT hr = GetObjectProperty(pBar, L"Controls", &cpControls);
+  HRESULT hr = LateBound::GetObjectProperty(pBar, L"Controls", &cpControls);
   if (FAILED(hr)) {
     scope.Error("cpCommandBars->get_Controls()", hr);
     return hr;
@@ -264,7 +264,7 @@ HRESULT CComposeRibbon::AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL
   CTraceScope scope("CComposeRibbon::AddCommandBarButtonItems()");
   if (!pPopup) return E_POINTER;
   CComPtr<IDispatch> cpMenuItems;
-  HRESULT hr = GetObjectProperty(pPopup, L"Controls", &cpMenuItems);
+  HRESULT hr = LateBound::GetObjectProperty(pPopup, L"Controls", &cpMenuItems);
   if (FAILED(hr)) {
     scope.Error("pPopup->get_Controls()", hr);
     return hr;
@@ -348,7 +348,7 @@ HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
     // These commands live only in compose windows: they act on the message window in front,
     // which Outlook's own editor does not make the application's active window object.
     CComPtr<IDispatch> cpInspector, cpItem;
-    hr = GetObjectProperty(m_spApplication, L"ActiveInspector", &cpInspector);
+    hr = LateBound::GetObjectProperty(m_spApplication, L"ActiveInspector", &cpInspector);
     if (SUCCEEDED(hr)) hr = GetCurrentMailItem(cpInspector, &cpItem, nullptr);
     if (FAILED(hr)) {
       scope.Error("cpApplication->ActiveInspector()", hr);

@@ -92,7 +92,7 @@ HRESULT CComposeRibbon::AssertNewMailItem(IDispatch** ppMailItem) {
   HRESULT hr = QueryApplication(scope, &cpApplication);
   CComPtr<IDispatch> cpItem;
   if (SUCCEEDED(hr))
-    hr = GetObjectProperty(cpApplication, L"CreateItem", &cpItem, {CComVariant(LONG{Outlook::olMailItem})});
+    hr = LateBound::GetObjectProperty(cpApplication, L"CreateItem", &cpItem, {CComVariant(LONG{Outlook::olMailItem})});
   if (FAILED(hr)) {
     scope.Error("cpApplication->CreateItem(olMailItem)", hr);
     return hr;
@@ -130,9 +130,10 @@ HRESULT CComposeRibbon::SendBatchInvitation(IDispatch* pMailItem) {
   HRESULT hr = InvitationItem(pMailItem, cpItem);
   if (FAILED(hr)) return hr;
   CComPtr<IDispatch> cpSession, cpContacts;
-  hr = GetObjectProperty(cpItem, L"Session", &cpSession);
+  hr = LateBound::GetObjectProperty(cpItem, L"Session", &cpSession);
   if (SUCCEEDED(hr))
-    hr = GetObjectProperty(cpSession, L"GetDefaultFolder", &cpContacts, {CComVariant(LONG{Outlook::olFolderContacts})});
+    hr = LateBound::GetObjectProperty(cpSession, L"GetDefaultFolder", &cpContacts,
+                                      {CComVariant(LONG{Outlook::olFolderContacts})});
   if (FAILED(hr)) scope.Error("cpSession->GetDefaultFolder(olFolderContacts)", hr);
 
   const CCertLibrary certLib;

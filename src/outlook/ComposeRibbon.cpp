@@ -64,19 +64,6 @@ void CALLBACK EndWaitApc(ULONG_PTR) {}
 
 }  // namespace
 
-HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
-                          std::initializer_list<VARIANT> args) {
-  *ppResult = nullptr;
-  CComVariant var;
-  HRESULT hr = LateBound::GetProperty(pDisp, wszName, &var, args);
-  if (SUCCEEDED(hr)) hr = var.ChangeType(VT_DISPATCH);
-  if (FAILED(hr)) return hr;
-  if (!var.pdispVal) return E_FAIL;
-  *ppResult = var.pdispVal;
-  var.pdispVal->AddRef();
-  return S_OK;
-}
-
 int GetOutlookVersion(IDispatch* pApplication) {
   if (g_nOutlookVersion || !pApplication) return g_nOutlookVersion;
   CTraceScope scope("GetOutlookVersion");
@@ -153,14 +140,14 @@ HRESULT CComposeRibbon::QueryApplication(CTraceScope& scope, IDispatch** ppAppli
 
 void CComposeRibbon::PublishInComAddIns(CTraceScope& scope, IDispatch* pApplication) {
   CComPtr<IDispatch> cpAddIns;
-  HRESULT hr = GetObjectProperty(pApplication, L"COMAddIns", &cpAddIns);
+  HRESULT hr = LateBound::GetObjectProperty(pApplication, L"COMAddIns", &cpAddIns);
   CComVariant varCount;
   if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpAddIns, L"Count", &varCount);
   if (SUCCEEDED(hr)) hr = varCount.ChangeType(VT_I4);
   for (LONG lIndex = 1; SUCCEEDED(hr) && lIndex <= varCount.lVal; ++lIndex) {
     CComPtr<IDispatch> cpAddIn;
     CComVariant varGuid;
-    hr = GetObjectProperty(cpAddIns, L"Item", &cpAddIn, {CComVariant(lIndex)});
+    hr = LateBound::GetObjectProperty(cpAddIns, L"Item", &cpAddIn, {CComVariant(lIndex)});
     if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpAddIn, L"Guid", &varGuid);
     if (SUCCEEDED(hr) && varGuid.vt == VT_BSTR && varGuid.bstrVal && !_wcsicmp(varGuid.bstrVal, kComposeRibbonGuid)) {
       // Other programs reach SendTrustedContactInvitation through this object.
@@ -209,12 +196,12 @@ HRESULT CComposeRibbon::OnStartupComplete(SAFEARRAY**) {
 void CComposeRibbon::AddToOpenExplorers(IDispatch* pApplication) {
   CComPtr<IDispatch> cpExplorers;
   CComVariant varCount;
-  HRESULT hr = GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
+  HRESULT hr = LateBound::GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
   if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpExplorers, L"Count", &varCount);
   if (SUCCEEDED(hr)) hr = varCount.ChangeType(VT_I4);
   for (LONG lIndex = 1; SUCCEEDED(hr) && lIndex <= varCount.lVal; ++lIndex) {
     CComPtr<IDispatch> cpExplorer;
-    if (SUCCEEDED(GetObjectProperty(cpExplorers, L"Item", &cpExplorer, {CComVariant(lIndex)}))) {
+    if (SUCCEEDED(LateBound::GetObjectProperty(cpExplorers, L"Item", &cpExplorer, {CComVariant(lIndex)}))) {
       AddCommandBarButton(cpExplorer);
     }
   }
@@ -224,8 +211,8 @@ HRESULT CComposeRibbon::InstallSinks(IDispatch* pApplication, int nVersion) {
   CTraceScope scope("CComposeRibbon::InstallSinks");
   CComPtr<IDispatch> cpExplorers;
   CComPtr<IDispatch> cpInspectors;
-  HRESULT hr = GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(pApplication, L"Inspectors", &cpInspectors);
+  HRESULT hr = LateBound::GetObjectProperty(pApplication, L"Explorers", &cpExplorers);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(pApplication, L"Inspectors", &cpInspectors);
   if (FAILED(hr)) {
     scope.Error("cpApplication->get_Explorers/get_Inspectors", hr);
     return hr;
@@ -280,7 +267,7 @@ HRESULT CComposeRibbon::OnBeginShutdown(SAFEARRAY**) {
     for (const auto& sink : sinks) {
       if (!sink.dwCookie) continue;
       CComPtr<IDispatch> cpSource(cpApplication.Get());
-      if (sink.wszSource && FAILED(GetObjectProperty(cpApplication, sink.wszSource, &cpSource))) continue;
+      if (sink.wszSource && FAILED(LateBound::GetObjectProperty(cpApplication, sink.wszSource, &cpSource))) continue;
       if (SUCCEEDED(CDispEventHandler::Unadvise(cpSource, sink.iid, sink.dwCookie))) sink.dwCookie = 0;
     }
     return S_OK;
@@ -299,7 +286,7 @@ bool CComposeRibbon::IsProfileActive() {
   CComPtr<IDispatch> cpNameSpace;
   CComVariant varMapiObject;
   HRESULT hr = QueryApplication(scope, &cpApplication);
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpApplication, L"Session", &cpNameSpace);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpApplication, L"Session", &cpNameSpace);
   if (SUCCEEDED(hr)) hr = LateBound::GetProperty(cpNameSpace, L"MAPIOBJECT", &varMapiObject);
   const bool bActive =
       SUCCEEDED(hr) && (varMapiObject.vt == VT_UNKNOWN || varMapiObject.vt == VT_DISPATCH) && varMapiObject.punkVal;
@@ -357,7 +344,7 @@ void CComposeRibbon::RestartOutlookProc() {
   CComPtr<IDispatch> cpApplication;
   CComPtr<IDispatch> cpExplorer;
   if (FAILED(QueryApplication(scope, &cpApplication))) return;
-  HRESULT hr = GetObjectProperty(cpApplication, L"ActiveExplorer", &cpExplorer);
+  HRESULT hr = LateBound::GetObjectProperty(cpApplication, L"ActiveExplorer", &cpExplorer);
   if (FAILED(hr)) {
     scope.Error("cpApplication->ActiveExplorer()", hr);
     return;

@@ -25,10 +25,6 @@ int GetOutlookVersion(IDispatch* pApplication);
 // answers are not taken for junk.
 inline constexpr wchar_t kAuthorityMailDomain[] = L"@ca.tessaly.example";
 
-// Reads a property holding an object; a null object is E_FAIL.
-HRESULT GetObjectProperty(IDispatch* pDisp, const wchar_t* wszName, IDispatch** ppResult,
-                          std::initializer_list<VARIANT> args = {});
-
 // Whether the suite's own-certificate store holds a certificate of the user's.
 bool HasPersonalCertificate();
 

@@ -38,11 +38,12 @@ VARIANT MissingArgument() {
 // Outlook 2003's own editor: the visible control 2617 of the "Standard" bar.
 HRESULT PressStandardSend(IDispatch* pInspector, CTraceScope& scope) {
   CComPtr<IDispatch> cpCommandBars, cpBar, cpSend;
-  HRESULT hr = GetObjectProperty(pInspector, L"CommandBars", &cpCommandBars);
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
+  HRESULT hr = LateBound::GetObjectProperty(pInspector, L"CommandBars", &cpCommandBars);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
   if (SUCCEEDED(hr)) {
-    hr = GetObjectProperty(cpBar, L"FindControl", &cpSend,
-                           {MissingArgument(), CComVariant(kSendControlId), MissingArgument(), CComVariant(true)});
+    hr = LateBound::GetObjectProperty(
+        cpBar, L"FindControl", &cpSend,
+        {MissingArgument(), CComVariant(kSendControlId), MissingArgument(), CComVariant(true)});
   }
   if (FAILED(hr)) {
     scope.Error("cpBar->FindControl(2617)", hr);
@@ -135,14 +136,14 @@ HRESULT CComposeRibbon::SendCurrentItem(IDispatch* pSource, BOOL bSign, BOOL bSe
       return E_ABORT;
     }
     CComPtr<IDispatch> cpInspector;
-    hr = GetObjectProperty(cpItem, L"GetInspector", &cpInspector);
+    hr = LateBound::GetObjectProperty(cpItem, L"GetInspector", &cpInspector);
     if (FAILED(hr)) {
       scope.Error("cpItem->GetInspector()", hr);
       return hr;
     }
     if (GetOutlookVersion(nullptr) >= kFirstWithExecuteMso) {
       CComPtr<IDispatch> cpCommandBars;
-      hr = GetObjectProperty(cpInspector, L"CommandBars", &cpCommandBars);
+      hr = LateBound::GetObjectProperty(cpInspector, L"CommandBars", &cpCommandBars);
       return SUCCEEDED(hr) ? ExecuteOfficeCommand(cpCommandBars, CComBSTR(L"SendItem")) : hr;
     }
     return IsWordMail(cpInspector) ? PressEnvelopeSend(cpInspector, scope) : PressStandardSend(cpInspector, scope);
@@ -181,7 +182,8 @@ HRESULT CComposeRibbon::OnItemSend(IDispatch* pItem, VARIANT_BOOL* pbCancel) {
       return S_OK;
     }
     CComPtr<IDispatch> cpInspector;
-    if (SUCCEEDED(GetObjectProperty(pItem, L"GetInspector", &cpInspector))) InstallSentItemSink(pItem, bsContainer);
+    if (SUCCEEDED(LateBound::GetObjectProperty(pItem, L"GetInspector", &cpInspector)))
+      InstallSentItemSink(pItem, bsContainer);
     return S_OK;
   } catch (...) {
     scope.Error("", E_UNEXPECTED);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "documents/CertificateKey.h"
 #include "module/CertLibrary.h"
 #include "module/ResourceStrings.h"
 #include "module/Trace.h"
@@ -15,35 +16,17 @@ constexpr DWORD kPolicyFlags = 0x1E;
 
 // The classification that the suite's key provider reports now for the certificate's key.
 HRESULT ReadKeyClassification(CTraceScope& scope, HWND hwnd, PCCERT_CONTEXT pCert, DWORD* pdwClassification) {
-  HCRYPTPROV hProv = 0;
-  DWORD dwKeySpec = 0;
-  BOOL bRelease = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_SILENT_FLAG | CRYPT_ACQUIRE_NO_HEALING, nullptr, &hProv,
-                                         &dwKeySpec, &bRelease)) {
-    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
-    scope.Error("CryptAcquireCertificatePrivateKey()", hr);
-    return hr;
+  CCertificateKey key;
+  const HRESULT hr = key.Open(pCert, hwnd, scope, CRYPT_ACQUIRE_SILENT_FLAG);
+  if (FAILED(hr)) return hr;
+  DWORD cbClassification = sizeof *pdwClassification;
+  if (!CryptGetProvParam(key.Provider(), VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(pdwClassification), &cbClassification,
+                         VM_PP_ACCESS)) {
+    const HRESULT hrParam = LastErrorResult();
+    scope.Error("CryptGetProvParam(VM_PP_KEY_CLASS)", hrParam);
+    return hrParam;
   }
-  // The provider may ask the user to unlock the key; Wine's providers refuse the window.
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hwnd), 0);
-  HRESULT hr = S_OK;
-  HCRYPTKEY hKey = 0;
-  if (!CryptGetUserKey(hProv, dwKeySpec, &hKey)) {
-    hr = HRESULT_FROM_WIN32(GetLastError());
-    scope.Error("CryptGetUserKey()", hr);
-  } else {
-    DWORD cbClassification = sizeof *pdwClassification;
-    if (!CryptGetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<BYTE*>(pdwClassification), &cbClassification,
-                           VM_PP_ACCESS)) {
-      hr = HRESULT_FROM_WIN32(GetLastError());
-      scope.Error("CryptGetProvParam(VM_PP_KEY_CLASS)", hr);
-    }
-    CryptDestroyKey(hKey);
-  }
-  const HWND hNoWindow = nullptr;
-  CryptSetProvParam(hProv, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&hNoWindow), 0);
-  if (bRelease) CryptReleaseContext(hProv, 0);
-  return hr;
+  return S_OK;
 }
 
 // Whether the store holds the same certificate.
