@@ -1,10 +1,11 @@
 #!/bin/bash
 # Usage: two-users.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
-# Document encryption between users on machines of their own: the owner (this prefix), a contact
-# and a stranger (prefixes made afresh); the contact's applications refuse damaged copies
+# Document encryption between users on machines of their own: the owner (this prefix) and a contact
+# (a prefix made afresh), whose machine then gets a stranger as its user in place of the contact
+# (a new certificate, the contact's gone from the stores); the contact's applications refuse damaged copies
 # (damage.py). The files, the contact's certificate and key stay in BUILD_DIR/documents for the
 # checks outside Windows (tests/interop/test_encrypted_document.py).
-# The script calls itself in the other prefixes: two-users.sh BUILD_DIR --machine|--export|--play ...
+# The script calls itself in the other prefix: two-users.sh BUILD_DIR --machine|--user|--export|--play ...
 set -euo pipefail
 build=$(cd "$1" && pwd)
 shift
@@ -33,13 +34,14 @@ in_prefix() {
 
 case "${1:-}" in
   --machine) "$tools/install-prefix.sh" "$build" && new_user "$2" "$3" && exit 0 ;;
+  --user) new_user "$2" "$3" && exit 0 ;;
   --export) vmpki export "$2" "$(winpath "$out/$3.cer")" "$(winpath "$out/$3.key")" && exit 0 ;;
   --play) play "$2" && exit 0 ;;
   "") ;;
   *) echo "usage: $0 BUILD_DIR" >&2 && exit 2 ;;
 esac
 
-rm -rf "$out" "$build/prefix-contact" "$build/prefix-stranger"
+rm -rf "$out" "$build/prefix-contact"
 mkdir -p "$out"
 
 echo "== The contact's machine"
@@ -61,6 +63,6 @@ echo "== The contact's Word, Excel and PowerPoint refuse damaged copies at once"
 in_prefix contact --play "$out/damaged.scn"
 
 echo "== A stranger tries"
-in_prefix stranger --machine stranger@tessaly.test "Sam Stranger"
-in_prefix stranger --play "$here/stranger-refused.scn"
-rm -rf "$build/prefix-contact" "$build/prefix-stranger"
+in_prefix contact --user stranger@tessaly.test "Sam Stranger"
+in_prefix contact --play "$here/stranger-refused.scn"
+rm -rf "$build/prefix-contact"
