@@ -19,6 +19,10 @@ constexpr const wchar_t* kAppNames[] = {L"Word", L"Excel", L"PowerPoint"};
 constexpr const wchar_t* kWindowClasses[] = {L"OpusApp", L"XLMAIN", L"PPTFrameClass"};
 constexpr const wchar_t* kDocumentsNames[] = {L"Documents", L"Workbooks", L"Presentations"};
 constexpr const wchar_t* kActiveNames[] = {L"ActiveDocument", L"ActiveWorkbook", L"ActivePresentation"};
+constexpr const wchar_t* kRibbonIds[] = {L"Microsoft.Word.Document", L"Microsoft.Excel.Workbook",
+                                         L"Microsoft.PowerPoint.Presentation"};
+// Office 2007 brought the ribbon.
+constexpr int kFirstRibbonVersion = 12;
 // What a document window answers to QueryInterface besides IDispatch: Word's Window, Excel's
 // Window, PowerPoint's DocumentWindow.
 const IID* const kWindowIids[] = {&Word::IID_Window, &Excel::IID_Window, &PowerPoint::IID_DocumentWindow};
@@ -423,7 +427,10 @@ HRESULT COfficeApp::Quit() {
   ForEachAddIn("OnDisconnection", [](Office::IDTExtensibility2* p, SAFEARRAY** pps) {
     return p->OnDisconnection(Office::ext_dm_HostShutdown, pps);
   });
-  for (SAddIn& addIn : m_addIns) addIn.cpComAddIn->m_bConnect = false;
+  for (SAddIn& addIn : m_addIns) {
+    addIn.cpComAddIn->m_bConnect = false;
+    m_ribbons.Forget(addIn.cpComAddIn->m_wsProgId);
+  }
   m_addIns.clear();
   return S_OK;
 }
@@ -471,7 +478,34 @@ HRESULT COfficeApp::Activate(CSimDocument* pDocument) {
     break;
   }
   AsWindow(pDocument->Window())->Activate();
+  ShowRibbon(pDocument->Window());
   return S_OK;
+}
+
+const wchar_t* COfficeApp::RibbonId() const { return kRibbonIds[static_cast<int>(m_options.app)]; }
+
+void COfficeApp::ShowRibbon(IDispatch* pWindow) {
+  if (_wtoi(m_options.wsVersion.c_str()) < kFirstRibbonVersion) return;
+  for (const SAddIn& addIn : m_addIns) {
+    CComPtr<IDispatch> cpAddIn;
+    if (addIn.cpObject && SUCCEEDED(addIn.cpObject->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&cpAddIn))))
+      m_ribbons.Load(addIn.cpComAddIn->m_wsProgId, cpAddIn, RibbonId());
+  }
+  m_ribbons.Refresh(RibbonId(), pWindow);
+}
+
+HRESULT COfficeApp::Click(const std::wstring& wsControlId) {
+  CSimDocument* pDocument = ActiveDocument();
+  return pDocument ? m_ribbons.Click(RibbonId(), pDocument->Window(), wsControlId) : E_FAIL;
+}
+
+HRESULT COfficeApp::ControlState(const std::wstring& wsControlId, SControlState* pState) {
+  CSimDocument* pDocument = ActiveDocument();
+  return pDocument ? m_ribbons.ControlState(RibbonId(), pDocument->Window(), wsControlId, pState) : E_FAIL;
+}
+
+IPictureDisp* COfficeApp::RibbonImage(const std::wstring& wsImageId) const {
+  return m_ribbons.Image(RibbonId(), wsImageId);
 }
 
 HRESULT COfficeApp::NewDocument(const std::wstring& wsText, CSimDocument** ppDocument) {

@@ -11,6 +11,7 @@
 #include "SimDispatch.h"
 #include "SimOutlook.h"
 #include "SimPackage.h"
+#include "SimRibbon.h"
 #include "SimSignatures.h"
 #include "hosts/EncryptionProvider.h"
 
@@ -102,6 +103,12 @@ class COfficeApp final : public CDispatch {
   HRESULT FindSignatureProvider(const std::wstring& wsClassId, Office::SignatureProvider** ppProvider) const;
   const std::wstring& Version() const { return m_options.wsVersion; }
 
+  // The ribbon of the document window in front (from version 12): a control's onAction, its
+  // state refreshed now, the picture that loadImage gave for an image id.
+  HRESULT Click(const std::wstring& wsControlId);
+  HRESULT ControlState(const std::wstring& wsControlId, SControlState* pState);
+  IPictureDisp* RibbonImage(const std::wstring& wsImageId) const;
+
   // "Word", "Excel" or "PowerPoint": the name of the Addins key and of the application.
   const wchar_t* Name() const;
   EDocApp App() const { return m_options.app; }
@@ -116,6 +123,11 @@ class COfficeApp final : public CDispatch {
   };
   void ForEachAddIn(const char* szMethod, HRESULT (*pfn)(Office::IDTExtensibility2*, SAFEARRAY**));
   HRESULT Activate(CSimDocument* pDocument);
+  // Office asks each add-in for the application's ribbon when the first document window opens,
+  // and shows it in every window.
+  void ShowRibbon(IDispatch* pWindow);
+  // "Microsoft.Word.Document", "Microsoft.Excel.Workbook" or "Microsoft.PowerPoint.Presentation".
+  const wchar_t* RibbonId() const;
 
   SOfficeOptions m_options;
   std::vector<SAddIn> m_addIns;
@@ -123,6 +135,7 @@ class COfficeApp final : public CDispatch {
   CComPtr<CCollection> m_cpDocuments;
   CComPtr<CCommandBars> m_cpCommandBars;
   bool m_bStarted = false;
+  CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
 };
 
 }  // namespace Sim

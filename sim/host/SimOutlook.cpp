@@ -878,7 +878,7 @@ void COutlook::ReleaseAddIn(SAddIn& addIn) {
   addIn.cpComAddIn->m_bConnect = false;
   addIn.cpComAddIn->m_cpObject.Release();
   addIn.cpObject.Release();
-  addIn.ribbons.clear();
+  m_ribbons.Forget(addIn.cpComAddIn->m_wsProgId);
 }
 
 HRESULT COutlook::LoadAddIn(const std::wstring& wsProgId) {
@@ -970,74 +970,12 @@ void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn, double SS
   }
 }
 
-HRESULT COutlook::InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args,
-                                 VARIANT* pResult) {
-  DISPID dispid = DISPID_UNKNOWN;
-  LPOLESTR wszName = const_cast<LPOLESTR>(wsName.c_str());
-  HRESULT hr = addIn.cpObject->GetIDsOfNames(IID_NULL, &wszName, 1, LOCALE_USER_DEFAULT, &dispid);
-  if (SUCCEEDED(hr)) {
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    hr = addIn.cpObject->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, pResult, nullptr,
-                                nullptr);
-  }
-  Log(L"Callback " + wsName + L" " + HresultText(hr));
-  return hr;
-}
-
 // Asks each add-in once for the ribbon of this kind of window, then shows it in the window.
 void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
-  for (SAddIn& addIn : m_addIns) {
-    if (!addIn.cpObject || addIn.ribbons.count(wsRibbonId)) continue;
-    SRibbon& ribbon = addIn.ribbons[wsRibbonId];
-    CComPtr<Office::IRibbonExtensibility> cpExtensibility;
-    if (FAILED(addIn.cpObject->QueryInterface(Office::IID_IRibbonExtensibility,
-                                              reinterpret_cast<void**>(&cpExtensibility)))) {
-      continue;
-    }
-    CComBSTR bsXml;
-    HRESULT hr = cpExtensibility->GetCustomUI(CComBSTR(wsRibbonId.c_str()), &bsXml);
-    Log(L"GetCustomUI " + addIn.cpComAddIn->m_wsProgId + L" " + wsRibbonId + L" " + HresultText(hr));
-    std::vector<SXmlElement> elements;
-    if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) continue;
-    std::wstring wsLoadImage;
-    for (SXmlElement& element : elements) {
-      if (element.wsName == L"customUI" && element.attributes.count(L"loadImage"))
-        wsLoadImage = element.attributes[L"loadImage"];
-      if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
-        ribbon.cpRibbonUI.Attach(new CRibbonUI(this, addIn.cpComAddIn->m_wsProgId, wsRibbonId));
-        CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
-        InvokeCallback(addIn, element.attributes[L"onLoad"], {varUI}, nullptr);
-      } else if (element.attributes.count(L"id")) {
-        ribbon.controls.push_back({element.wsName, std::move(element.attributes)});
-      }
-    }
-    if (!wsLoadImage.empty()) LoadImages(addIn, ribbon, wsLoadImage);
-  }
   for (const SAddIn& addIn : m_addIns) {
-    auto it = addIn.ribbons.find(wsRibbonId);
-    if (it == addIn.ribbons.end()) continue;
-    for (const SControl& control : it->second.controls) {
-      SControlState state;
-      ControlState(pWindow, control.attributes.at(L"id"), &state);
-    }
+    if (addIn.cpObject) m_ribbons.Load(addIn.cpComAddIn->m_wsProgId, addIn.cpObject, wsRibbonId);
   }
-}
-
-void COutlook::LoadImages(SAddIn& addIn, SRibbon& ribbon, const std::wstring& wsCallback) {
-  for (const SControl& control : ribbon.controls) {
-    auto it = control.attributes.find(L"image");
-    if (it == control.attributes.end() || ribbon.images.count(it->second)) continue;
-    CVariant varResult;
-    HRESULT hr = InvokeCallback(addIn, wsCallback, {CVariant(it->second)}, &varResult);
-    CComPtr<IPictureDisp> cpPicture;
-    if (SUCCEEDED(hr)) hr = varResult.vt == VT_DISPATCH && varResult.pdispVal ? S_OK : DISP_E_TYPEMISMATCH;
-    if (SUCCEEDED(hr)) hr = varResult.pdispVal->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
-    std::wstring wsSize;
-    if (SUCCEEDED(hr)) hr = PictureSize(cpPicture, &wsSize);
-    Log(L"Image " + it->second + L" " + (SUCCEEDED(hr) ? wsSize : HresultText(hr)));
-    ribbon.images[it->second] = cpPicture;
-  }
+  m_ribbons.Refresh(wsRibbonId, pWindow);
 }
 
 std::wstring COutlook::RibbonIdOf(IDispatch* pWindow) {
@@ -1048,74 +986,15 @@ std::wstring COutlook::RibbonIdOf(IDispatch* pWindow) {
 }
 
 IPictureDisp* COutlook::RibbonImage(IDispatch* pWindow, const std::wstring& wsImageId) {
-  for (SAddIn& addIn : m_addIns) {
-    auto it = addIn.ribbons.find(RibbonIdOf(pWindow));
-    if (it == addIn.ribbons.end()) continue;
-    auto itImage = it->second.images.find(wsImageId);
-    if (itImage != it->second.images.end()) return itImage->second;
-  }
-  return nullptr;
-}
-
-const COutlook::SControl* COutlook::FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn) {
-  const std::wstring wsRibbonId = RibbonIdOf(pWindow);
-  for (SAddIn& addIn : m_addIns) {
-    auto it = addIn.ribbons.find(wsRibbonId);
-    if (it == addIn.ribbons.end() || !addIn.cpObject) continue;
-    for (const SControl& control : it->second.controls) {
-      if (control.attributes.at(L"id") == wsControlId) {
-        *ppAddIn = &addIn;
-        return &control;
-      }
-    }
-  }
-  return nullptr;
-}
-
-CComPtr<IDispatch> COutlook::MakeControl(const SControl& control, IDispatch* pWindow) {
-  auto itTag = control.attributes.find(L"tag");
-  auto cpControl = MakeObject<CRibbonControl>(control.attributes.at(L"id"),
-                                              itTag == control.attributes.end() ? L"" : itTag->second, pWindow);
-  return CComPtr<IDispatch>(static_cast<IDispatch*>(cpControl));
+  return m_ribbons.Image(RibbonIdOf(pWindow), wsImageId);
 }
 
 HRESULT COutlook::ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState) {
-  SAddIn* pAddIn = nullptr;
-  const SControl* pControl = FindControl(pWindow, wsControlId, &pAddIn);
-  if (!pControl) return DISP_E_MEMBERNOTFOUND;
-  *pState = {};
-  auto itLabel = pControl->attributes.find(L"label");
-  if (itLabel != pControl->attributes.end()) pState->wsLabel = itLabel->second;
-  CVariant varControl(MakeControl(*pControl, pWindow).Get());
-  for (const wchar_t* wszGetter : {L"getLabel", L"getVisible", L"getEnabled"}) {
-    auto it = pControl->attributes.find(wszGetter);
-    if (it == pControl->attributes.end()) continue;
-    CVariant varResult;
-    HRESULT hr = InvokeCallback(*pAddIn, it->second, {varControl}, &varResult);
-    if (FAILED(hr)) return hr;
-    if (!wcscmp(wszGetter, L"getLabel") && SUCCEEDED(varResult.ChangeType(VT_BSTR))) {
-      pState->wsLabel = varResult.bstrVal ? varResult.bstrVal : L"";
-    } else if (SUCCEEDED(varResult.ChangeType(VT_BOOL))) {
-      (!wcscmp(wszGetter, L"getVisible") ? pState->bVisible : pState->bEnabled) = varResult.boolVal != VARIANT_FALSE;
-    }
-  }
-  Log(L"Control " + wsControlId + L" label=\"" + pState->wsLabel + L"\" visible=" + (pState->bVisible ? L"1" : L"0") +
-      L" enabled=" + (pState->bEnabled ? L"1" : L"0"));
-  return S_OK;
+  return m_ribbons.ControlState(RibbonIdOf(pWindow), pWindow, wsControlId, pState);
 }
 
 HRESULT COutlook::Click(IDispatch* pWindow, const std::wstring& wsControlId) {
-  SAddIn* pAddIn = nullptr;
-  const SControl* pControl = FindControl(pWindow, wsControlId, &pAddIn);
-  if (!pControl) return DISP_E_MEMBERNOTFOUND;
-  auto it = pControl->attributes.find(L"onAction");
-  if (it == pControl->attributes.end()) return DISP_E_MEMBERNOTFOUND;
-  Log(L"Click " + wsControlId);
-  CVariant varControl(MakeControl(*pControl, pWindow).Get());
-  if (pControl->wsElement == L"toggleButton" || pControl->wsElement == L"checkBox") {
-    return InvokeCallback(*pAddIn, it->second, {varControl, CVariant(true)}, nullptr);
-  }
-  return InvokeCallback(*pAddIn, it->second, {varControl}, nullptr);
+  return m_ribbons.Click(RibbonIdOf(pWindow), pWindow, wsControlId);
 }
 
 CExplorer* COutlook::Explorer() const {

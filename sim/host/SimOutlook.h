@@ -11,6 +11,7 @@
 #include "SimCommandBars.h"
 #include "SimDispatch.h"
 #include "SimMapi.h"
+#include "SimRibbon.h"
 #include "SimSmime.h"
 #include "hosts/OfficeAddIn.h"
 
@@ -52,14 +53,6 @@ class CExplorer;
 class CInspector;
 class CWindowObject;
 class CComAddIn;
-class CRibbonUI;
-
-// What a window's ribbon showed for one control at its last refresh.
-struct SControlState {
-  std::wstring wsLabel;
-  bool bVisible = true;
-  bool bEnabled = true;
-};
 
 class COutlook final : public CDispatch {
  public:
@@ -148,19 +141,9 @@ class COutlook final : public CDispatch {
   std::vector<std::wstring> m_log;  // what the host did and saw, one line an action
 
  private:
-  struct SControl {
-    std::wstring wsElement;
-    std::map<std::wstring, std::wstring> attributes;
-  };
-  struct SRibbon {
-    std::vector<SControl> controls;
-    CComPtr<CRibbonUI> cpRibbonUI;
-    std::map<std::wstring, CComPtr<IPictureDisp>> images;  // what loadImage gave, by image id
-  };
   struct SAddIn {
     CComPtr<CComAddIn> cpComAddIn;
     CComPtr<IDispatch> cpObject;
-    std::map<std::wstring, SRibbon> ribbons;  // by ribbon id; an empty one when the add-in has none
     SStartupCost cost;
   };
 
@@ -179,13 +162,8 @@ class COutlook final : public CDispatch {
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
   void ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost = nullptr);
   void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
-  // Asks the ribbon's loadImage callback once for every image its controls name.
-  void LoadImages(SAddIn& addIn, SRibbon& ribbon, const std::wstring& wsCallback);
-  HRESULT InvokeCallback(SAddIn& addIn, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
-  const SControl* FindControl(IDispatch* pWindow, const std::wstring& wsControlId, SAddIn** ppAddIn);
   // The ribbon id of a kind of window: that of compose windows for an inspector.
   static std::wstring RibbonIdOf(IDispatch* pWindow);
-  CComPtr<IDispatch> MakeControl(const SControl& control, IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
   // What the S/MIME engine takes of a message, sent from the account the item names.
   SOutgoingMail OutgoingMail(IMessage* pMessage);
@@ -211,6 +189,7 @@ class COutlook final : public CDispatch {
   DWORD m_dwAccountManagerCookie = 0;
   CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;
+  CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
   bool m_bStarted = false;
   bool m_bQuitRequested = false;
   DWORD m_dwActiveObject = 0;  // registration in the running object table

@@ -74,9 +74,9 @@ HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap) {
   return S_OK;
 }
 
-CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsRibbonId)
+CRibbonUI::CRibbonUI(LogFn log, std::wstring wsProgId, std::wstring wsRibbonId)
     : CDispatchImpl({Office::IID_IRibbonUI}),
-      m_pOutlook(pOutlook),
+      m_log(std::move(log)),
       m_wsProgId(std::move(wsProgId)),
       m_wsRibbonId(std::move(wsRibbonId)) {
   AddMember(L"Invalidate", 1, [this](SCall&) { return Invalidate(); });
@@ -89,14 +89,13 @@ CRibbonUI::CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsR
 
 STDMETHODIMP CRibbonUI::Invalidate() {
   ++m_ulInvalidations;
-  m_pOutlook->Log(L"Invalidate " + m_wsProgId + L" " + m_wsRibbonId + L" (" + std::to_wstring(m_ulInvalidations) +
-                  L")");
+  m_log(L"Invalidate " + m_wsProgId + L" " + m_wsRibbonId + L" (" + std::to_wstring(m_ulInvalidations) + L")");
   return S_OK;
 }
 
 STDMETHODIMP CRibbonUI::InvalidateControl(BSTR bsControlId) {
   ++m_ulInvalidations;
-  m_pOutlook->Log(L"InvalidateControl " + m_wsProgId + L" " + (bsControlId ? bsControlId : L""));
+  m_log(L"InvalidateControl " + m_wsProgId + L" " + (bsControlId ? bsControlId : L""));
   return S_OK;
 }
 
@@ -155,6 +154,178 @@ bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElemen
     pos = wsXml.find(L'>', i);
   }
   return true;
+}
+
+namespace {
+
+// A callback's picture: its size as Office draws it, or why there is none.
+HRESULT ResultPicture(const CVariant& varResult, CComPtr<IPictureDisp>& cpPicture, std::wstring* pwsSize) {
+  HRESULT hr = varResult.vt == VT_DISPATCH && varResult.pdispVal ? S_OK : DISP_E_TYPEMISMATCH;
+  if (SUCCEEDED(hr)) hr = varResult.pdispVal->QueryInterface(IID_IPictureDisp, reinterpret_cast<void**>(&cpPicture));
+  if (SUCCEEDED(hr)) hr = PictureSize(cpPicture, pwsSize);
+  return hr;
+}
+
+CComPtr<IDispatch> MakeControl(const std::map<std::wstring, std::wstring>& attributes, IDispatch* pWindow) {
+  auto itTag = attributes.find(L"tag");
+  auto cpControl =
+      MakeObject<CRibbonControl>(attributes.at(L"id"), itTag == attributes.end() ? L"" : itTag->second, pWindow);
+  return CComPtr<IDispatch>(static_cast<IDispatch*>(cpControl));
+}
+
+}  // namespace
+
+void CRibbonHost::Load(const std::wstring& wsProgId, IDispatch* pAddIn, const std::wstring& wsRibbonId) {
+  for (const SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsProgId == wsProgId && ribbon.wsRibbonId == wsRibbonId) return;
+  }
+  m_ribbons.push_back({wsProgId, wsRibbonId, pAddIn, {}, {}, {}});
+  SRibbon& ribbon = m_ribbons.back();
+  CComPtr<Office::IRibbonExtensibility> cpExtensibility;
+  if (FAILED(pAddIn->QueryInterface(Office::IID_IRibbonExtensibility, reinterpret_cast<void**>(&cpExtensibility))))
+    return;
+  CComBSTR bsXml;
+  HRESULT hr = cpExtensibility->GetCustomUI(CComBSTR(wsRibbonId.c_str()), &bsXml);
+  m_log(L"GetCustomUI " + wsProgId + L" " + wsRibbonId + L" " + HresultText(hr));
+  std::vector<SXmlElement> elements;
+  if (FAILED(hr) || !bsXml.Length() || !ParseRibbonXml(bsXml.c_str(), &elements)) return;
+  std::wstring wsLoadImage;
+  for (SXmlElement& element : elements) {
+    if (element.wsName == L"customUI" && element.attributes.count(L"loadImage"))
+      wsLoadImage = element.attributes[L"loadImage"];
+    if (element.wsName == L"customUI" && element.attributes.count(L"onLoad")) {
+      ribbon.cpRibbonUI.Attach(new CRibbonUI(m_log, wsProgId, wsRibbonId));
+      CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
+      InvokeCallback(ribbon, element.attributes[L"onLoad"], {varUI}, nullptr);
+    } else if (element.attributes.count(L"id")) {
+      ribbon.controls.push_back({element.wsName, std::move(element.attributes)});
+    }
+  }
+  if (!wsLoadImage.empty()) LoadImages(ribbon, wsLoadImage);
+}
+
+void CRibbonHost::Refresh(const std::wstring& wsRibbonId, IDispatch* pWindow) {
+  for (const SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsRibbonId != wsRibbonId) continue;
+    for (const SControl& control : ribbon.controls) {
+      SControlState state;
+      ControlState(wsRibbonId, pWindow, control.attributes.at(L"id"), &state);
+    }
+  }
+}
+
+void CRibbonHost::Forget(const std::wstring& wsProgId) {
+  std::erase_if(m_ribbons, [&wsProgId](const SRibbon& ribbon) { return ribbon.wsProgId == wsProgId; });
+}
+
+HRESULT CRibbonHost::InvokeCallback(SRibbon& ribbon, const std::wstring& wsName, std::vector<VARIANT> args,
+                                    VARIANT* pResult) {
+  DISPID dispid = DISPID_UNKNOWN;
+  LPOLESTR wszName = const_cast<LPOLESTR>(wsName.c_str());
+  HRESULT hr = ribbon.cpAddIn->GetIDsOfNames(IID_NULL, &wszName, 1, LOCALE_USER_DEFAULT, &dispid);
+  if (SUCCEEDED(hr)) {
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    hr = ribbon.cpAddIn->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, pResult, nullptr,
+                                nullptr);
+  }
+  m_log(L"Callback " + wsName + L" " + HresultText(hr));
+  return hr;
+}
+
+void CRibbonHost::LoadImages(SRibbon& ribbon, const std::wstring& wsCallback) {
+  for (const SControl& control : ribbon.controls) {
+    auto it = control.attributes.find(L"image");
+    if (it == control.attributes.end() || ribbon.images.count(it->second)) continue;
+    CVariant varResult;
+    HRESULT hr = InvokeCallback(ribbon, wsCallback, {CVariant(it->second)}, &varResult);
+    CComPtr<IPictureDisp> cpPicture;
+    std::wstring wsSize;
+    if (SUCCEEDED(hr)) hr = ResultPicture(varResult, cpPicture, &wsSize);
+    m_log(L"Image " + it->second + L" " + (SUCCEEDED(hr) ? wsSize : HresultText(hr)));
+    ribbon.images[it->second] = cpPicture;
+  }
+}
+
+IPictureDisp* CRibbonHost::Image(const std::wstring& wsRibbonId, const std::wstring& wsImageId) const {
+  for (const SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsRibbonId != wsRibbonId) continue;
+    auto itImage = ribbon.images.find(wsImageId);
+    if (itImage != ribbon.images.end()) return itImage->second;
+  }
+  return nullptr;
+}
+
+ULONG CRibbonHost::Invalidations(const std::wstring& wsRibbonId) const {
+  ULONG ulCount = 0;
+  for (const SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsRibbonId == wsRibbonId && ribbon.cpRibbonUI) ulCount += ribbon.cpRibbonUI->m_ulInvalidations;
+  }
+  return ulCount;
+}
+
+const CRibbonHost::SControl* CRibbonHost::FindControl(const std::wstring& wsRibbonId, const std::wstring& wsControlId,
+                                                      SRibbon** ppRibbon) {
+  for (SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsRibbonId != wsRibbonId) continue;
+    for (const SControl& control : ribbon.controls) {
+      if (control.attributes.at(L"id") == wsControlId) {
+        *ppRibbon = &ribbon;
+        return &control;
+      }
+    }
+  }
+  return nullptr;
+}
+
+HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId,
+                                  SControlState* pState) {
+  SRibbon* pRibbon = nullptr;
+  const SControl* pControl = FindControl(wsRibbonId, wsControlId, &pRibbon);
+  if (!pControl) return DISP_E_MEMBERNOTFOUND;
+  *pState = {};
+  auto itLabel = pControl->attributes.find(L"label");
+  if (itLabel != pControl->attributes.end()) pState->wsLabel = itLabel->second;
+  CVariant varControl(MakeControl(pControl->attributes, pWindow).Get());
+  std::wstring wsDetails;
+  for (const wchar_t* wszGetter : {L"getLabel", L"getSupertip", L"getVisible", L"getEnabled", L"getImage"}) {
+    auto it = pControl->attributes.find(wszGetter);
+    if (it == pControl->attributes.end()) continue;
+    CVariant varResult;
+    HRESULT hr = InvokeCallback(*pRibbon, it->second, {varControl}, &varResult);
+    const std::wstring wsGetter = wszGetter;
+    // An image callback that fails leaves the control without an image, as Office draws it.
+    if (wsGetter == L"getImage") {
+      CComPtr<IPictureDisp> cpPicture;
+      if (FAILED(hr) || FAILED(ResultPicture(varResult, cpPicture, &pState->wsImage))) pState->wsImage = L"none";
+      wsDetails += L" image=" + pState->wsImage;
+      continue;
+    }
+    if (FAILED(hr)) return hr;
+    if ((wsGetter == L"getLabel" || wsGetter == L"getSupertip") && SUCCEEDED(varResult.ChangeType(VT_BSTR))) {
+      (wsGetter == L"getLabel" ? pState->wsLabel : pState->wsTip) = varResult.bstrVal ? varResult.bstrVal : L"";
+    } else if (SUCCEEDED(varResult.ChangeType(VT_BOOL))) {
+      (wsGetter == L"getVisible" ? pState->bVisible : pState->bEnabled) = varResult.boolVal != VARIANT_FALSE;
+    }
+  }
+  if (!pState->wsTip.empty()) wsDetails = L" tip=\"" + pState->wsTip + L"\"" + wsDetails;
+  m_log(L"Control " + wsControlId + L" label=\"" + pState->wsLabel + L"\" visible=" + (pState->bVisible ? L"1" : L"0") +
+        L" enabled=" + (pState->bEnabled ? L"1" : L"0") + wsDetails);
+  return S_OK;
+}
+
+HRESULT CRibbonHost::Click(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId) {
+  SRibbon* pRibbon = nullptr;
+  const SControl* pControl = FindControl(wsRibbonId, wsControlId, &pRibbon);
+  if (!pControl) return DISP_E_MEMBERNOTFOUND;
+  auto it = pControl->attributes.find(L"onAction");
+  if (it == pControl->attributes.end()) return DISP_E_MEMBERNOTFOUND;
+  m_log(L"Click " + wsControlId);
+  CVariant varControl(MakeControl(pControl->attributes, pWindow).Get());
+  if (pControl->wsElement == L"toggleButton" || pControl->wsElement == L"checkBox") {
+    return InvokeCallback(*pRibbon, it->second, {varControl, CVariant(true)}, nullptr);
+  }
+  return InvokeCallback(*pRibbon, it->second, {varControl}, nullptr);
 }
 
 }  // namespace Sim

@@ -1,5 +1,6 @@
 #pragma once
 // Ribbon objects that Office hands to add-ins, and the reading of ribbon XML.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,12 +12,12 @@
 
 namespace Sim {
 
-class COutlook;
+using LogFn = std::function<void(const std::wstring&)>;
 
 class CRibbonUI final : public CDispatchImpl<Office::IRibbonUI> {
  public:
   // Invalidate is logged with the ribbon id, since one add-in may have a ribbon in each kind of window.
-  CRibbonUI(COutlook* pOutlook, std::wstring wsProgId, std::wstring wsRibbonId);
+  CRibbonUI(LogFn log, std::wstring wsProgId, std::wstring wsRibbonId);
   STDMETHOD(Invalidate)() override;
   STDMETHOD(InvalidateControl)(BSTR bsControlId) override;
   STDMETHOD(InvalidateControlMso)(BSTR bsControlId) override;
@@ -26,7 +27,7 @@ class CRibbonUI final : public CDispatchImpl<Office::IRibbonUI> {
   ULONG m_ulInvalidations = 0;
 
  private:
-  COutlook* m_pOutlook;
+  LogFn m_log;
   std::wstring m_wsProgId;
   std::wstring m_wsRibbonId;
 };
@@ -50,6 +51,59 @@ struct SXmlElement {
   std::map<std::wstring, std::wstring> attributes;
 };
 bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements);
+
+// What a window's ribbon showed for one control at its last refresh.
+struct SControlState {
+  std::wstring wsLabel;
+  std::wstring wsTip;    // getSupertip's text
+  std::wstring wsImage;  // getImage's picture ("WxH"), or "none" when it gave none
+  bool bVisible = true;
+  bool bEnabled = true;
+};
+
+// The ribbons that a host's add-ins gave, one per add-in and ribbon id, and the calls that Office
+// makes on them: callbacks by name through the add-in's IDispatch, with an IRibbonControl whose
+// Context is the window the ribbon is shown in.
+class CRibbonHost {
+ public:
+  explicit CRibbonHost(LogFn log) : m_log(std::move(log)) {}
+  // Asks the add-in once for the ribbon of that id (GetCustomUI), then loads it: onLoad with an
+  // IRibbonUI, loadImage for every image id its controls name.
+  void Load(const std::wstring& wsProgId, IDispatch* pAddIn, const std::wstring& wsRibbonId);
+  // Asks every control of the ribbons of that id for its state in the window, as Office draws them.
+  void Refresh(const std::wstring& wsRibbonId, IDispatch* pWindow);
+  // The add-in was released: its ribbons go.
+  void Forget(const std::wstring& wsProgId);
+  // Calls the onAction callback of a control (toggle buttons and check boxes get pressed true).
+  HRESULT Click(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId);
+  // The state of a control in a window's ribbon, refreshed now.
+  HRESULT ControlState(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId,
+                       SControlState* pState);
+  // The picture that an add-in's loadImage gave for an image id of a ribbon, or null.
+  IPictureDisp* Image(const std::wstring& wsRibbonId, const std::wstring& wsImageId) const;
+  // How often an add-in's ribbon of that id was invalidated (Invalidate and InvalidateControl).
+  ULONG Invalidations(const std::wstring& wsRibbonId) const;
+
+ private:
+  struct SControl {
+    std::wstring wsElement;
+    std::map<std::wstring, std::wstring> attributes;
+  };
+  struct SRibbon {
+    std::wstring wsProgId;
+    std::wstring wsRibbonId;
+    CComPtr<IDispatch> cpAddIn;
+    std::vector<SControl> controls;  // none when the add-in has no ribbon of that id
+    CComPtr<CRibbonUI> cpRibbonUI;
+    std::map<std::wstring, CComPtr<IPictureDisp>> images;  // what loadImage gave, by image id
+  };
+  HRESULT InvokeCallback(SRibbon& ribbon, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
+  void LoadImages(SRibbon& ribbon, const std::wstring& wsCallback);
+  const SControl* FindControl(const std::wstring& wsRibbonId, const std::wstring& wsControlId, SRibbon** ppRibbon);
+
+  LogFn m_log;
+  std::vector<SRibbon> m_ribbons;
+};
 
 // "WxH" of an icon or bitmap picture, as Office draws it on the ribbon; other pictures are refused.
 HRESULT PictureSize(

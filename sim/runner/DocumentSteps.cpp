@@ -84,6 +84,10 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
     VariantClear(&varBars);
     return hr;
   }
+  // The ribbon of the document window in front.
+  if (wsVerb == L"click" && cArgs == 2 && words[1] == L"document") return m_cpOffice->Click(words[2]);
+  if (wsVerb == L"save" && cArgs == 3 && words[1] == L"image" && words[2] == L"document")
+    return SaveRibbonImage(words, pwsDetail);
   // Held for the step: Close releases the application's reference while the call runs.
   CComPtr<IDispatch> cpDocument = Document(pwsDetail);
   if (!cpDocument) return E_UNEXPECTED;
@@ -101,6 +105,11 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
     CVariant varPath(ExpandedPath(words[1]));
     return LateBound::Call(cpDocument, L"SaveAs", {varPath});
   }
+  // "saveformat N FILE": SaveAs with that file format (Word's 0: the Word 97-2003 document).
+  if (wsVerb == L"saveformat" && cArgs == 2) {
+    CVariant varPath(ExpandedPath(words[2])), varFormat(static_cast<LONG>(_wtol(words[1].c_str())));
+    return LateBound::Call(cpDocument, L"SaveAs", {varPath, varFormat});
+  }
   if ((wsVerb == L"sign" || wsVerb == L"signatureline") && cArgs == 1) {
     CVariant varSignatures, varProvider(ProviderId(words[1])), varSignature;
     HRESULT hr = LateBound::GetProperty(cpDocument, L"Signatures", &varSignatures);
@@ -116,7 +125,8 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
     return hr;
   }
   if (wsVerb == L"lineimage" && cArgs == 2)
-    return m_cpOffice->ActiveDocument()->Signatures()->SaveLineImage(_wtol(words[1].c_str()) - 1, ExpandedPath(words[2]));
+    return m_cpOffice->ActiveDocument()->Signatures()->SaveLineImage(_wtol(words[1].c_str()) - 1,
+                                                                     ExpandedPath(words[2]));
   if (wsVerb == L"save" && !cArgs) return LateBound::Call(cpDocument, L"Save");
   if (wsVerb == L"close" && !cArgs) return LateBound::Call(cpDocument, L"Close");
   *pwsDetail = L"unknown step or wrong number of words";
@@ -136,11 +146,16 @@ HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
       hr = LateBound::GetProperty(varSignature.pdispVal, names[i], &var);
       flags[i] = SUCCEEDED(hr) && var.vt == VT_BOOL && var.boolVal;
     }
-    const std::wstring wsState = std::wstring(!flags[0] ? L"unsigned" : flags[1] ? L"signed valid" : L"signed invalid") +
+    const std::wstring wsState = std::wstring(!flags[0]  ? L"unsigned"
+                                              : flags[1] ? L"signed valid"
+                                                         : L"signed invalid") +
                                  (flags[2] ? L" line" : L"");
     *pwsDetail = SUCCEEDED(hr) ? L"\"" + wsState + L"\"" : HresultText(hr);
     return SUCCEEDED(hr) && wsState == words[3] ? S_OK : E_FAIL;
   }
+  const bool bControl = wsWhat == L"label" || wsWhat == L"tip" || wsWhat == L"image" || wsWhat == L"visible";
+  if (m_cpOffice->Started() && bControl && words.size() == 5 && words[2] == L"document")
+    return ExpectControl(words, pwsDetail);
   if (!m_cpOffice->Started() || (wsWhat != L"text" && wsWhat != L"property")) return Expect(words, pwsDetail);
   IDispatch* pTarget = wsWhat == L"property" && words.size() == 5 && words[2] == L"application"
                            ? static_cast<IDispatch*>(m_cpOffice)
@@ -168,6 +183,26 @@ HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
   VariantClear(&var);
   *pwsDetail = L"\"" + wsValue + L"\"";
   return SUCCEEDED(hr) && wsValue == wsExpected ? S_OK : E_FAIL;
+}
+
+// "expect label|tip|image|visible document ID TEXT": a control of the document window's ribbon, refreshed.
+HRESULT CScenario::ExpectControl(const Words& words, std::wstring* pwsDetail) {
+  SControlState state;
+  const HRESULT hr = m_cpOffice->ControlState(words[3], &state);
+  if (FAILED(hr)) return hr;
+  const std::wstring& wsWhat = words[1];
+  std::wstring wsActual;
+  if (wsWhat == L"label") {
+    wsActual = state.wsLabel;
+  } else if (wsWhat == L"tip") {
+    wsActual = state.wsTip;
+  } else if (wsWhat == L"image") {
+    wsActual = state.wsImage;
+  } else {
+    wsActual = state.bVisible ? L"yes" : L"no";
+  }
+  *pwsDetail = L"\"" + wsActual + L"\"";
+  return wsActual == words[4] ? S_OK : E_FAIL;
 }
 
 }  // namespace Sim

@@ -18,12 +18,12 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1},    {L"type", 2}, {L"press", 2},  {L"account", 2}, {L"run", 1},  {L"relaunch", 1},
-    {L"safesender", 1}, {L"new", 1},  {L"saveas", 1}, {L"open", 1},    {L"view", 1}, {L"save", 3},
-    {L"lineimage", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}};
+    {L"receive", 1},    {L"type", 2},       {L"press", 2},  {L"account", 2},  {L"run", 1},    {L"relaunch", 1},
+    {L"safesender", 1}, {L"new", 1},        {L"saveas", 1}, {L"open", 1},     {L"view", 1},   {L"save", 3},
+    {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1}, {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1}, {L"absent", 1}, {L"safesenders", 1}, {L"bar", 2},
-    {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}};
+    {L"property", 3}, {L"label", 3}, {L"seen", 1},        {L"absent", 1},    {L"safesenders", 1}, {L"bar", 2},
+    {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}, {L"tip", 3},         {L"image", 3}};
 
 // A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
 std::wstring PropValueText(const SProp& prop) {
@@ -295,6 +295,11 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     if (m_cpOutlook) m_cpOutlook->SetMailDrop(wszFolder);
     return S_OK;
   }
+  if (m_cpOffice && wsVerb == L"wait" && cArgs == 1) {
+    Wait(_wtoi(words[1].c_str()));
+    return S_OK;
+  }
+  if (m_cpOffice && wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
   if (m_cpOffice) return DocumentStep(words, pwsDetail);
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
   if (wsVerb == L"deliver" && cArgs <= 1) {
@@ -359,7 +364,8 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     if (PROP_TYPE(pProp->ulTag) == PT_LONG) bytes.resize(sizeof(LONG));
     if (PROP_TYPE(pProp->ulTag) == PT_MV_BINARY) {
       bytes.clear();
-      for (const std::vector<BYTE>& value : MultiBinaryValues(*pProp)) bytes.insert(bytes.end(), value.begin(), value.end());
+      for (const std::vector<BYTE>& value : MultiBinaryValues(*pProp))
+        bytes.insert(bytes.end(), value.begin(), value.end());
     }
     FILE* pFile = _wfopen(ExpandedPath(words[2]).c_str(), L"wb");
     if (!pFile) return *pwsDetail = L"cannot write the file", E_FAIL;
@@ -602,7 +608,7 @@ HRESULT CScenario::Show(std::wstring* pwsDetail) {
 
 void CScenario::Wait(DWORD dwMilliseconds) {
   const ULONGLONG ullEnd = GetTickCount64() + dwMilliseconds;
-  for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd && !m_cpOutlook->QuitRequested();
+  for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd && !(m_cpOutlook && m_cpOutlook->QuitRequested());
        ullNow = GetTickCount64()) {
     PumpUntil(nullptr, static_cast<DWORD>(std::min<ULONGLONG>(ullEnd - ullNow, 50)));
   }
@@ -658,8 +664,8 @@ HRESULT RunProcess(const std::wstring& wsCommandLine, bool bPump, std::vector<st
     return HRESULT_FROM_WIN32(dwError);
   }
   // Outlook answers the program's calls while it waits for it: here, or in a window's own modal loop.
-  const bool bEnded = bPump ? PumpUntil(pi.hProcess, kProgramWait)
-                            : WaitForSingleObject(pi.hProcess, kProgramWait) == WAIT_OBJECT_0;
+  const bool bEnded =
+      bPump ? PumpUntil(pi.hProcess, kProgramWait) : WaitForSingleObject(pi.hProcess, kProgramWait) == WAIT_OBJECT_0;
   if (!bEnded) TerminateProcess(pi.hProcess, 1);
   GetExitCodeProcess(pi.hProcess, pdwExitCode);
   CloseHandle(pi.hProcess);
@@ -684,7 +690,8 @@ HRESULT CScenario::RunProgram(const std::wstring& wsCommandLine, std::wstring* p
   const HRESULT hr = RunProcess(wsCommandLine, true, &lines, &dwExitCode);
   if (FAILED(hr)) return hr;
   for (const std::wstring& wsLine : lines) {
-    m_cpOutlook->Log(L"run: " + wsLine);
+    if (m_cpOutlook) m_cpOutlook->Log(L"run: " + wsLine);
+    if (m_cpOffice) m_cpOffice->Log(L"run: " + wsLine);
     *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + wsLine;
   }
   *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + std::wstring(L"exit code ") + std::to_wstring(dwExitCode);
@@ -816,11 +823,13 @@ HRESULT CScenario::SaveAttachment(const Words& words, std::wstring* pwsDetail) {
 
 // "save image explorer|inspector IMAGEID FILE": what the add-in's loadImage gave, as a PNG file.
 HRESULT CScenario::SaveRibbonImage(const Words& words, std::wstring* pwsDetail) {
-  IDispatch* pWindow = Window(words[2], pwsDetail);
-  if (!pWindow) return E_INVALIDARG;
+  IDispatch* pWindow = m_cpOffice ? nullptr : Window(words[2], pwsDetail);
+  if (!m_cpOffice && !pWindow) return E_INVALIDARG;
   const size_t nSpace = words[3].find(L' ');
   if (nSpace == std::wstring::npos) return *pwsDetail = L"image id and file?", E_INVALIDARG;
-  IPictureDisp* pPicture = m_cpOutlook->RibbonImage(pWindow, words[3].substr(0, nSpace));
+  const std::wstring wsImageId = words[3].substr(0, nSpace);
+  IPictureDisp* pPicture =
+      m_cpOffice ? m_cpOffice->RibbonImage(wsImageId) : m_cpOutlook->RibbonImage(pWindow, wsImageId);
   if (!pPicture) return *pwsDetail = L"the ribbon has no picture of that id", E_FAIL;
   HBITMAP hBitmap = nullptr;
   HRESULT hr = PictureBitmap(pPicture, &hBitmap);

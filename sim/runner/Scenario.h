@@ -77,6 +77,7 @@ class CScenario {
   // Word, Excel and PowerPoint (DocumentSteps.cpp).
   HRESULT StartOffice(const Words& words, std::wstring* pwsDetail);
   HRESULT DocumentStep(const Words& words, std::wstring* pwsDetail);
+  HRESULT ExpectControl(const Words& words, std::wstring* pwsDetail);
   HRESULT ExpectDocument(const Words& words, std::wstring* pwsDetail);
   IDispatch* Document(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);

@@ -4,6 +4,7 @@
 
 #include "VmOfcX_h.h"
 #include "com/ComObject.h"
+#include "documents/DocumentRibbon.h"
 #include "documents/EncryptionProvider.h"
 #include "documents/SignatureProvider.h"
 #include "outlook/ComposeRibbon.h"
@@ -45,7 +46,7 @@ class CInertObject final : public CComObjectRoot, public IDispatch {
 
 const CClassEntry g_classMap[] = {
     {&CLSID_ComposeRibbon, IDR_COMPOSERIBBON, CreateComObject<CComposeRibbon>, false},
-    {&CLSID_DocumentRibbon, IDR_DOCUMENTRIBBON, CreateComObject<CInertObject>, false},
+    {&CLSID_DocumentRibbon, IDR_DOCUMENTRIBBON, CreateComObject<CDocumentRibbon>, false},
     {&CLSID_EncryptionProvider, IDR_ENCRYPTIONPROVIDER, CreateComObject<CEncryptionProvider>, true},
     {&CLSID_FormRegionAddIn, IDR_FORMREGIONADDIN, CreateComObject<CInertObject>, false},
     {&CLSID_Launcher, IDR_LAUNCHER, CreateComObject<CInertObject>, true},

@@ -1,8 +1,5 @@
 #include "outlook/ComposeRibbon.h"
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <cwchar>
 
 #include "com/CriticalSection.h"
@@ -28,39 +25,12 @@ constexpr int kOldestOutlook = 11;
 // Outlook 12 dropped the Inspectors sink, 14 the Explorers sink and the command bars.
 constexpr int kFirstWithoutInspectorsSink = 12;
 constexpr int kFirstRibbonsOnly = 14;
-constexpr UINT kRefreshPeriod = 1000;
 constexpr UINT kRestartPeriod = 100;
-constexpr DWORD kWatchThreadExitWait = 2000;
 
 // The class id as COMAddIn.Guid spells it.
 constexpr wchar_t kComposeRibbonGuid[] = L"{EE56F4B6-F1B5-451E-B620-A428E1A9E050}";
 
 int g_nOutlookVersion = 0;
-
-// Low-integrity programs of the suite may then set the event (no write-up from below).
-void LabelLowIntegrity(HANDLE hEvent, CTraceScope& scope) {
-  OSVERSIONINFOW osvi = {};
-  osvi.dwOSVersionInfoSize = sizeof osvi;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (!GetVersionExW(&osvi) || osvi.dwPlatformId != VER_PLATFORM_WIN32_NT || osvi.dwMajorVersion < 6) return;
-#pragma GCC diagnostic pop
-  PSECURITY_DESCRIPTOR pSD = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;NW;;;LW)", SDDL_REVISION_1, &pSD, nullptr)) {
-    scope.Error("ConvertStringSecurityDescriptorToSecurityDescriptor()", HRESULT_FROM_WIN32(GetLastError()));
-    return;
-  }
-  PACL pSacl = nullptr;
-  BOOL bPresent = FALSE, bDefaulted = FALSE;
-  if (GetSecurityDescriptorSacl(pSD, &bPresent, &pSacl, &bDefaulted) && bPresent) {
-    const DWORD dwErr =
-        SetSecurityInfo(hEvent, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, pSacl);
-    if (dwErr != ERROR_SUCCESS) scope.Error("SetSecurityInfo()", HRESULT_FROM_WIN32(dwErr));
-  }
-  LocalFree(pSD);
-}
-
-void CALLBACK EndWaitApc(ULONG_PTR) {}
 
 }  // namespace
 
@@ -88,20 +58,18 @@ CComposeRibbon::CComposeRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {
 
 CComposeRibbon::~CComposeRibbon() {
   FinalRelease();
-  if (m_hCertAddedEvent) CloseHandle(m_hCertAddedEvent);
   DeleteCriticalSection(&m_csProfile);
 }
 
 HRESULT CComposeRibbon::FinalConstruct() {
   CTraceScope scope("CComposeRibbon::FinalConstruct");
-  m_hCertAddedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!m_hCertAddedEvent) {
-    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+  const HRESULT hr = m_watcher.Create();
+  if (FAILED(hr)) {
     scope.Error("CreateEvent()", hr);
     return hr;
   }
   g_pComposeRibbon = this;
-  m_nRefreshTimer = SetTimer(nullptr, 0, kRefreshPeriod, OnRefreshTimer);
+  m_nRefreshTimer = SetTimer(nullptr, 0, CCertificateWatcher::kRefreshPeriod, OnRefreshTimer);
   return S_OK;
 }
 
@@ -109,14 +77,7 @@ void CComposeRibbon::FinalRelease() {
   CTraceScope scope("CComposeRibbon::FinalRelease");
   if (m_nRefreshTimer) KillTimer(nullptr, std::exchange(m_nRefreshTimer, 0));
   if (m_nRestartTimer) KillTimer(nullptr, std::exchange(m_nRestartTimer, 0));
-  if (m_hWatchThread) {
-    QueueUserAPC(EndWaitApc, m_hWatchThread, 0);
-    if (WaitForSingleObject(m_hWatchThread, kWatchThreadExitWait) != WAIT_OBJECT_0) {
-      scope.Error("watcher thread did not end", HRESULT_FROM_WIN32(WAIT_TIMEOUT));
-      TerminateThread(m_hWatchThread, 0);
-    }
-    CloseHandle(std::exchange(m_hWatchThread, nullptr));
-  }
+  m_watcher.Stop(scope);
   if (g_pComposeRibbon == this) g_pComposeRibbon = nullptr;
   m_spCertLibrary.reset();
   g_UsageTracker.SendReport();
@@ -186,8 +147,7 @@ HRESULT CComposeRibbon::OnStartupComplete(SAFEARRAY**) {
     hr = InstallSinks(cpApplication, nVersion);
     if (FAILED(hr)) return hr;
     if (nVersion < kFirstRibbonsOnly) AddToOpenExplorers(cpApplication);
-    if (!m_hWatchThread) m_hWatchThread = CreateThread(nullptr, 0, CertificateWatchThread, this, 0, nullptr);
-    if (!m_hWatchThread) scope.Error("CreateThread()", HRESULT_FROM_WIN32(GetLastError()));
+    m_watcher.Start(scope);
     return S_OK;
   });
 }
@@ -360,34 +320,6 @@ void CComposeRibbon::RestartOutlookProc() {
   if (FAILED(hr)) scope.Error("cpApplication->Quit()", hr);
 }
 
-DWORD WINAPI CComposeRibbon::CertificateWatchThread(LPVOID pvObject) {
-  CTraceScope scope("CertificateWatchThread");
-  auto* pThis = static_cast<CComposeRibbon*>(pvObject);
-  const HANDLE hSignal = CreateEventW(nullptr, TRUE, FALSE, VM_CERT_ADDED_EVENT);
-  if (!hSignal) {
-    scope.Error("CreateEvent()", HRESULT_FROM_WIN32(GetLastError()));
-    return 1;
-  }
-  if (GetLastError() != ERROR_ALREADY_EXISTS) LabelLowIntegrity(hSignal, scope);
-  for (;;) {
-    DWORD dwWait = WaitForSingleObjectEx(hSignal, INFINITE, TRUE);
-    if (dwWait == WAIT_IO_COMPLETION) break;
-    if (dwWait != WAIT_OBJECT_0) continue;
-    SetEvent(pThis->m_hCertAddedEvent);
-    // The named event is manual-reset and set by others: while it stays set, look once a
-    // refresh period instead of waking at once. Another program may reset it and set it again,
-    // or pulse it, while nobody waits; so its reset is a signal too: the refresh that follows
-    // sees every certificate added before it.
-    do {
-      dwWait = SleepEx(kRefreshPeriod, TRUE);
-    } while (dwWait != WAIT_IO_COMPLETION && WaitForSingleObject(hSignal, 0) == WAIT_OBJECT_0);
-    if (dwWait == WAIT_IO_COMPLETION) break;
-    SetEvent(pThis->m_hCertAddedEvent);
-  }
-  CloseHandle(hSignal);
-  return 0;
-}
-
 void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
   try {
     if (g_pComposeRibbon) g_pComposeRibbon->RefreshRibbons();
@@ -400,10 +332,8 @@ void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
 // Outlook then asks the callbacks again and the command-bar menus are made again: the certificate
 // request item goes once a certificate exists.
 void CComposeRibbon::RefreshRibbons() {
-  if (WaitForSingleObject(m_hCertAddedEvent, 0) != WAIT_OBJECT_0) return;
+  if (!m_watcher.TakeSignal()) return;
   CTraceScope scope("CComposeRibbon::OnRefreshTimer");
-  // Reset first: a signal that comes while the ribbons are refreshed makes another refresh.
-  ResetEvent(m_hCertAddedEvent);
   if (m_spExplorerRibbonUI) m_spExplorerRibbonUI->Invalidate();
   if (m_spComposeRibbonUI) m_spComposeRibbonUI->Invalidate();
   RebuildMenuItems();

@@ -15,6 +15,7 @@
 #include "hosts/OfficeAddIn.h"
 #include "mail/MailItemKey.h"
 #include "module/CertLibrary.h"
+#include "module/RibbonSupport.h"
 #include "module/Trace.h"
 #include "com/OfficeAddIn.h"
 
@@ -24,9 +25,6 @@ int GetOutlookVersion(IDispatch* pApplication);
 // Mail domain of the suite's certificate authority, put on the safe-senders list so that its
 // answers are not taken for junk.
 inline constexpr wchar_t kAuthorityMailDomain[] = L"@ca.tessaly.example";
-
-// Whether the suite's own-certificate store holds a certificate of the user's.
-bool HasPersonalCertificate();
 
 // The user's "EmailSecurity" setting: bit 0x1 seals what the secure-send button sends, bit 0x4
 // keeps the advertisement out of secure messages.
@@ -48,8 +46,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
 
   HRESULT FinalConstruct() override;
 
-  // IDispatch of IComposeRibbon, from the module's type library; Office calls the callbacks by name.
-  VM_DISPATCH_METHODS
+  VM_TYPELIB_DISPATCH(IComposeRibbon)
 
   // IDTExtensibility2
   STDMETHOD(OnConnection)
@@ -108,7 +105,6 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
  private:
   static void CALLBACK OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD);
   static void CALLBACK OnRestartTimer(HWND, UINT, UINT_PTR, DWORD);
-  static DWORD WINAPI CertificateWatchThread(LPVOID pvObject);
 
   HRESULT QueryApplication(CTraceScope& scope, IDispatch** ppApplication) const;
   HRESULT InvitationItem(IDispatch* pMailItem, CComPtr<IDispatch>& cpItem);
@@ -120,8 +116,6 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   void InstallSentItemSink(IDispatch* pItem, const CComBSTR& bsContainer);
   void RefreshRibbons();
   void FinalRelease();
-  HRESULT LoadTypeInfo();
-  HRESULT StoreRibbonUI(CTraceScope& scope, IDispatch* pRibbon, CComPtr<Office::IRibbonUI>& cpTarget);
   HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton);
   HRESULT SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
                       bool bBeginGroup, DWORD* pdwCookie);
@@ -144,11 +138,10 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   int m_nProfileChecks = 0;
   UINT_PTR m_nRefreshTimer = 0;
   UINT_PTR m_nRestartTimer = 0;
-  HANDLE m_hCertAddedEvent = nullptr;
-  HANDLE m_hWatchThread = nullptr;
+  CCertificateWatcher m_watcher;
   int m_nBalloonCount = 5;
   int m_nBalloonDelay = 15;
-  CComPtr<ITypeInfo> m_cpTypeInfo;
+  CTypeLibInfo m_typeInfo{IID_IComposeRibbon};
   // Keeps the suite's certificate libraries loaded while Outlook holds the add-in: every secure
   // send uses them, and loading them anew each time cost several signatures (bench/README.md).
   std::unique_ptr<CCertLibrary> m_spCertLibrary;

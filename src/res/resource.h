@@ -8,9 +8,13 @@
 #define IDI_RIBBON_HELP 306
 #define IDI_RIBBON_INVITE 307
 #define IDI_RIBBON_SIGN 310
+#define IDI_RIBBON_SIGNATURE_LINE 313
 #define IDI_RIBBON_SEAL 314
 #define IDI_RIBBON_REQUEST_CERT 315
 #define IDI_RIBBON_BATCH_INVITE 316
+#define IDI_RIBBON_SIGN_DOCUMENT 317
+#define IDI_RIBBON_ENCRYPT 318
+#define IDI_RIBBON_REMOVE_ENCRYPTION 319
 
 // Registration scripts (type "REGISTRY").
 #define IDR_FORMREGIONADDIN 601
@@ -26,6 +30,7 @@
 // Ribbon documents (RT_RCDATA, single-byte text).
 #define IDR_RIBBON_COMPOSE 602
 #define IDR_RIBBON_EXPLORER 607
+#define IDR_RIBBON_DOCUMENT 608
 
 // The DER S/MIME capabilities offered in every security profile (RT_RCDATA).
 #define IDR_SMIME_CAPABILITIES 606

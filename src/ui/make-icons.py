@@ -2,7 +2,8 @@
 """Draws the icons of the module's dialogs and ribbon menus (16 and 32 pixels each) into OUT_DIR:
 contacts.ico (two heads), certificate.ico (a sheet with a seal), options.ico (a shield), and for
 the menu entries request.ico, sign.ico, seal.ico, invite.ico, batch-invite.ico, manage.ico,
-help.ico.
+help.ico, and for the document ribbon sign-document.ico, signature-line.ico, encrypt.ico and
+remove-encryption.ico.
 
 Usage: make-icons.py OUT_DIR
 """
@@ -83,6 +84,39 @@ def help_(x, y):
     return CLEAR
 
 
+def sign_document(x, y):
+    if sign(x, y) == TEAL:
+        return TEAL
+    if 0.15 < x < 0.75 and 0.05 < y < 0.75:
+        return EDGE if min(x - 0.15, 0.75 - x, y - 0.05, 0.75 - y) < 0.06 else PAPER
+    return CLEAR
+
+
+def signature_line(x, y):
+    if abs(y - 0.75) < 0.05 and 0.1 < x < 0.9:
+        return EDGE
+    if abs(x - 0.2 - (y - 0.45) * 0.5) < 0.06 and abs(y - 0.55) < 0.12 and x < 0.35:
+        return TEAL
+    return TEAL if abs(y - 0.55 - 0.1 * ((x * 12) % 2 - 1)) < 0.06 and 0.3 < x < 0.85 else CLEAR
+
+
+def padlock(x, y, open_):
+    if 0.2 < x < 0.8 and 0.45 < y < 0.9:
+        return GOLD if ((x - 0.5) ** 2 + (y - 0.62) ** 2) > 0.004 else EDGE
+    shift = 0.22 if open_ else 0.0
+    if 0.14 < ((x - 0.5 - shift) ** 2 + (y - 0.42) ** 2) ** 0.5 < 0.22 and y < 0.45 + (0.0 if not open_ else -0.05):
+        return EDGE
+    return CLEAR
+
+
+def encrypt(x, y):
+    return padlock(x, y, False)
+
+
+def remove_encryption(x, y):
+    return padlock(x, y, True)
+
+
 def icon_image(draw, size):
     """A 32-bit icon image: the colour DIB (height doubled, as icons have it), then the mask."""
     pixels = b""
@@ -114,7 +148,8 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     icons = (("contacts", contacts), ("certificate", certificate), ("options", options), ("request", request),
              ("sign", sign), ("seal", seal), ("invite", invite), ("batch-invite", batch_invite), ("manage", manage),
-             ("help", help_))
+             ("help", help_), ("sign-document", sign_document), ("signature-line", signature_line),
+             ("encrypt", encrypt), ("remove-encryption", remove_encryption))
     for name, draw in icons:
         with open(os.path.join(out_dir, name + ".ico"), "wb") as f:
             f.write(ico(draw))

@@ -8,6 +8,7 @@
 #include "TraceFixture.h"
 #include "com/Bstr.h"
 #include "com/ComObject.h"
+#include "documents/DocumentRibbon.h"
 #include "outlook/ComposeRibbon.h"
 
 namespace {
@@ -127,6 +128,63 @@ TEST_F(RibbonCallbacksTest, OnlyTheTwoMailRibbonsAndTheTableImagesAreServed) {
   EXPECT_EQ(nullptr, cpPicture.Get());
   EXPECT_EQ(E_POINTER, m_cpRibbon->Ribbon_OnLoadImage(nullptr, &cpPicture));
   EXPECT_TRUE(Traced("LoadRibbonIcon()"));
+}
+
+class DocumentRibbonCallbacksTest : public RibbonCallbacksTest {
+ protected:
+  void SetUp() override {
+    RibbonCallbacksTest::SetUp();
+    ASSERT_EQ(S_OK, CreateComObject<CDocumentRibbon>(nullptr, IID_IDocumentRibbon,
+                                                     reinterpret_cast<void**>(&m_cpDocumentRibbon)));
+    ASSERT_EQ(S_OK, m_cpDocumentRibbon->QueryInterface(Office::IID_IRibbonExtensibility,
+                                                       reinterpret_cast<void**>(&m_cpExtensibility)));
+  }
+  void TearDown() override {
+    m_cpExtensibility.Release();
+    m_cpDocumentRibbon.Release();
+    RibbonCallbacksTest::TearDown();
+  }
+  // Whether the signature line item shows, as the operations object of the last ribbon id says.
+  HRESULT SignatureLineVisible(VARIANT_BOOL* pbVisible) {
+    CTestControl line(L"customMenuAddSignatureLine");
+    return m_cpDocumentRibbon->Ribbon_GetMenuItemVisible(&line, pbVisible);
+  }
+  CComPtr<IDocumentRibbon> m_cpDocumentRibbon;
+  CComPtr<Office::IRibbonExtensibility> m_cpExtensibility;
+};
+
+// The ribbon id chooses the operations object in any letter case (here the markup itself is not
+// in the test's module); the ribbon of any other window gets no markup and leaves none.
+TEST_F(DocumentRibbonCallbacksTest, TheRibbonIdInAnyCaseChoosesTheApplication) {
+  CComBSTR bsXml;
+  VARIANT_BOOL bVisible = VARIANT_TRUE;
+  m_cpExtensibility->GetCustomUI(CComBSTR(L"microsoft.powerpoint.presentation"), &bsXml);
+  ASSERT_EQ(S_OK, SignatureLineVisible(&bVisible));
+  EXPECT_EQ(VARIANT_FALSE, bVisible);
+  m_cpExtensibility->GetCustomUI(CComBSTR(L"MICROSOFT.EXCEL.WORKBOOK"), &bsXml);
+  ASSERT_EQ(S_OK, SignatureLineVisible(&bVisible));
+  EXPECT_EQ(VARIANT_TRUE, bVisible);
+  EXPECT_EQ(E_NOTIMPL, m_cpExtensibility->GetCustomUI(CComBSTR(L"Microsoft.Outlook.Explorer"), &bsXml));
+  EXPECT_EQ(nullptr, static_cast<BSTR>(bsXml));
+  EXPECT_EQ(E_UNEXPECTED, SignatureLineVisible(&bVisible));
+  EXPECT_TRUE(Traced("no operations object"));
+}
+
+TEST_F(DocumentRibbonCallbacksTest, UnknownControlsAndImagesAndAMissingWindowAreRefused) {
+  CTestControl sign(L"CustomMenuSign"), help(L"CustomMenuHelp"), button(L"CustomButton");
+  VARIANT_BOOL bVisible = VARIANT_FALSE;
+  CComPtr<IDispatch> cpImage;
+  EXPECT_EQ(E_NOTIMPL, m_cpDocumentRibbon->Ribbon_GetMenuItemVisible(&sign, &bVisible));
+  EXPECT_EQ(E_NOTIMPL, m_cpDocumentRibbon->Ribbon_GetMenuItemImage(&help, &cpImage));
+  EXPECT_EQ(E_NOTIMPL, m_cpDocumentRibbon->Ribbon_OnLoadImage(CComBSTR(L"SealImage"), &cpImage));
+  EXPECT_EQ(nullptr, cpImage.Get());
+  EXPECT_EQ(E_POINTER, m_cpDocumentRibbon->Ribbon_OnLoadImage(CComBSTR(L"HelpImage"), nullptr));
+  // The document commands need the control's window.
+  EXPECT_EQ(E_FAIL, m_cpDocumentRibbon->Ribbon_OnMenuItemClicked(&sign));
+  EXPECT_EQ(E_FAIL, m_cpDocumentRibbon->Ribbon_OnButtonClicked(&button));
+  EXPECT_TRUE(Traced("cpControl->get_Context()"));
+  CTestControl divider(L"SignatureDivider");
+  EXPECT_EQ(E_NOTIMPL, m_cpDocumentRibbon->Ribbon_OnMenuItemClicked(&divider));
 }
 
 }  // namespace
