@@ -15,8 +15,7 @@ build: deps
 	@cmake --build $(BUILD)
 
 test: build
-	@rm -rf $(BUILD)/prefix-test
-	@tools/wine-session.sh $(BUILD)/prefix-test tools/run-tests.sh $(BUILD)
+	@tools/run-tests.sh $(BUILD)
 
 demo: build
 	@rm -rf $(BUILD)/prefix-demo

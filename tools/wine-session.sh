@@ -12,12 +12,19 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
 
-display=90
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-  display=$((display + 1))
-done
-Xvfb ":${display}" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it listens, so that sessions started at the
+# same moment never share one.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
+for _ in $(seq 200); do
+  [ -s "$display_file" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.05
+done
+display=$(head -n1 "$display_file")
+rm -f "$display_file"
+[ -n "$display" ] || { echo "wine-session.sh: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":${display}"
 
 cleanup() {
