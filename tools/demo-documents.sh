@@ -14,9 +14,12 @@ winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DOCS
 DOCS=$(winpath "$out")
 vmpki() { wine "$build/tools/vmpki.exe" "$@" | tr -d '\r' | sed 's/^/   /'; }
+# word SCENARIO [--only PROGID]...: Word with the encryption provider (and the add-ins named).
 word() {
-  bounded 900 "Word's scenario $1" wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider \
-    "$root/sim/scenarios/$1"
+  local scenario=$1
+  shift
+  bounded 900 "Word's scenario $scenario" wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$@" \
+    "$root/sim/scenarios/$scenario"
 }
 say() { printf '\n== %s\n' "$*"; }
 bob() { "$root/tools/wine-session.sh" "$build/prefix-demo-bob" "$self" "$build" --bob "$@"; }
@@ -41,8 +44,8 @@ done
 wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
 vmpki user alice@example.org "Alice Example"
 vmpki add-contact "$(winpath "$out/bob.cer")"
-say "Alice's Word: she encrypts the minutes for Bob (the recipient dialog is answered for her)"
-word demo-word-owner.scn
+say "Alice's Word: she encrypts the minutes for Bob from the ribbon (the recipient dialog is answered for her)"
+word demo-word-owner.scn --only VmOfcX.DocumentRibbon
 say "Bob's Word: he opens the minutes"
 bob open
 say "The file: an OLE compound file with the encrypted package"
