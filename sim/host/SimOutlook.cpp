@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "SimAddIns.h"
+#include "SimMime.h"
 #include "SimRibbon.h"
 #include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
@@ -782,6 +783,9 @@ HRESULT COutlook::Start() {
   Log(L"Start Outlook " + m_options.wsVersion);
   HRESULT hr = RegisterAccountManager(m_spAccounts, &m_dwAccountManagerCookie);
   if (FAILED(hr)) Log(L"Account manager not registered " + HresultText(hr));
+  hr = RegisterConverter([this](IMessage* pMessage, std::string* psMime) { return WriteMime(pMessage, psMime); },
+                         &m_dwConverterCookie);
+  if (FAILED(hr)) Log(L"Converter not registered " + HresultText(hr));
   LoadAddIns();
   auto cpExplorer = MakeObject<CExplorer>(this);
   m_cpExplorers->m_items.push_back(cpExplorer.Get());
@@ -826,6 +830,7 @@ HRESULT COutlook::Quit() {
   m_mailItems.clear();
   if (m_dwAccountManagerCookie) CoRevokeClassObject(m_dwAccountManagerCookie);
   m_dwAccountManagerCookie = 0;
+  if (m_dwConverterCookie) CoRevokeClassObject(std::exchange(m_dwConverterCookie, 0));
   return S_OK;
 }
 
@@ -1365,6 +1370,20 @@ SOutgoingMail COutlook::OutgoingMail(IMessage* pMessage) {
   return mail;
 }
 
+HRESULT COutlook::WriteMime(IMessage* pMessage, std::string* psMime) {
+  const PropMap& props = MessageStore(pMessage).m_props;
+  auto it = props.find(PROP_ID(kInternetMessageTag));
+  if (it != props.end()) {
+    psMime->assign(it->second.data.begin(), it->second.data.end());
+    return S_OK;
+  }
+  SOutgoingMail mail = OutgoingMail(pMessage);
+  mail.lSecurityFlags = 0;
+  mail.profiles.clear();
+  std::vector<std::wstring> log;
+  return ComposeMime(mail, nullptr, psMime, &log);
+}
+
 HRESULT COutlook::Deliver(size_t* pcDelivered) {
   *pcDelivered = 0;
   for (size_t iAccount = 0; iAccount < m_spAccounts->records.size(); ++iAccount) {
@@ -1382,10 +1401,8 @@ HRESULT COutlook::Deliver(size_t* pcDelivered) {
       HRESULT hr = ReadInternetMessage(wsFile, &sMime);
       CComPtr<IMessage> cpMessage;
       if (SUCCEEDED(hr)) hr = AddReceived(InternetHeader(sMime, "Subject"), &cpMessage, iAccount);
+      if (SUCCEEDED(hr)) hr = MimeToMessage(sMime, cpMessage);
       if (FAILED(hr)) return hr;
-      PropMap& props = MessageStore(cpMessage).m_props;
-      props[PROP_ID(kInternetMessageTag)] = MakeBinaryProp(kInternetMessageTag, sMime.data(), sMime.size());
-      props[PROP_ID(PR_MESSAGE_CLASS_W)] = MakeUnicodeProp(PR_MESSAGE_CLASS_W, InternetMessageClass(sMime));
       if (!DeleteFileW(wsFile.c_str())) return HRESULT_FROM_WIN32(GetLastError());
       ++*pcDelivered;
     }

@@ -167,6 +167,8 @@ class COutlook final : public CDispatch {
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
   // What the S/MIME engine takes of a message, sent from the account the item names.
   SOutgoingMail OutgoingMail(IMessage* pMessage);
+  // The message as MIME, as Outlook's converter writes it.
+  HRESULT WriteMime(IMessage* pMessage, std::string* psMime);
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel);
 
   SOutlookOptions m_options;
@@ -187,6 +189,7 @@ class COutlook final : public CDispatch {
   CComPtr<CDispatch> m_cpContactsFolder;
   CComPtr<CCollection> m_cpContacts;  // its Items
   DWORD m_dwAccountManagerCookie = 0;
+  DWORD m_dwConverterCookie = 0;
   CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;
   CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};

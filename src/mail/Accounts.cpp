@@ -63,21 +63,6 @@ int OutlookVersion(IDispatch* pMailItem) {
   return _wtoi(wsVersion.c_str());
 }
 
-// The MAPI session of an application or item, through its Session's MAPIOBJECT.
-HRESULT GetSession(IDispatch* pObject, CTraceScope& trace, IMAPISession** ppSession) {
-  CComPtr<IDispatch> cpNameSpace;
-  HRESULT hr = GetInterfaceProp(pObject, L"Session", IID_IDispatch, &cpNameSpace);
-  if (SUCCEEDED(hr)) hr = GetInterfaceProp(cpNameSpace, L"MAPIOBJECT", IID_IMAPISession, ppSession);
-  if (FAILED(hr)) trace.Error("cpNameSpace->get_MAPIOBJECT", hr);
-  return hr;
-}
-
-HRESULT GetItemMessage(IDispatch* pMailItem, CTraceScope& trace, IMessage** ppMessage) {
-  HRESULT hr = GetInterfaceProp(pMailItem, L"MAPIOBJECT", IID_IMessage, ppMessage);
-  if (FAILED(hr)) trace.Error("pMailItem->get_MAPIOBJECT", hr);
-  return hr;
-}
-
 bool IsSent(IDispatch* pMailItem) {
   CComVariant var;
   return SUCCEEDED(LateBound::GetProperty(pMailItem, L"Sent", &var)) && SUCCEEDED(var.ChangeType(VT_BOOL)) &&
@@ -417,6 +402,21 @@ HRESULT SetOutText(const std::wstring& ws, BSTR* pbs) {
 }
 
 }  // namespace
+
+// The MAPI session of an application or item, through its Session's MAPIOBJECT.
+HRESULT GetSession(IDispatch* pObject, CTraceScope& trace, IMAPISession** ppSession) {
+  CComPtr<IDispatch> cpNameSpace;
+  HRESULT hr = GetInterfaceProp(pObject, L"Session", IID_IDispatch, &cpNameSpace);
+  if (SUCCEEDED(hr)) hr = GetInterfaceProp(cpNameSpace, L"MAPIOBJECT", IID_IMAPISession, ppSession);
+  if (FAILED(hr)) trace.Error("cpNameSpace->get_MAPIOBJECT", hr);
+  return hr;
+}
+
+HRESULT GetItemMessage(IDispatch* pMailItem, CTraceScope& trace, IMessage** ppMessage) {
+  HRESULT hr = GetInterfaceProp(pMailItem, L"MAPIOBJECT", IID_IMessage, ppMessage);
+  if (FAILED(hr)) trace.Error("pMailItem->get_MAPIOBJECT", hr);
+  return hr;
+}
 
 HRESULT GetSendUsingAccount(IDispatch* pMailItem, BSTR* pbsAddress, BSTR* pbsName) {
   CTraceScope trace("GetSendUsingAccount");

@@ -12,6 +12,15 @@
 #include "com/ComPtr.h"
 #include "hosts/OlkAccount.h"
 
+namespace VmTraceNS {
+class CTraceScope;
+}
+
+// The MAPI session of an application or item, through its Session's MAPIOBJECT.
+HRESULT GetSession(IDispatch* pObject, VmTraceNS::CTraceScope& trace, IMAPISession** ppSession);
+// The item's MAPI message (its MAPIOBJECT).
+HRESULT GetItemMessage(IDispatch* pMailItem, VmTraceNS::CTraceScope& trace, IMessage** ppMessage);
+
 // The SMTP address and the name of the account the item will be sent from.
 HRESULT GetSendUsingAccount(IDispatch* pMailItem, BSTR* pbsAddress, BSTR* pbsName);
 // Makes the item be sent from the account of that address; ERROR_NOT_FOUND when none has it.

@@ -22,12 +22,6 @@ constexpr DWORD kClassContext =
 constexpr ULONG kReadChunk = 256;
 constexpr int kShCreateMemStreamOrdinal = 12;
 
-struct CTaskMemory {
-  ~CTaskMemory() { CoTaskMemFree(pb); }
-  BYTE* pb = nullptr;
-  ULONG cb = 0;
-};
-
 // A stream that refuses writing and keeps shlwapi.dll loaded until its last reference goes.
 class CLibraryStream final : public IStream {
  public:

@@ -43,6 +43,16 @@ HRESULT FindExistingBuddy(IStream* pStream, BSTR* pbsDisplayName, PCCERT_CONTEXT
 // for a certificate of a kind not accepted for contacts, E_INVALIDARG when it has neither.
 HRESULT GetContactText(const CCertLibrary& certLib, PCCERT_CONTEXT pCert, BSTR* pbsText);
 
+// Task memory as the stream helpers hand it out, freed at scope exit.
+struct CTaskMemory {
+  CTaskMemory() = default;
+  ~CTaskMemory() { CoTaskMemFree(pb); }
+  CTaskMemory(const CTaskMemory&) = delete;
+  CTaskMemory& operator=(const CTaskMemory&) = delete;
+  BYTE* pb = nullptr;
+  ULONG cb = 0;
+};
+
 // A whole stream, from its start, in task memory (CoTaskMemFree), read 256 bytes at a time.
 HRESULT ReadWholeStream(IStream* pStream, BYTE** ppb, ULONG* pcb);
 // A property or body part opened as a stream, whole, in task memory.

@@ -65,8 +65,7 @@ std::vector<BYTE> EncodeSecurityLabel(DWORD dwClassification) {
 }
 
 std::vector<BYTE> BuildSecurityProfile(const std::wstring& wsName, const BYTE (&abCertHash)[20],
-                                       const std::vector<BYTE>& capabilities,
-                                       std::optional<DWORD> classification) {
+                                       const std::vector<BYTE>& capabilities, std::optional<DWORD> classification) {
   std::vector<BYTE> profile;
   AppendDword(profile, kProfileTagVersion, 1);
   AppendDword(profile, kProfileTagDefault, 1);

@@ -37,8 +37,7 @@ std::vector<BYTE> EncodeSecurityLabel(DWORD dwClassification);
 // The profile: wsName (ANSI and UTF-16), the certificate's SHA-1 hash for signing and
 // encryption, the DER S/MIME capabilities, and the label's classification when there is one.
 std::vector<BYTE> BuildSecurityProfile(const std::wstring& wsName, const BYTE (&abCertHash)[20],
-                                       const std::vector<BYTE>& capabilities,
-                                       std::optional<DWORD> classification);
+                                       const std::vector<BYTE>& capabilities, std::optional<DWORD> classification);
 
 // The module's binary resource 606: the DER SMIMECapabilities offered in every profile.
 HRESULT LoadSMimeCapabilities(std::vector<BYTE>* pCapabilities);

@@ -108,6 +108,37 @@ def multipart_signed(content, signature, protocol="application/pkcs7-signature")
     )
 
 
+def mixed(text, attachments):
+    """A multipart/mixed entity: the text, then each (name, data) attachment."""
+    boundary = b"----=_NextPart_mixed"
+    entity = b"Content-Type: multipart/mixed; boundary=\"" + boundary + b"\"\r\n\r\n--" + boundary + b"\r\n"
+    entity += b"Content-Type: text/plain; charset=us-ascii\r\n\r\n" + text + b"\r\n"
+    for name, data in attachments:
+        entity += b"--" + boundary + b"\r\nContent-Type: application/octet-stream; name=\"" + name + b"\"\r\n"
+        entity += b"Content-Disposition: attachment; filename=\"" + name + b"\"\r\n"
+        entity += b"Content-Transfer-Encoding: base64\r\n\r\n" + base64_lines(data)
+    return entity + b"--" + boundary + b"--\r\n"
+
+
+def unescape(text):
+    """A text as tools/mimecheck.exe escapes it on one line."""
+    escapes = {"\\": "\\", "r": "\r", "n": "\n", "t": "\t"}
+    out, pos = "", 0
+    while pos < len(text):
+        if text[pos] == "\\" and pos + 1 < len(text):
+            out += escapes.get(text[pos + 1], text[pos + 1])
+            pos += 2
+        else:
+            out += text[pos]
+            pos += 1
+    return out
+
+
+def mail(sender, message):
+    """The message with the headers of one from sender to the receiver."""
+    return b"From: " + sender + b"\r\nTo: alice@received.test\r\nSubject: Received\r\n" + message
+
+
 def flip(data, needle, offset=0):
     """data with one byte of the first occurrence of needle changed."""
     pos = data.index(needle) + offset
@@ -157,6 +188,24 @@ class ReceivedMessages(unittest.TestCase):
             name = path.rsplit("\\", 1)[-1][: -len(".eml")]
             cls.results[name] = [(int(part.split(" ")[1], 16), part.split(" ", 2)[2]) for part in (existing, new)]
         assert len(cls.results) == len(cls.messages), result.stdout + result.stderr
+        cls.make_received()
+        for name, data in cls.received.items():
+            (cls.work / f"outlook-{name}.eml").write_bytes(data)
+        result = subprocess.run(
+            ["wine", str(BUILD / "tools/mimecheck.exe"), "--outlook", cls.alice[0]]
+            + [wine_path(cls.work / f"outlook-{n}.eml") for n in cls.received],
+            capture_output=True,
+            text=True,
+        )
+        cls.analysed = {}
+        assert result.returncode == 0, result.stdout + result.stderr
+        for line in result.stdout.splitlines():
+            assert "\t" in line, result.stdout
+            path, analysis = line.split("\t")
+            name = path.rsplit("\\", 1)[-1][len("outlook-") : -len(".eml")]
+            _, kind, code, text = (analysis + " ").split(" ", 3)
+            cls.analysed[name] = (int(kind), int(code, 16), unescape(text[:-1]))
+        assert len(cls.analysed) == len(cls.received), result.stdout + result.stderr
 
     @classmethod
     def tearDownClass(cls):
@@ -253,6 +302,29 @@ class ReceivedMessages(unittest.TestCase):
             + base64_lines(flip(opaque_der, b"harbour"))
         )
 
+    @classmethod
+    def make_received(cls):
+        """Messages as they reach the receiver's inbox, with sender headers and attachments."""
+        m = cls.messages
+        bob, dave = b"Bob Sender <bob@received.test>", b"Dave Contact <dave@received.test>"
+        r = cls.received = {}
+        for name in ("bob-detached", "bob-3des", "dave-preference", "own", "plain", "tampered-content-preference"):
+            r[name] = mail(dave if name.startswith("dave") else bob, m[name])
+        dave_cert, dave_key = cls.dave
+        invitation = mixed(b"Please make me a trusted contact.", [(b"Dave Contact.vmcer", dave_cert.public_bytes(serialization.Encoding.DER))])
+        signature = signed_data(dave_cert, dave_key, invitation, [dave_cert, cls.ca[0]], dave_cert)
+        r["dave-invitation"] = mail(dave, b"MIME-Version: 1.0\r\n" + multipart_signed(invitation, signature))
+        ca = b"Certificate Authority <ca@ca.tessaly.example>"
+        cls.issued_der = cls.own[0].public_bytes(serialization.Encoding.DER)
+        cls.issued_text = cls.own[0].public_bytes(serialization.Encoding.PEM)
+        for name, attachments in (
+            ("answer-der", [(b"Alice Receiver.vmpfx", cls.issued_der)]),
+            ("answer-text", [(b"answer.VMPFX", cls.issued_text)]),
+            ("request-own", [(b"notes.txt", b"x"), (b"enrol.vmcarr", b" alice@received.test ,  Alice Receiver \r\n")]),
+            ("request-other", [(b"enrol.vmcarr", b"zed@other.test, Zed")]),
+        ):
+            r[name] = mail(ca, b"MIME-Version: 1.0\r\n" + mixed(b"For you.", attachments))
+
     def result(self, name):
         return self.results[name]
 
@@ -296,6 +368,25 @@ class ReceivedMessages(unittest.TestCase):
                 (existing, _), (new, _) = self.result(name)
                 self.assertTrue(existing & 0x80000000 and existing != NOT_FOUND, hex(existing))
                 self.assertTrue(new & 0x80000000 and new != NOT_FOUND, hex(new))
+
+
+    def test_outlook_items_are_analysed_by_kind(self):
+        bob_text, dave_text = "Bob Sender [bob@received.test]", "Dave Contact [dave@received.test]"
+        self.assertEqual((1, 0, bob_text), self.analysed["bob-detached"])
+        self.assertEqual((1, 0, bob_text), self.analysed["bob-3des"])
+        self.assertEqual((2, 0, dave_text), self.analysed["dave-preference"])
+        # A trusted contact's invitation still offers its action.
+        self.assertEqual((1, 0, dave_text), self.analysed["dave-invitation"])
+        self.assertEqual((0, 0x800CCEE2, ""), self.analysed["plain"])
+        self.assertEqual((0, USER_EXISTS, ""), self.analysed["own"])
+        kind, code, _ = self.analysed["tampered-content-preference"]
+        self.assertTrue(kind == 0 and code & 0x80000000 and code != NOT_FOUND, hex(code))
+
+    def test_authority_answers_and_requests_for_the_receiver_are_recognised(self):
+        self.assertEqual((3, 0, base64.b64encode(self.issued_der).decode()), self.analysed["answer-der"])
+        self.assertEqual((3, 0, self.issued_text.decode()), self.analysed["answer-text"])
+        self.assertEqual((4, 0, " alice@received.test ,  Alice Receiver \r\n"), self.analysed["request-own"])
+        self.assertEqual((0, 0x800CCEE2, ""), self.analysed["request-other"])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,23 @@
+#pragma once
+// Outlook's MIME conversion in both directions: a received Internet message becomes a MAPI
+// message (class, sender, text, attachments) and a MAPI message is written back as MIME, also
+// for add-ins through the converter class Outlook registers (CLSID_IConverterSession).
+#include <windows.h>
+#include <mapix.h>
+
+#include <functional>
+#include <string>
+
+namespace Sim {
+
+// Fills a received message from its Internet form: the form itself (0x7FF00102), the message
+// class Outlook gives it, the sender, the text and the attachments of a plain, multipart or
+// multipart/signed message. Opaque and encrypted S/MIME keep their one body as it came.
+HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage);
+
+// Writes a message as MIME: a received one as it came, another as Outlook would send it.
+using MessageWriter = std::function<HRESULT(IMessage* pMessage, std::string* psMime)>;
+// Serves the converter class in this process until revoked (CoRevokeClassObject).
+HRESULT RegisterConverter(MessageWriter writer, DWORD* pdwCookie);
+
+}  // namespace Sim
