@@ -7,6 +7,7 @@
 #include "documents/DocumentRibbon.h"
 #include "documents/EncryptionProvider.h"
 #include "documents/SignatureProvider.h"
+#include "mail/Launcher.h"
 #include "outlook/ComposeRibbon.h"
 #include "policy/SMIMEPolicy.h"
 #include "res/resource.h"
@@ -49,7 +50,7 @@ const CClassEntry g_classMap[] = {
     {&CLSID_DocumentRibbon, IDR_DOCUMENTRIBBON, CreateComObject<CDocumentRibbon>, false},
     {&CLSID_EncryptionProvider, IDR_ENCRYPTIONPROVIDER, CreateComObject<CEncryptionProvider>, true},
     {&CLSID_FormRegionAddIn, IDR_FORMREGIONADDIN, CreateComObject<CInertObject>, false},
-    {&CLSID_Launcher, IDR_LAUNCHER, CreateComObject<CInertObject>, true},
+    {&CLSID_Launcher, IDR_LAUNCHER, CreateComObject<CLauncher>, true},
     {&CLSID_SignatureProvider, IDR_SIGNATUREPROVIDER, CreateComObject<CSignatureProvider>, true},
     {&CLSID_SMIMEPolicy, IDR_SMIMEPOLICY, CreateComObject<CSMIMEPolicy>, true},
 };

@@ -15,6 +15,7 @@
 #define IDD_PAGE_INVITATION_COMPLETE 109
 #define IDD_PAGE_CERT_SUCCESS 111
 #define IDD_SIGNATURE_SETUP 113
+#define IDD_WAIT_OUTLOOK 114
 
 // Icons of the main module (VmOfcX.dll).
 #define IDI_CONTACTS 104
@@ -73,6 +74,7 @@
 #define IDC_ADD_PUBLISHED 1004
 #define IDC_LIST_ICON 1006
 #define IDC_LIST_ICON_2 1007
+#define IDC_WAIT_PROGRESS 1008
 
 // Tooltips: the tooltip of control C of template T is string IDS_TOOLTIP(T, C), a block of
 // 2000 strings per template from 32000 on (template 101) up to 56000 (template 113). Control
