@@ -7,6 +7,10 @@
 namespace Sim {
 namespace {
 
+constexpr LONG kBarHeight = 26;
+constexpr LONG kBarPadding = 2;
+constexpr LONG kControlWidthPixels = 72;
+
 // MsoControlType.
 enum : LONG { msoControlButton = 1, msoControlPopup = 10 };
 constexpr LONG kCustomId = 1;
@@ -28,6 +32,10 @@ enum : DISPID {
   kControlCaption = 0x60040003,
   kControlDelete = 0x60040007,
   kControlExecute = 0x6004000C,
+  kControlHeight = 0x6004000D,
+  kControlLeft = 0x60040017,
+  kControlTop = 0x60040027,
+  kControlWidth = 0x6004002B,
   kControlId = 0x60040013,
   kControlParameter = 0x6004001D,
   kControlTag = 0x60040023,
@@ -109,6 +117,18 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, 
   AddMember(L"Visible", kControlVisible, BoolProperty(&m_bVisible));
   AddMember(L"Type", kControlType, [this](SCall& call) { return SetLong(call.pResult, m_lType); });
   AddMember(L"Id", kControlId, [this](SCall& call) { return SetLong(call.pResult, m_lId); });
+  // Screen pixels; a control that is not on screen is at 0 with no size.
+  const auto placement = [this](LONG RECT::*pEnd, LONG RECT::*pStart) {
+    return [this, pEnd, pStart](SCall& call) {
+      RECT rc = {};
+      ScreenRect(&rc);
+      return SetLong(call.pResult, pStart ? rc.*pEnd - rc.*pStart : rc.*pEnd);
+    };
+  };
+  AddMember(L"Left", kControlLeft, placement(&RECT::left, nullptr));
+  AddMember(L"Top", kControlTop, placement(&RECT::top, nullptr));
+  AddMember(L"Width", kControlWidth, placement(&RECT::right, &RECT::left));
+  AddMember(L"Height", kControlHeight, placement(&RECT::bottom, &RECT::top));
   AddMember(L"Execute", kControlExecute, [this](SCall&) { return Execute(); });
   AddMember(L"Delete", kControlDelete, [this](SCall&) {
     if (!m_pOwner) return E_FAIL;
@@ -122,6 +142,22 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, 
     }
     return E_UNEXPECTED;
   });
+}
+
+bool CCommandBarControl::ScreenRect(RECT* prc) const {
+  *prc = {};
+  if (!m_pOwner || !m_pOwner->m_fnBarRect || !m_bVisible) return false;
+  const RECT rcBar = m_pOwner->m_fnBarRect();
+  LONG x = rcBar.left + kBarPadding;
+  for (const CComPtr<IDispatch>& cpItem : m_pOwner->m_items) {
+    const auto* pControl = static_cast<const CCommandBarControl*>(cpItem.Get());
+    if (pControl == this) {
+      *prc = {x, rcBar.top + kBarPadding, x + kControlWidthPixels, rcBar.bottom - kBarPadding};
+      return true;
+    }
+    if (pControl->m_bVisible) x += kControlWidthPixels + kBarPadding;
+  }
+  return false;
 }
 
 HRESULT CCommandBarControl::Execute() {
@@ -240,6 +276,24 @@ CCommandBars::CCommandBars(std::function<HRESULT(const std::wstring&)> executeMs
   });
 }
 
+void CCommandBars::SetWindow(HWND hwnd) {
+  m_hwnd = hwnd;
+  for (size_t i = 0; i < m_bars.size(); ++i) PlaceBar(m_bars[i], i);
+}
+
+// Bars are rows across the top of the window's client area.
+void CCommandBars::PlaceBar(SBar& bar, size_t iRow) {
+  const HWND hwnd = m_hwnd;
+  bar.cpControls->m_fnBarRect = [hwnd, iRow] {
+    RECT rc = {};
+    GetClientRect(hwnd, &rc);
+    rc.top = static_cast<LONG>(iRow) * kBarHeight;
+    rc.bottom = rc.top + kBarHeight;
+    MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
+  };
+}
+
 CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName, bool bTemporary) {
   SBar bar;
   bar.wsName = wsName;
@@ -271,6 +325,7 @@ CCommandBarControls* CCommandBars::AddBar(const std::wstring& wsName, bool bTemp
     }
     return E_UNEXPECTED;
   });
+  if (m_hwnd) PlaceBar(bar, m_bars.size());
   m_bars.push_back(bar);
   return pControls;
 }

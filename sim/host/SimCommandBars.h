@@ -1,5 +1,7 @@
 #pragma once
 // Office command bars as Outlook's windows offer them to add-ins (before and beside ribbons).
+#include <windows.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +24,9 @@ class CCommandBarControl final : public CDispatch {
   // "|" when it begins a group; a button as its tag (else caption) with a "*" per Click sink, a
   // pop-up as its caption and its controls in brackets; "+kept" when it is not temporary.
   std::wstring Describe() const;
+  // Where the control is on screen: on its bar, after the visible controls before it; false when
+  // it is not on a bar on screen.
+  bool ScreenRect(RECT* prc) const;
   std::wstring m_wsCaption;
   std::wstring m_wsTag;
   std::wstring m_wsTooltip;
@@ -53,6 +58,7 @@ class CCommandBarControls final : public CCollection {
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
   // The first visible control of a built-in command, here or in a pop-up below.
   CCommandBarControl* FindId(LONG lId) const;
+  std::function<RECT()> m_fnBarRect;  // the bar's screen rectangle; none for a pop-up's controls
 };
 
 class CCommandBars final : public CDispatch {
@@ -65,6 +71,8 @@ class CCommandBars final : public CDispatch {
   };
   // ExecuteMso is passed to the window that owns the bars.
   explicit CCommandBars(std::function<HRESULT(const std::wstring&)> executeMso);
+  // The window whose client area the bars are shown in.
+  void SetWindow(HWND hwnd);
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
   // A new bar at the end, as CommandBars.Add makes it; its controls.
   CCommandBarControls* AddBar(const std::wstring& wsName, bool bTemporary = false);
@@ -79,7 +87,9 @@ class CCommandBars final : public CDispatch {
     CComPtr<CCommandBarControls> cpControls;
     std::shared_ptr<SBarState> spState;
   };
+  void PlaceBar(SBar& bar, size_t iRow);
   std::vector<SBar> m_bars;
+  HWND m_hwnd = nullptr;
 };
 
 }  // namespace Sim

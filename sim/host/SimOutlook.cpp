@@ -8,6 +8,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "SimAccessible.h"
 #include "SimAddIns.h"
 #include "SimMime.h"
 #include "SimRibbon.h"
@@ -81,98 +82,14 @@ MemberFn TextMember(std::wstring* pws) {
   };
 }
 
-// mingw's library has a wrong IID_IAccessible.
-constexpr IID kIIDAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 constexpr wchar_t kEnvelopeClass[] = L"MSO Generic Control Container";
-
-// An element of Word's mail envelope as accessibility shows it: the envelope, its account
-// menu button, whose entries appear once it is opened (its default action), and the entries.
-class CAccessibleNode final : public CDispatchImpl<IAccessible> {
- public:
-  CAccessibleNode(LONG lRole, std::wstring wsName, LONG lState = 0)
-      : CDispatchImpl({kIIDAccessible}), m_lRole(lRole), m_wsName(std::move(wsName)), m_lState(lState) {}
-  std::vector<CComPtr<CAccessibleNode>> m_children;
-  bool m_bMenu = false;  // children shown only while open
-  bool m_bOpen = false;
-  std::function<void()> m_fnAction;  // a button's default action; a menu's opens and closes it
-
-  STDMETHOD(get_accParent)(IDispatch**) override { return E_NOTIMPL; }
-  STDMETHOD(get_accChildCount)(LONG* pc) override {
-    if (!pc) return E_POINTER;
-    *pc = Shown() ? static_cast<LONG>(m_children.size()) : 0;
-    return S_OK;
-  }
-  STDMETHOD(get_accChild)(VARIANT varChild, IDispatch** ppChild) override {
-    if (!ppChild) return E_POINTER;
-    *ppChild = nullptr;
-    if (varChild.vt != VT_I4 || varChild.lVal < 1 || !Shown() ||
-        static_cast<size_t>(varChild.lVal) > m_children.size()) {
-      return E_INVALIDARG;
-    }
-    *ppChild = static_cast<IDispatch*>(m_children[varChild.lVal - 1].Get());
-    (*ppChild)->AddRef();
-    return S_OK;
-  }
-  STDMETHOD(get_accName)(VARIANT varChild, BSTR* pbs) override {
-    if (!pbs || !IsSelf(varChild)) return E_INVALIDARG;
-    *pbs = SysAllocString(m_wsName.c_str());
-    return S_OK;
-  }
-  STDMETHOD(get_accRole)(VARIANT varChild, VARIANT* pvar) override { return Long(varChild, m_lRole, pvar); }
-  STDMETHOD(get_accState)(VARIANT varChild, VARIANT* pvar) override { return Long(varChild, m_lState, pvar); }
-  STDMETHOD(accDoDefaultAction)(VARIANT varChild) override {
-    if (!IsSelf(varChild)) return E_INVALIDARG;
-    if (m_fnAction) {
-      m_fnAction();
-    } else {
-      m_bOpen = !m_bOpen;
-    }
-    return S_OK;
-  }
-  STDMETHOD(get_accValue)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accDescription)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accHelp)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accHelpTopic)(BSTR*, VARIANT, LONG*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accKeyboardShortcut)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accFocus)(VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accSelection)(VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(get_accDefaultAction)(VARIANT, BSTR*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(accSelect)(LONG, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(accLocation)(LONG*, LONG*, LONG*, LONG*, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(accNavigate)(LONG, VARIANT, VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(accHitTest)(LONG, LONG, VARIANT*) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(put_accName)(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
-  STDMETHOD(put_accValue)(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
-
- private:
-  bool Shown() const { return !m_bMenu || m_bOpen; }
-  static bool IsSelf(const VARIANT& var) { return var.vt == VT_I4 && var.lVal == CHILDID_SELF; }
-  static HRESULT Long(const VARIANT& varChild, LONG l, VARIANT* pvar) {
-    if (!pvar || !IsSelf(varChild)) return E_INVALIDARG;
-    pvar->vt = VT_I4;
-    pvar->lVal = l;
-    return S_OK;
-  }
-  LONG m_lRole;
-  std::wstring m_wsName;
-  LONG m_lState;
-};
-
-// The envelope window answers accessibility with its node, kept in the window's user data.
-LRESULT CALLBACK EnvelopeProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  auto* pNode = reinterpret_cast<CAccessibleNode*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (uMsg == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT && pNode) {
-    return LresultFromObject(kIIDAccessible, wParam, static_cast<IAccessible*>(pNode));
-  }
-  return DefWindowProcW(hwnd, uMsg, wParam, lParam);
-}
 
 void RegisterClasses() {
   static const bool s_bRegistered = [] {
     for (const wchar_t* wszClass :
          {kExplorerClass, kInspectorClass, kWordClass, L"MsoCommandBarDock", L"MsoCommandBar", kEnvelopeClass}) {
       WNDCLASSW wc = {};
-      wc.lpfnWndProc = wszClass == kEnvelopeClass ? EnvelopeProc : DefWindowProcW;
+      wc.lpfnWndProc = wszClass == kEnvelopeClass ? AccessibleWindowProc : DefWindowProcW;
       wc.hInstance = GetModuleHandleW(nullptr);
       wc.lpszClassName = wszClass;
       wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
@@ -572,6 +489,7 @@ CWindowObject::CWindowObject(COutlook* pOutlook, const IID& iid, const IID& even
   RegisterClasses();
   m_hwnd = CreateWindowExW(0, wszClass, wsTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 600,
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  m_cpCommandBars->SetWindow(m_hwnd);
   AddMember(L"Activate", 0x2113, [this](SCall&) {
     Activate();
     return S_OK;
@@ -976,11 +894,38 @@ void COutlook::ForEachAddIn(const char* szMethod, const AddInCall& fn, double SS
 }
 
 // Asks each add-in once for the ribbon of this kind of window, then shows it in the window.
-void COutlook::ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow) {
+void COutlook::ShowRibbons(const std::wstring& wsRibbonId, CWindowObject* pWindow) {
   for (const SAddIn& addIn : m_addIns) {
     if (addIn.cpObject) m_ribbons.Load(addIn.cpComAddIn->m_wsProgId, addIn.cpObject, wsRibbonId);
   }
   m_ribbons.Refresh(wsRibbonId, pWindow);
+  if (!pWindow->Ribbon()) {
+    const bool bCompose = wsRibbonId == L"Microsoft.Outlook.Mail.Compose";
+    pWindow->SetRibbon(std::make_unique<CRibbonWindow>(pWindow->Window(), L"MsoCommandBar",
+                                                       bCompose ? L"Message" : L"Home",
+                                                       [this, pWindow] { return RibbonGroups(pWindow); }));
+  }
+}
+
+std::vector<SRibbonGroup> COutlook::RibbonGroups(CWindowObject* pWindow) {
+  const std::wstring wsRibbonId = RibbonIdOf(pWindow);
+  std::vector<SRibbonGroup> groups;
+  if (wsRibbonId == L"Microsoft.Outlook.Mail.Compose") {
+    groups = {{L"Clipboard", {{L"", L"Paste", ROLE_SYSTEM_SPLITBUTTON}}},
+              {L"Basic Text", {{L"", L"Bold", ROLE_SYSTEM_PUSHBUTTON}}},
+              {L"Names", {{L"", L"Address Book", ROLE_SYSTEM_PUSHBUTTON}}}};
+  } else {
+    groups = {{L"New", {{L"", L"New E-mail", ROLE_SYSTEM_PUSHBUTTON}, {L"", L"New Items", ROLE_SYSTEM_BUTTONDROPDOWN}}},
+              {L"Delete", {{L"", L"Delete", ROLE_SYSTEM_PUSHBUTTON}}}};
+  }
+  for (SRibbonGroup& group : m_ribbons.Groups(wsRibbonId, pWindow)) groups.push_back(std::move(group));
+  return groups;
+}
+
+bool COutlook::ControlRect(CWindowObject* pWindow, const std::wstring& wsControl, RECT* prc) const {
+  if (pWindow->Ribbon() && pWindow->Ribbon()->ControlRect(wsControl, prc)) return true;
+  const CCommandBarControl* pControl = pWindow->CommandBars()->Find(wsControl);
+  return pControl && pControl->ScreenRect(prc);
 }
 
 std::wstring COutlook::RibbonIdOf(IDispatch* pWindow) {

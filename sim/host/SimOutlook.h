@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "SimAccounts.h"
+#include "SimBalloons.h"
 #include "SimCommandBars.h"
 #include "SimDispatch.h"
 #include "SimMapi.h"
 #include "SimRibbon.h"
+#include "SimRibbonWindow.h"
 #include "SimSmime.h"
 #include "hosts/OfficeAddIn.h"
 
@@ -113,6 +115,10 @@ class COutlook final : public CDispatch {
   HRESULT ControlState(IDispatch* pWindow, const std::wstring& wsControlId, SControlState* pState);
   // The picture that an add-in's loadImage gave for an image id of a window's ribbon, or null.
   IPictureDisp* RibbonImage(IDispatch* pWindow, const std::wstring& wsImageId);
+  // The screen rectangle of a window's ribbon control, or of a command-bar control by tag or caption.
+  bool ControlRect(CWindowObject* pWindow, const std::wstring& wsControl, RECT* prc) const;
+  // The balloon tips on screen.
+  std::map<HWND, SBalloon> Balloons() const { return m_balloons.Shown(); }
 
   // The first main window.
   CExplorer* Explorer() const;
@@ -161,7 +167,9 @@ class COutlook final : public CDispatch {
   void ReleaseAddIn(SAddIn& addIn);
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
   void ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost = nullptr);
-  void ShowRibbons(const std::wstring& wsRibbonId, IDispatch* pWindow);
+  void ShowRibbons(const std::wstring& wsRibbonId, CWindowObject* pWindow);
+  // The groups of the window's ribbon tab: Outlook's own, then the add-ins' as they show now.
+  std::vector<SRibbonGroup> RibbonGroups(CWindowObject* pWindow);
   // The ribbon id of a kind of window: that of compose windows for an inspector.
   static std::wstring RibbonIdOf(IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
@@ -196,6 +204,7 @@ class COutlook final : public CDispatch {
   bool m_bStarted = false;
   bool m_bQuitRequested = false;
   DWORD m_dwActiveObject = 0;  // registration in the running object table
+  CBalloonWatch m_balloons;
 };
 
 class CWindowObject : public CDispatch {
@@ -208,6 +217,8 @@ class CWindowObject : public CDispatch {
   void Activate();
   const IID& EventsIid() const { return m_eventsIid; }
   CCommandBars* CommandBars() const { return m_cpCommandBars; }
+  CRibbonWindow* Ribbon() const { return m_spRibbon.get(); }
+  void SetRibbon(std::unique_ptr<CRibbonWindow> spRibbon) { m_spRibbon = std::move(spRibbon); }
 
  protected:
   void* FindInterface(REFIID riid) override;
@@ -220,6 +231,7 @@ class CWindowObject : public CDispatch {
   class COleWindow;
   std::unique_ptr<COleWindow> m_pOleWindow;
   CComPtr<CCommandBars> m_cpCommandBars;
+  std::unique_ptr<CRibbonWindow> m_spRibbon;
 };
 
 class CExplorer final : public CWindowObject {

@@ -120,6 +120,7 @@ STDMETHODIMP CRibbonControl::get_Context(IDispatch** ppContext) { return m_cpCon
 
 // Enough XML for ribbon documents: elements, attributes in either quote, comments, declarations.
 bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements) {
+  std::vector<std::wstring> openIds;  // of the elements not yet closed, empty for those without
   size_t pos = 0;
   while ((pos = wsXml.find(L'<', pos)) != std::wstring::npos) {
     if (!wsXml.compare(pos, 4, L"<!--")) {
@@ -130,11 +131,13 @@ bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElemen
     const size_t end = wsXml.find(L'>', pos);
     if (end == std::wstring::npos) return false;
     const wchar_t chFirst = wsXml[pos + 1];
+    if (chFirst == L'/' && !openIds.empty()) openIds.pop_back();
     if (chFirst == L'/' || chFirst == L'?' || chFirst == L'!') {
       pos = end;
       continue;
     }
     SXmlElement element;
+    for (auto it = openIds.rbegin(); it != openIds.rend() && element.wsParentId.empty(); ++it) element.wsParentId = *it;
     size_t i = pos + 1;
     while (i < end && !iswspace(wsXml[i]) && wsXml[i] != L'/') element.wsName += wsXml[i++];
     while (i < end) {
@@ -150,8 +153,12 @@ bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElemen
       element.attributes[wsName] = Unescape(wsXml.substr(quote + 1, close - quote - 1));
       i = close + 1;
     }
-    pElements->push_back(std::move(element));
     pos = wsXml.find(L'>', i);
+    if (pos != std::wstring::npos && wsXml[pos - 1] != L'/') {
+      auto itId = element.attributes.find(L"id");
+      openIds.push_back(itId == element.attributes.end() ? L"" : itId->second);
+    }
+    pElements->push_back(std::move(element));
   }
   return true;
 }
@@ -198,7 +205,7 @@ void CRibbonHost::Load(const std::wstring& wsProgId, IDispatch* pAddIn, const st
       CVariant varUI(static_cast<IDispatch*>(ribbon.cpRibbonUI));
       InvokeCallback(ribbon, element.attributes[L"onLoad"], {varUI}, nullptr);
     } else if (element.attributes.count(L"id")) {
-      ribbon.controls.push_back({element.wsName, std::move(element.attributes)});
+      ribbon.controls.push_back({element.wsName, std::move(element.attributes), element.wsParentId});
     }
   }
   if (!wsLoadImage.empty()) LoadImages(ribbon, wsLoadImage);
@@ -276,6 +283,46 @@ const CRibbonHost::SControl* CRibbonHost::FindControl(const std::wstring& wsRibb
     }
   }
   return nullptr;
+}
+
+// Controls as Office names them: a split button by its button, the others by their own labels.
+std::vector<SRibbonGroup> CRibbonHost::Groups(const std::wstring& wsRibbonId, IDispatch* pWindow) {
+  const auto label = [&](const std::wstring& wsId, std::wstring* pwsLabel) {
+    SControlState state;
+    if (FAILED(ControlState(wsRibbonId, pWindow, wsId, &state)) || !state.bVisible) return false;
+    *pwsLabel = state.wsLabel;
+    return true;
+  };
+  std::vector<SRibbonGroup> groups;
+  for (const SRibbon& ribbon : m_ribbons) {
+    if (ribbon.wsRibbonId != wsRibbonId || !ribbon.cpAddIn) continue;
+    for (const SControl& group : ribbon.controls) {
+      SRibbonGroup ribbonGroup;
+      const std::wstring& wsGroupId = group.attributes.at(L"id");
+      if (group.wsElement != L"group" || !label(wsGroupId, &ribbonGroup.wsLabel)) continue;
+      for (const SControl& control : ribbon.controls) {
+        if (control.wsParentId != wsGroupId) continue;
+        SRibbonItem item = {control.attributes.at(L"id"), L"", ROLE_SYSTEM_PUSHBUTTON};
+        std::wstring wsNamedBy = item.wsControlId;
+        if (control.wsElement == L"splitButton") {
+          item.lRole = ROLE_SYSTEM_SPLITBUTTON;
+          for (const SControl& part : ribbon.controls) {
+            if (part.wsParentId == item.wsControlId && part.wsElement == L"button") {
+              wsNamedBy = part.attributes.at(L"id");
+              break;
+            }
+          }
+        } else if (control.wsElement == L"menu") {
+          item.lRole = ROLE_SYSTEM_BUTTONDROPDOWN;
+        } else if (control.wsElement != L"button") {
+          continue;
+        }
+        if (label(wsNamedBy, &item.wsName)) ribbonGroup.items.push_back(item);
+      }
+      groups.push_back(ribbonGroup);
+    }
+  }
+  return groups;
 }
 
 HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId,

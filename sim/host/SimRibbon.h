@@ -8,6 +8,7 @@
 #include <ocidl.h>
 
 #include "SimDispatch.h"
+#include "SimRibbonWindow.h"
 #include "hosts/OfficeAddIn.h"
 
 namespace Sim {
@@ -49,6 +50,7 @@ class CRibbonControl final : public CDispatchImpl<Office::IRibbonControl> {
 struct SXmlElement {
   std::wstring wsName;
   std::map<std::wstring, std::wstring> attributes;
+  std::wstring wsParentId;  // the id of the nearest enclosing element that has one
 };
 bool ParseRibbonXml(const std::wstring& wsXml, std::vector<SXmlElement>* pElements);
 
@@ -81,6 +83,8 @@ class CRibbonHost {
                        SControlState* pState);
   // The picture that an add-in's loadImage gave for an image id of a ribbon, or null.
   IPictureDisp* Image(const std::wstring& wsRibbonId, const std::wstring& wsImageId) const;
+  // The add-ins' groups of the ribbons of that id as the window shows them now (SimRibbonWindow.h).
+  std::vector<SRibbonGroup> Groups(const std::wstring& wsRibbonId, IDispatch* pWindow);
   // How often an add-in's ribbon of that id was invalidated (Invalidate and InvalidateControl).
   ULONG Invalidations(const std::wstring& wsRibbonId) const;
 
@@ -88,6 +92,7 @@ class CRibbonHost {
   struct SControl {
     std::wstring wsElement;
     std::map<std::wstring, std::wstring> attributes;
+    std::wstring wsParentId;
   };
   struct SRibbon {
     std::wstring wsProgId;

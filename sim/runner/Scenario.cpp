@@ -1,8 +1,10 @@
 #include "Scenario.h"
 
+#include <commctrl.h>
 #include <mapiutil.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -22,8 +24,9 @@ const std::map<std::wstring, size_t> kTextSteps = {
     {L"safesender", 1}, {L"new", 1},        {L"saveas", 1}, {L"open", 1},     {L"view", 1},   {L"save", 3},
     {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1}, {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1},        {L"absent", 1},    {L"safesenders", 1}, {L"bar", 2},
-    {L"text", 1},     {L"mapi", 2},  {L"attachments", 1}, {L"signature", 2}, {L"tip", 3},         {L"image", 3}};
+    {L"property", 3}, {L"label", 3}, {L"seen", 1},   {L"absent", 1},      {L"safesenders", 1},
+    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},   {L"attachments", 1}, {L"signature", 2},
+    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}};
 
 // A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
 std::wstring PropValueText(const SProp& prop) {
@@ -301,6 +304,8 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   }
   if (m_cpOffice && wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
   if (m_cpOffice) return DocumentStep(words, pwsDetail);
+  // Programs may prepare the machine before Outlook starts.
+  if (wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
   if (wsVerb == L"deliver" && cArgs <= 1) {
     size_t cDelivered = 0;
@@ -318,7 +323,16 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     Wait(_wtoi(words[1].c_str()));
     return S_OK;
   }
-  if (wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
+  if (wsVerb == L"mouse" && cArgs == 3 && words[1] == L"move") {
+    POINT pt = {};
+    GetCursorPos(&pt);
+    pt.x += _wtoi(words[2].c_str());
+    pt.y += _wtoi(words[3].c_str());
+    if (!SetCursorPos(pt.x, pt.y)) return HRESULT_FROM_WIN32(GetLastError());
+    GetCursorPos(&pt);
+    *pwsDetail = L"at (" + std::to_wstring(pt.x) + L", " + std::to_wstring(pt.y) + L")";
+    return S_OK;
+  }
   if (wsVerb == L"load" && cArgs == 1) return pOutlook->LoadAddIn(words[1]);
   if (wsVerb == L"unload" && cArgs == 1) return pOutlook->UnloadAddIn(words[1]);
   if (wsVerb == L"logon" && !cArgs) {
@@ -556,6 +570,9 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     return m_cpOutlook->SafeSenders() == words[2] ? S_OK : E_FAIL;
   }
   if (wsWhat == L"idle" && cArgs == 1) return ExpectIdle(_wtoi(words[2].c_str()), pwsDetail);
+  if (wsWhat == L"balloon" && (cArgs == 3 || (cArgs == 1 && words[2] == L"none"))) {
+    return ExpectBalloon(words, pwsDetail);
+  }
   if (wsWhat == L"published" && cArgs == 2) {
     const CComAddIn* pAddIn = m_cpOutlook->FindAddIn(words[2]);
     if (!pAddIn) return *pwsDetail = L"not loaded", E_FAIL;
@@ -592,6 +609,34 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
   }
   *pwsDetail = L"unknown expectation or wrong number of words";
   return E_INVALIDARG;
+}
+
+// "expect balloon none", or "expect balloon WINDOW CONTROL TITLE | TEXT": the one balloon on
+// screen belongs to the window, shows that title and text, and its stem touches the centre of the
+// control; its tool record is the size its common controls take.
+HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
+  const std::map<HWND, SBalloon> shown = m_cpOutlook->Balloons();
+  for (const auto& [hwnd, balloon] : shown) {
+    *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + (L"\"" + balloon.wsTitle + L" | " + balloon.wsText + L"\"") +
+                  L" stem at (" + std::to_wstring(balloon.ptStem.x) + L", " + std::to_wstring(balloon.ptStem.y) +
+                  L"), tool record " + std::to_wstring(balloon.cbToolInfo) + L" bytes, common controls " +
+                  std::to_wstring(balloon.dwComCtlMajor);
+  }
+  if (words.size() == 3) return shown.empty() ? (*pwsDetail = L"none", S_OK) : E_FAIL;
+  CWindowObject* pWindow = Window(words[2], pwsDetail);
+  RECT rc = {};
+  if (!pWindow) return E_INVALIDARG;
+  if (!m_cpOutlook->ControlRect(pWindow, words[3], &rc)) return *pwsDetail = L"no such control on screen", E_FAIL;
+  *pwsDetail += L"; control centre (" + std::to_wstring((rc.left + rc.right) / 2) + L", " +
+                std::to_wstring((rc.top + rc.bottom) / 2) + L")";
+  if (shown.size() != 1) return *pwsDetail += L"; " + std::to_wstring(shown.size()) + L" balloons", E_FAIL;
+  const HWND hwndTip = shown.begin()->first;
+  const SBalloon& balloon = shown.begin()->second;
+  const UINT cbToolInfo = balloon.dwComCtlMajor >= 6 ? sizeof(TTTOOLINFOW) : offsetof(TTTOOLINFOW, lParam);
+  const bool bMatches = balloon.wsTitle + L" | " + balloon.wsText == words[4] &&
+                        balloon.ptStem.x == (rc.left + rc.right) / 2 && balloon.ptStem.y == (rc.top + rc.bottom) / 2 &&
+                        balloon.cbToolInfo == cbToolInfo && GetWindow(hwndTip, GW_OWNER) == pWindow->Window();
+  return bMatches ? S_OK : E_FAIL;
 }
 
 HRESULT CScenario::Show(std::wstring* pwsDetail) {

@@ -322,7 +322,9 @@ void CComposeRibbon::RestartOutlookProc() {
 
 void CALLBACK CComposeRibbon::OnRefreshTimer(HWND, UINT, UINT_PTR, DWORD) {
   try {
-    if (g_pComposeRibbon) g_pComposeRibbon->RefreshRibbons();
+    if (!g_pComposeRibbon) return;
+    g_pComposeRibbon->RefreshRibbons();
+    g_pComposeRibbon->BalloonTick();
   } catch (...) {
     CTraceScope scope("CComposeRibbon::OnRefreshTimer");
     scope.Error("", E_UNEXPECTED);
@@ -337,4 +339,9 @@ void CComposeRibbon::RefreshRibbons() {
   if (m_spExplorerRibbonUI) m_spExplorerRibbonUI->Invalidate();
   if (m_spComposeRibbonUI) m_spComposeRibbonUI->Invalidate();
   RebuildMenuItems();
+}
+
+void CComposeRibbon::BalloonTick() {
+  BalloonCountdownTick(m_nBalloonCount, m_nBalloonDelay, m_tooltip, kEmailBalloon,
+                       [this] { return ShowBalloonPrompt(); });
 }

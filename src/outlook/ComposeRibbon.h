@@ -18,6 +18,7 @@
 #include "module/RibbonSupport.h"
 #include "module/Trace.h"
 #include "com/OfficeAddIn.h"
+#include "outlook/Balloon.h"
 
 // The major version of _Application.Version, fixed by the first call that reads one; 0 when unknown.
 int GetOutlookVersion(IDispatch* pApplication);
@@ -99,6 +100,9 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   // replace its content), else a new one, shown, sent from the account of the user's certificate.
   HRESULT AssertNewMailItem(IDispatch** ppMailItem);
 
+  // Points a balloon at the add-in's button in Outlook's active window; whether it was shown.
+  bool ShowBalloonPrompt();
+
  protected:
   void* FindInterface(REFIID riid) override;
 
@@ -115,6 +119,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT OnItemSendEvent(DISPPARAMS* pParams);
   void InstallSentItemSink(IDispatch* pItem, const CComBSTR& bsContainer);
   void RefreshRibbons();
+  void BalloonTick();
   void FinalRelease();
   HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton);
   HRESULT SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
@@ -141,6 +146,7 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   CCertificateWatcher m_watcher;
   int m_nBalloonCount = 5;
   int m_nBalloonDelay = 15;
+  tooltip_t m_tooltip;
   CTypeLibInfo m_typeInfo{IID_IComposeRibbon};
   // Keeps the suite's certificate libraries loaded while Outlook holds the add-in: every secure
   // send uses them, and loading them anew each time cost several signatures (bench/README.md).

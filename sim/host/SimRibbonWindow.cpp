@@ -1,0 +1,149 @@
+#include "SimRibbonWindow.h"
+
+namespace Sim {
+namespace {
+
+constexpr int kHeight = 118;
+constexpr int kTabsHeight = 24;
+constexpr int kGroupGap = 4;
+constexpr int kItemWidth = 64;
+constexpr int kItemHeight = 66;
+constexpr int kLabelHeight = 18;
+constexpr wchar_t kSelf[] = L"CRibbonWindow";
+
+// Rectangles in the ribbon window's coordinates.
+RECT GroupRect(int xLeft, size_t cItems) {
+  return {xLeft, kTabsHeight, xLeft + kGroupGap + static_cast<int>(cItems) * kItemWidth, kHeight};
+}
+RECT ItemRect(int xGroup, size_t iItem) {
+  const int x = xGroup + kGroupGap + static_cast<int>(iItem) * kItemWidth;
+  return {x, kTabsHeight + 4, x + kItemWidth - 4, kTabsHeight + 4 + kItemHeight};
+}
+
+}  // namespace
+
+CRibbonWindow::CRibbonWindow(HWND hwndParent, const wchar_t* wszClass, std::wstring wsTab,
+                             std::function<std::vector<SRibbonGroup>()> fnGroups)
+    : m_wsTab(std::move(wsTab)), m_fnGroups(std::move(fnGroups)) {
+  RECT rcParent = {};
+  GetClientRect(hwndParent, &rcParent);
+  m_hwnd = CreateWindowExW(0, wszClass, L"Ribbon", WS_CHILD | WS_VISIBLE, 0, 0, rcParent.right, kHeight, hwndParent,
+                           nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!m_hwnd) return;
+  // The class may be Office's own name that other windows of the simulator use too.
+  SetPropW(m_hwnd, kSelf, this);
+  m_pfnClassProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+  Refresh();
+}
+
+CRibbonWindow::~CRibbonWindow() {
+  if (m_hwnd && IsWindow(m_hwnd)) {
+    RemovePropW(m_hwnd, kSelf);
+    SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnClassProc));
+  }
+}
+
+RECT CRibbonWindow::Place(const RECT& rcInWindow) const {
+  RECT rc = rcInWindow;
+  MapWindowPoints(m_hwnd, nullptr, reinterpret_cast<POINT*>(&rc), 2);
+  return rc;
+}
+
+void CRibbonWindow::Refresh() {
+  m_groups = m_fnGroups();
+  const auto place = [this](RECT rc) { return [this, rc] { return Place(rc); }; };
+  auto cpRoot = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PROPERTYPAGE, L"Ribbon");
+  cpRoot->m_fnLocation = place({0, 0, kItemWidth * 20, kHeight});
+  auto cpUpper = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PANE, L"");
+  cpUpper->m_wsValue = L"Upper Ribbon";
+  auto cpToolbar = MakeObject<CAccessibleNode>(ROLE_SYSTEM_TOOLBAR, L"Quick Access Toolbar");
+  cpToolbar->m_simple = {{ROLE_SYSTEM_PUSHBUTTON, L"Save", place({4, 2, 24, 22})},
+                         {ROLE_SYSTEM_PUSHBUTTON, L"Undo", place({26, 2, 46, 22})}};
+  cpUpper->m_children = {cpToolbar};
+  auto cpLower = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PANE, L"");
+  cpLower->m_wsValue = L"Lower Ribbon";
+  auto cpTabs = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PAGETABLIST, L"Ribbon Tabs");
+  cpTabs->m_simple = {{ROLE_SYSTEM_PAGETAB, L"File", place({60, 2, 110, 22})},
+                      {ROLE_SYSTEM_PAGETAB, m_wsTab, place({112, 2, 172, 22})}};
+  auto cpTab = MakeObject<CAccessibleNode>(ROLE_SYSTEM_PROPERTYPAGE, m_wsTab);
+  int xGroup = 0;
+  for (const SRibbonGroup& group : m_groups) {
+    auto cpGroup = MakeObject<CAccessibleNode>(ROLE_SYSTEM_GROUPING, group.wsLabel);
+    cpGroup->m_fnLocation = place(GroupRect(xGroup, group.items.size()));
+    for (size_t i = 0; i < group.items.size(); ++i) {
+      const SRibbonItem& item = group.items[i];
+      auto cpItem = MakeObject<CAccessibleNode>(item.lRole, item.wsName);
+      const RECT rcItem = ItemRect(xGroup, i);
+      cpItem->m_fnLocation = place(rcItem);
+      // A split button is its button and its drop-down arrow.
+      if (item.lRole == ROLE_SYSTEM_SPLITBUTTON) {
+        const int yArrow = rcItem.top + (rcItem.bottom - rcItem.top) * 2 / 3;
+        cpItem->m_simple = {
+            {ROLE_SYSTEM_PUSHBUTTON, item.wsName, place({rcItem.left, rcItem.top, rcItem.right, yArrow})},
+            {ROLE_SYSTEM_BUTTONDROPDOWN, item.wsName, place({rcItem.left, yArrow, rcItem.right, rcItem.bottom})}};
+      }
+      cpGroup->m_children.push_back(cpItem);
+    }
+    cpTab->m_children.push_back(cpGroup);
+    xGroup = GroupRect(xGroup, group.items.size()).right + kGroupGap;
+  }
+  cpLower->m_children = {cpTabs, cpTab};
+  cpRoot->m_children = {cpUpper, cpLower};
+  m_cpRoot = cpRoot;
+  InvalidateRect(m_hwnd, nullptr, TRUE);
+}
+
+bool CRibbonWindow::ControlRect(const std::wstring& wsControlId, RECT* prc) const {
+  int xGroup = 0;
+  for (const SRibbonGroup& group : m_groups) {
+    for (size_t i = 0; i < group.items.size(); ++i) {
+      if (group.items[i].wsControlId != wsControlId) continue;
+      *prc = Place(ItemRect(xGroup, i));
+      return true;
+    }
+    xGroup = GroupRect(xGroup, group.items.size()).right + kGroupGap;
+  }
+  return false;
+}
+
+// The tab's name, each group with its label below and its controls' names.
+void CRibbonWindow::Paint() {
+  PAINTSTRUCT ps;
+  const HDC hdc = BeginPaint(m_hwnd, &ps);
+  RECT rc = {};
+  GetClientRect(m_hwnd, &rc);
+  FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+  SetBkMode(hdc, TRANSPARENT);
+  RECT rcTab = {112, 2, 172, 22};
+  DrawTextW(hdc, m_wsTab.c_str(), -1, &rcTab, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+  int xGroup = 0;
+  for (const SRibbonGroup& group : m_groups) {
+    RECT rcGroup = GroupRect(xGroup, group.items.size());
+    FrameRect(hdc, &rcGroup, GetSysColorBrush(COLOR_BTNSHADOW));
+    RECT rcLabel = {rcGroup.left, rcGroup.bottom - kLabelHeight, rcGroup.right, rcGroup.bottom};
+    DrawTextW(hdc, group.wsLabel.c_str(), -1, &rcLabel, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
+    for (size_t i = 0; i < group.items.size(); ++i) {
+      RECT rcItem = ItemRect(xGroup, i);
+      DrawTextW(hdc, group.items[i].wsName.c_str(), -1, &rcItem, DT_CENTER | DT_WORDBREAK | DT_BOTTOM);
+    }
+    xGroup = rcGroup.right + kGroupGap;
+  }
+  EndPaint(m_hwnd, &ps);
+}
+
+LRESULT CALLBACK CRibbonWindow::Proc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  auto* pThis = static_cast<CRibbonWindow*>(GetPropW(hwnd, kSelf));
+  if (!pThis) return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+  if (uMsg == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT) {
+    // What accessibility sees is what the ribbon shows now.
+    pThis->Refresh();
+    return LresultFromObject(kIIDAccessible, wParam, static_cast<IAccessible*>(pThis->m_cpRoot.Get()));
+  }
+  if (uMsg == WM_PAINT) {
+    pThis->Paint();
+    return 0;
+  }
+  return CallWindowProcW(pThis->m_pfnClassProc, hwnd, uMsg, wParam, lParam);
+}
+
+}  // namespace Sim
