@@ -25,6 +25,8 @@ wine reg add "$container" /v Classification /t REG_DWORD /d 3 /f >/dev/null
 vmpki export alice@example.org "$(winpath "$out/alice.cer")" "$(winpath "$out/alice.key")"
 vmpki contact bob@example.org "Bob Builder" "$(winpath "$out/bob.cer")"
 vmpki add-contact "$(winpath "$out/bob.cer")"
+vmpki contact dave@example.org "Dave Example" "$(winpath "$out/dave.cer")"
+vmpki add-contact "$(winpath "$out/dave.cer")"
 vmpki contact carol@example.org "Carol Stranger" "$(winpath "$out/carol.cer")"
 
 say "Alice sends from Outlook 2010: signed, sealed, an invitation; sealed to Carol is refused"

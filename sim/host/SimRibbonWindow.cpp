@@ -25,6 +25,14 @@ RECT ItemRect(int xGroup, size_t iItem) {
 CRibbonWindow::CRibbonWindow(HWND hwndParent, const wchar_t* wszClass, std::wstring wsTab,
                              std::function<std::vector<SRibbonGroup>()> fnGroups)
     : m_wsTab(std::move(wsTab)), m_fnGroups(std::move(fnGroups)) {
+  // A class of Office's that the application has not registered for other windows.
+  WNDCLASSW wc = {};
+  if (!GetClassInfoW(GetModuleHandleW(nullptr), wszClass, &wc)) {
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = wszClass;
+    RegisterClassW(&wc);
+  }
   RECT rcParent = {};
   GetClientRect(hwndParent, &rcParent);
   m_hwnd = CreateWindowExW(0, wszClass, L"Ribbon", WS_CHILD | WS_VISIBLE, 0, 0, rcParent.right, kHeight, hwndParent,
@@ -33,7 +41,6 @@ CRibbonWindow::CRibbonWindow(HWND hwndParent, const wchar_t* wszClass, std::wstr
   // The class may be Office's own name that other windows of the simulator use too.
   SetPropW(m_hwnd, kSelf, this);
   m_pfnClassProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
-  Refresh();
 }
 
 CRibbonWindow::~CRibbonWindow() {

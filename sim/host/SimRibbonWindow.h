@@ -37,9 +37,10 @@ class CRibbonWindow {
   CRibbonWindow(const CRibbonWindow&) = delete;
   CRibbonWindow& operator=(const CRibbonWindow&) = delete;
   HWND Window() const { return m_hwnd; }
-  // Asks for the groups again and draws them.
+  // Asks for the groups again and draws them; done when accessibility asks for the tree, so that
+  // the add-ins' callbacks are asked only as often as Office asks them.
   void Refresh();
-  // The screen rectangle of a control of the tab as it was last drawn; false when it is not there.
+  // The screen rectangle of a control of the tab as it was last asked for; false when it is not there.
   bool ControlRect(const std::wstring& wsControlId, RECT* prc) const;
 
  private:

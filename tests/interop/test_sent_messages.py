@@ -2,8 +2,8 @@
 """What the module's add-in sends, read from the mail drop with tools nobody here wrote.
 
 Usage: test_sent_messages.py BUILD_DIR, inside a Wine session whose prefix has the suite and the
-module installed. Alice (key classification 3, Bob a trusted contact, Carol only in Outlook's
-contacts) plays sim/scenarios/demo-send.scn through the registered add-in; the simulated Outlook's S/MIME
+module installed. Alice (key classification 3, Bob and Dave trusted contacts, Carol only in
+Outlook's contacts) plays sim/scenarios/demo-send.scn through the registered add-in; the simulated Outlook's S/MIME
 engine signs, seals and drops the messages. OpenSSL verifies and decrypts them; the signed
 attributes and the invitation's certificate are taken apart here.
 """
@@ -59,6 +59,8 @@ class SentMessages(unittest.TestCase):
         vmpki("export", "alice@example.org", winpath(OUT / "alice.cer"), winpath(OUT / "alice.key"))
         vmpki("contact", "bob@example.org", "Bob Builder", winpath(OUT / "bob.cer"))
         vmpki("add-contact", winpath(OUT / "bob.cer"))
+        vmpki("contact", "dave@example.org", "Dave Example", winpath(OUT / "dave.cer"))
+        vmpki("add-contact", winpath(OUT / "dave.cer"))
         vmpki("contact", "carol@example.org", "Carol Stranger", winpath(OUT / "carol.cer"))
         env = dict(os.environ, OUT=winpath(OUT))
         cls.played = wine(BUILD / "sim/ofcsim.exe", "--only", "VmOfcX.ComposeRibbon", SCENARIO, env=env,
@@ -75,10 +77,10 @@ class SentMessages(unittest.TestCase):
     def test_the_scenario_ran_to_its_end(self):
         self.assertEqual(0, self.played.returncode, self.played.stdout + self.played.stderr)
 
-    def message(self, subject):
-        found = [p.read_bytes() for p in (DROP / "bob@example.org").glob("*.eml")
+    def message(self, subject, recipient="bob@example.org"):
+        found = [p.read_bytes() for p in (DROP / recipient).glob("*.eml")
                  if email.message_from_bytes(p.read_bytes(), policy=email.policy.default)["Subject"] == subject]
-        self.assertEqual(1, len(found), f"one message {subject!r} for Bob")
+        self.assertEqual(1, len(found), f"one message {subject!r} for {recipient}")
         return found[0]
 
     def verify(self, entity):
@@ -111,6 +113,31 @@ class SentMessages(unittest.TestCase):
         self.assertEqual([label], attrs[der_oid("1.2.840.113549.1.9.16.2.2")])
         printed = openssl("cms", "-cmsout", "-print", "-inform", "SMIME", "-in", str(OUT / "sealed.eml"))
         self.assertEqual(2, printed.stdout.count(b"d.ktri:"), "for Bob and Alice")
+
+    def test_the_split_buttons_face_signs_and_seals_as_the_setting_says(self):
+        signed = self.message("Face signs")
+        self.assertEqual("multipart/signed",
+                         email.message_from_bytes(signed, policy=email.policy.default).get_content_type())
+        content, _ = self.verify(signed)
+        self.assertIn(b"Signed by the button.", content)
+        (OUT / "face.eml").write_bytes(self.message("Face seals"))
+        result = openssl("cms", "-decrypt", "-in", str(OUT / "face.eml"), "-inkey", str(OUT / "alice.key.pem"),
+                         "-recip", str(OUT / "alice.pem"))
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+        content, _ = self.verify(result.stdout)
+        self.assertIn(b"Sealed by the button.", content)
+
+    def test_a_batch_invitation_reaches_both_contacts_without_showing_them_to_each_other(self):
+        for recipient in ("bob@example.org", "dave@example.org"):
+            invitation = self.message("Invitation to exchange secure e-mail", recipient)
+            headers = email.message_from_bytes(invitation, policy=email.policy.default)
+            self.assertIsNone(headers["Bcc"])
+            self.assertNotIn(b"dave@example.org" if recipient == "bob@example.org" else b"bob@example.org",
+                             invitation.split(b"\r\n\r\n", 1)[0])
+            content, _ = self.verify(invitation)
+            vmcer = [part for part in email.message_from_bytes(content, policy=email.policy.default).iter_attachments()
+                     if part.get_filename().endswith(".vmcer")]
+            self.assertEqual(self.alice.public_bytes(serialization.Encoding.DER), vmcer[0].get_payload(decode=True))
 
     def test_the_policy_refused_carol_so_nothing_went_to_her(self):
         self.assertFalse(list((DROP / "carol@example.org").glob("*.eml")))

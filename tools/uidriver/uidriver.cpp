@@ -9,10 +9,14 @@
 //   uidriver shot TITLE FILE            writes what the dialog shows as a PNG file
 //   uidriver tips TITLE                 prints the tooltips of its controls, "ID<tab>TEXT" a line
 //   uidriver gone TITLE                 waits until no dialog has that title
+//   uidriver close TITLE                cancels a property sheet of that title (else closes the
+//                                       window) and waits until it has gone
 //   uidriver windows                    prints the windows open, with wizard pages and buttons
 // Exit code 0 on success, 2 on bad usage, 1 when the dialog did not come (or did not go): then
 // it prints what it waited for and the windows open.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -27,7 +31,7 @@ HWND FindByTitle(const std::wstring& wsTitle) {
 
 int Usage() {
   fputws(
-      L"usage: uidriver wait|gone TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
+      L"usage: uidriver wait|gone|close TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
       L"                settext TITLE ID TEXT | shot TITLE FILE | tips TITLE | windows\n",
       stderr);
   return 2;
@@ -52,6 +56,16 @@ int wmain(int argc, wchar_t** argv) {
   HWND hDlg = FindByTitle(wsTitle);
   if (!hDlg) UiDriver::GiveUp(L"the dialog \"" + wsTitle + L"\"");
   if (wsCommand == L"wait") return 0;
+  if (wsCommand == L"close") {
+    // Posted: a sheet's modal loop looks whether it has ended only when a posted message wakes it.
+    if (UiDriver::SheetPage(hDlg)) {
+      UiDriver::PressSheetButton(hDlg, PSBTN_CANCEL);
+    } else {
+      PostMessageW(hDlg, WM_CLOSE, 0, 0);
+    }
+    if (!UiDriver::WaitUntilGone(hDlg)) UiDriver::GiveUp(L"\"" + wsTitle + L"\" to close");
+    return 0;
+  }
   if (wsCommand == L"tips") {
     for (const auto& [nID, wsText] : UiDriver::ToolTips(hDlg)) wprintf(L"%d\t%ls\n", nID, wsText.c_str());
     return 0;
