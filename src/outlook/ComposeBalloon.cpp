@@ -26,9 +26,9 @@ LONG LongProperty(IDispatch* pDisp, const wchar_t* wszName, HRESULT* phr) {
 // The screen rectangle of the add-in's pop-up (caption string 400) on a main window's "Standard" bar.
 HRESULT FindCommandBarPopup(CTraceScope& scope, IDispatch* pExplorer, RECT* prcScreen) {
   CComPtr<IDispatch> cpCommandBars, cpBar, cpControls, cpPopup;
-  HRESULT hr = GetObjectProperty(pExplorer, L"CommandBars", &cpCommandBars);
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
-  if (SUCCEEDED(hr)) hr = GetObjectProperty(cpBar, L"Controls", &cpControls);
+  HRESULT hr = LateBound::GetObjectProperty(pExplorer, L"CommandBars", &cpCommandBars);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpBar, L"Controls", &cpControls);
   const LONG lCount = LongProperty(cpControls, L"Count", &hr);
   if (FAILED(hr)) {
     scope.Error("cpBar->get_Controls()", hr);
@@ -38,7 +38,7 @@ HRESULT FindCommandBarPopup(CTraceScope& scope, IDispatch* pExplorer, RECT* prcS
   for (LONG lIndex = 1; lIndex <= lCount && !cpPopup; ++lIndex) {
     CComPtr<IDispatch> cpControl;
     CComVariant varCaption;
-    if (SUCCEEDED(GetObjectProperty(cpControls, L"Item", &cpControl, {CComVariant(lIndex)})) &&
+    if (SUCCEEDED(LateBound::GetObjectProperty(cpControls, L"Item", &cpControl, {CComVariant(lIndex)})) &&
         SUCCEEDED(LateBound::GetProperty(cpControl, L"Caption", &varCaption)) && varCaption.vt == VT_BSTR &&
         varCaption.bstrVal && wsCaption == varCaption.bstrVal) {
       cpPopup = cpControl;
