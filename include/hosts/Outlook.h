@@ -56,6 +56,8 @@ enum : DISPID {
   DISPID_WindowDeactivate = 0xF006,
   DISPID_WindowClose = 0xF008,
   DISPID_SelectionChange = 0xF007,
+  DISPID_FolderSwitch = 0xF002,
+  DISPID_ItemRead = 0xF001,
   DISPID_ItemOpen = 0xF003,
   DISPID_ItemSendEvent = 0xF005,
   DISPID_ItemClose = 0xF004,
@@ -64,5 +66,12 @@ enum : DISPID {
 }  // namespace Outlook
 
 namespace Word {
+inline constexpr IID IID__Application = {
+    0x00020970, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr IID IID__Document = {0x0002096B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID DIID_ApplicationEvents4 = {
+    0x00020A01, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+enum : DISPID { DISPID_Quit = 2, DISPID_WindowActivate = 10, DISPID_WindowDeactivate = 11 };
+// WdDocumentKind: an ordinary document, and a message that Word edits for Outlook.
+enum { wdDocumentNotSpecified = 0, wdDocumentEmail = 2 };
 }  // namespace Word

@@ -160,8 +160,9 @@ bool CCommandBarControl::ScreenRect(RECT* prc) const {
   return false;
 }
 
-HRESULT CCommandBarControl::Execute() {
+HRESULT CCommandBarControl::Execute(bool bHandled) {
   SCancel cancelDefault;
+  cancelDefault.bValue = bHandled ? VARIANT_TRUE : VARIANT_FALSE;
   CVariant varControl(static_cast<IDispatch*>(this));
   HRESULT hr = Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
   if (FAILED(hr)) return hr;

@@ -18,7 +18,9 @@ class CCommandBarControl final : public CDispatch {
  public:
   CCommandBarControl(CCommandBarControls* pOwner, LONG lType, LONG lId);
   // Raises Click, then runs the built-in command; S_FALSE when a sink cancelled the default action.
-  HRESULT Execute();
+  // Raises Click, then runs the control's own action unless a sink cancelled it (S_FALSE).
+  // bHandled: another add-in's sink has cancelled it already.
+  HRESULT Execute(bool bHandled = false);
   // Click sinks still advised on any button made in this process, deleted ones included.
   static size_t ClickSinks();
   // "|" when it begins a group; a button as its tag (else caption) with a "*" per Click sink, a

@@ -14,6 +14,7 @@
 #include "SimRibbon.h"
 #include "com/Bstr.h"
 #include "hosts/OfficeAddIn.h"
+#include "hosts/OfficeDocuments.h"
 #include "hosts/Outlook.h"
 
 namespace Sim {
@@ -103,7 +104,7 @@ void RegisterClasses() {
 // Word's window of one document: its caption is the top-level window's title.
 class CWordWindow final : public CDispatch {
  public:
-  explicit CWordWindow(HWND hwnd) : m_hwnd(hwnd) {
+  explicit CWordWindow(HWND hwnd) : CDispatch({Word::IID_Window}), m_hwnd(hwnd) {
     AddMember(L"Caption", DISPID_VALUE, [this](SCall& call) {
       if (!(call.wFlags & DISPATCH_PROPERTYPUT)) return SetBstr(call.pResult, Caption());
       std::wstring wsCaption;
@@ -123,18 +124,31 @@ class CWordWindow final : public CDispatch {
 };
 
 // Word shares its command bars between its windows: those of a Word-edited message window.
+// A document of Word's in its window; Word's command bars are the application's, shared by all.
 class CWordDocument final : public CDispatch {
  public:
-  CWordDocument(HWND hwnd, IDispatch* pCommandBars)
-      : CDispatch({Word::IID__Document}), m_cpWindow(MakeObject<CWordWindow>(hwnd)), m_cpCommandBars(pCommandBars) {
+  CWordDocument(HWND hwnd, CWordApplication* pWord, LONG lKind)
+      : CDispatch({Word::IID__Document}), m_cpWindow(MakeObject<CWordWindow>(hwnd)), m_cpWord(pWord) {
     AddMember(L"ActiveWindow", 42, [this](SCall& call) { return SetObject(call.pResult, m_cpWindow); });
-    AddMember(L"CommandBars", 0x1F, [this](SCall& call) { return SetObject(call.pResult, m_cpCommandBars); });
+    AddMember(L"Application", 1,
+              [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpWord)); });
+    AddMember(L"CommandBars", 0x39, [this](SCall& call) {
+      return SetObject(call.pResult, static_cast<IDispatch*>(m_cpWord->CommandBars()));
+    });
+    AddMember(L"Kind", 0x2B, [lKind](SCall& call) { return SetLong(call.pResult, lKind); });
   }
+  IDispatch* Window() const { return m_cpWindow; }
 
  private:
   CComPtr<CWordWindow> m_cpWindow;
-  CComPtr<IDispatch> m_cpCommandBars;
+  CComPtr<CWordApplication> m_cpWord;
 };
+
+// Window objects alive, for counting the sinks left on them.
+std::vector<CWindowObject*>& LiveWindows() {
+  static std::vector<CWindowObject*> s_windows;
+  return s_windows;
+}
 
 // The kinds of item a compose window holds. A meeting or a task goes out as a request, a
 // separate item that the application's ItemSend is given.
@@ -481,6 +495,7 @@ class CWindowObject::COleWindow final : public IOleWindow {
 CWindowObject::CWindowObject(COutlook* pOutlook, const IID& iid, const IID& eventsIid, const wchar_t* wszClass,
                              const std::wstring& wsTitle)
     : CDispatch({iid}), m_pOutlook(pOutlook), m_eventsIid(eventsIid), m_pOleWindow(std::make_unique<COleWindow>(this)) {
+  LiveWindows().push_back(this);
   AddEvents(eventsIid);
   m_cpCommandBars.Attach(
       new CCommandBars([pOutlook](const std::wstring& wsIdMso) { return pOutlook->ExecuteMso(wsIdMso); }));
@@ -503,6 +518,13 @@ CWindowObject::CWindowObject(COutlook* pOutlook, const IID& iid, const IID& even
 
 CWindowObject::~CWindowObject() {
   if (m_hwnd) DestroyWindow(m_hwnd);
+  std::erase(LiveWindows(), this);
+}
+
+size_t CWindowObject::LiveSinkCount(const IID& eventsIid) {
+  size_t cSinks = 0;
+  for (const CWindowObject* pWindow : LiveWindows()) cSinks += pWindow->SinkCount(eventsIid);
+  return cSinks;
 }
 
 void CWindowObject::Activate() {
@@ -531,7 +553,10 @@ CExplorer::CExplorer(COutlook* pOutlook)
     LONG lPane = 0, lVisible = 0;
     HRESULT hr = ArgLong(call, 0, &lPane);
     if (SUCCEEDED(hr)) hr = ArgLong(call, 1, &lVisible);
-    if (SUCCEEDED(hr) && lPane == Outlook::olPreview) m_bPreviewPane = lVisible != 0;
+    if (SUCCEEDED(hr) && lPane == Outlook::olPreview) {
+      m_bPreviewPane = lVisible != 0;
+      if (m_bPreviewPane) m_pOutlook->ReadInPane();
+    }
     return hr;
   });
   AddMember(L"Display", 0x2104, [this](SCall&) {
@@ -542,8 +567,7 @@ CExplorer::CExplorer(COutlook* pOutlook)
   AddMember(L"Selection", 0x2202, [this](SCall& call) {
     auto cpSelection = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Selection});
     for (size_t pos : m_pOutlook->Selection()) {
-      auto cpItem = MakeObject<CMailItem>(m_pOutlook, m_pOutlook->Folder()[pos - 1]);
-      cpSelection->m_items.push_back(static_cast<IDispatch*>(cpItem));
+      cpSelection->m_items.push_back(m_pOutlook->SelectionItem(m_pOutlook->CurrentFolder()[pos - 1]));
     }
     return SetObject(call.pResult, static_cast<IDispatch*>(cpSelection));
   });
@@ -556,7 +580,10 @@ CInspector::CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor)
                                                              : TextProp(pMessage, PR_SUBJECT_W) + L" - Message"),
       m_cpMessage(pMessage),
       m_bWordEditor(bWordEditor) {
-  if (bWordEditor) m_cpDocument.Attach(new CWordDocument(m_hwnd, static_cast<IDispatch*>(CommandBars())));
+  if (bWordEditor) {
+    m_cpDocument = pOutlook->Word()->NewDocument(m_hwnd, Word::wdDocumentEmail);
+    ShareCommandBars(pOutlook->Word()->CommandBars());
+  }
   AddMember(L"CurrentItem", 0x2102,
             [this](SCall& call) { return SetObject(call.pResult, m_pOutlook->MailItem(m_cpMessage)); });
   AddMember(L"WordEditor", 0x210F, [this](SCall& call) { return SetObject(call.pResult, m_cpDocument); });
@@ -595,6 +622,42 @@ void CInspector::AddEnvelope(const std::vector<std::wstring>& accountNames) {
   }
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cpEnvelope.Get()));
   m_cpEnvelope = static_cast<IDispatch*>(cpEnvelope);
+}
+
+CWordApplication::CWordApplication() : CDispatch({Word::IID__Application}) {
+  AddEvents(Word::DIID_ApplicationEvents4);
+  // Word has no ExecuteMso before 2007, as the Outlook that uses it as editor.
+  m_cpCommandBars.Attach(new CCommandBars([](const std::wstring&) { return DISP_E_MEMBERNOTFOUND; }));
+  AddMember(L"CommandBars", 0x39,
+            [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpCommandBars)); });
+}
+
+CComPtr<CDispatch> CWordApplication::NewDocument(HWND hwnd, LONG lKind) {
+  CComPtr<CDispatch> cpDocument;
+  cpDocument.Attach(new CWordDocument(hwnd, this, lKind));
+  return cpDocument;
+}
+
+void CWordApplication::FireWindowEvent(DISPID dispid, CDispatch* pDocument) {
+  CVariant varDocument(static_cast<IDispatch*>(pDocument));
+  CVariant varWindow(static_cast<CWordDocument*>(pDocument)->Window());
+  Fire(Word::DIID_ApplicationEvents4, dispid, {varDocument, varWindow});
+}
+
+void CWordApplication::WindowActivated(CDispatch* pDocument) {
+  if (m_cpActiveDocument == pDocument) return;
+  if (m_cpActiveDocument) FireWindowEvent(Word::DISPID_WindowDeactivate, m_cpActiveDocument);
+  m_cpActiveDocument = pDocument;
+  if (pDocument) FireWindowEvent(Word::DISPID_WindowActivate, pDocument);
+}
+
+void CWordApplication::WindowClosed(CDispatch* pDocument) {
+  if (m_cpActiveDocument == pDocument) WindowActivated(nullptr);
+}
+
+void CWordApplication::Quit() {
+  WindowActivated(nullptr);
+  Fire(Word::DIID_ApplicationEvents4, Word::DISPID_Quit);
 }
 
 CComAddIn::CComAddIn(const std::wstring& wsProgId, const CLSID& clsid, const std::wstring& wsDescription)
@@ -732,6 +795,10 @@ HRESULT COutlook::Quit() {
   while (!m_cpInspectors->m_items.empty()) {
     CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard, false);
   }
+  if (m_cpWord) m_cpWord->Quit();
+  for (HWND hwnd : m_wordWindows) DestroyWindow(hwnd);
+  m_wordWindows.clear();
+  m_wordDocuments.clear();
   for (IDispatch* pExplorer : m_cpExplorers->m_items) {
     static_cast<CExplorer*>(pExplorer)->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_WindowClose);
   }
@@ -837,9 +904,13 @@ size_t COutlook::SinkCount(const std::wstring& wsSource) const {
   if (wsSource == L"explorers") return m_cpExplorers->SinkCount(Outlook::DIID_ExplorersEvents);
   if (wsSource == L"inspectors") return m_cpInspectors->SinkCount(Outlook::DIID_InspectorsEvents);
   if (wsSource == L"buttons") return CCommandBarControl::ClickSinks();
+  if (wsSource == L"explorer") return CWindowObject::LiveSinkCount(Outlook::DIID_ExplorerEvents_10);
+  if (wsSource == L"inspector") return CWindowObject::LiveSinkCount(Outlook::DIID_InspectorEvents_10);
+  if (wsSource == L"word") return m_cpWord ? m_cpWord->SinkCount(Word::DIID_ApplicationEvents4) : 0;
   if (wsSource == L"items") {
     size_t cSinks = 0;
     for (const auto& [pMessage, cpItem] : m_mailItems) cSinks += cpItem->SinkCount(Outlook::DIID_ItemEvents_10);
+    for (const auto& [pMessage, cpItem] : m_selectionItems) cSinks += cpItem->SinkCount(Outlook::DIID_ItemEvents_10);
     return cSinks;
   }
   return 0;
@@ -971,6 +1042,8 @@ CWindowObject* COutlook::Topmost(std::initializer_list<CCollection*> lists) cons
   return nullptr;
 }
 
+const std::vector<CComPtr<IDispatch>>& COutlook::Inspectors() const { return m_cpInspectors->m_items; }
+
 CInspector* COutlook::ActiveInspector() const { return static_cast<CInspector*>(Topmost({m_cpInspectors})); }
 
 IDispatch* COutlook::TopWindowObject() const { return Topmost({m_cpInspectors, m_cpExplorers}); }
@@ -979,7 +1052,38 @@ void COutlook::WindowActivated(CWindowObject* pWindow) {
   CWindowObject* pPrevious = m_pActiveWindow;
   m_pActiveWindow = pWindow;
   if (pPrevious && pPrevious != pWindow) pPrevious->Fire(pPrevious->EventsIid(), Outlook::DISPID_WindowDeactivate);
+  // Word hears of its own windows: a message it edits comes to the front, or a window not its own.
+  if (m_cpWord) {
+    CInspector* pInspector = nullptr;
+    for (IDispatch* pItem : m_cpInspectors->m_items) {
+      if (pItem == static_cast<IDispatch*>(pWindow)) pInspector = static_cast<CInspector*>(pItem);
+    }
+    m_cpWord->WindowActivated(pInspector ? pInspector->WordDocument() : nullptr);
+  }
   pWindow->Fire(pWindow->EventsIid(), Outlook::DISPID_WindowActivate);
+}
+
+CWordApplication* COutlook::Word() {
+  if (!m_cpWord) m_cpWord.Attach(new CWordApplication());
+  return m_cpWord;
+}
+
+HRESULT COutlook::OpenWordDocument() {
+  const HWND hwnd = CreateWindowExW(0, kWordClass, L"Document1 - Microsoft Word", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, 800, 600, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!hwnd) return HRESULT_FROM_WIN32(GetLastError());
+  m_wordWindows.push_back(hwnd);
+  CComPtr<CDispatch> cpDocument = Word()->NewDocument(hwnd, Word::wdDocumentNotSpecified);
+  m_wordDocuments.push_back(static_cast<IDispatch*>(cpDocument));
+  SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  SetForegroundWindow(hwnd);
+  Log(L"Word document window " + std::to_wstring(reinterpret_cast<UINT_PTR>(hwnd)));
+  // Outlook's window in front loses the activation to Word's.
+  if (CWindowObject* pPrevious = std::exchange(m_pActiveWindow, nullptr)) {
+    pPrevious->Fire(pPrevious->EventsIid(), Outlook::DISPID_WindowDeactivate);
+  }
+  m_cpWord->WindowActivated(cpDocument);
+  return S_OK;
 }
 
 HRESULT COutlook::NewExplorer(CExplorer** ppExplorer) {
@@ -1221,13 +1325,66 @@ CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
 
 HRESULT COutlook::Select(const std::vector<size_t>& positions) {
   for (size_t pos : positions) {
-    if (pos < 1 || pos > m_folder.size()) return DISP_E_BADINDEX;
+    if (pos < 1 || pos > CurrentFolder().size()) return DISP_E_BADINDEX;
   }
   m_selection = positions;
   if (CExplorer* pExplorer = Explorer()) {
     pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange);
   }
+  ReadInPane();
   return S_OK;
+}
+
+HRESULT COutlook::SwitchFolder(const std::wstring& wsFolder) {
+  if (wsFolder != L"Inbox" && wsFolder != L"Sent Items") return DISP_E_BADINDEX;
+  CExplorer* pExplorer = Explorer();
+  if (!pExplorer) return E_FAIL;
+  m_bSentFolder = wsFolder == L"Sent Items";
+  m_selection.clear();
+  Log(L"Folder " + wsFolder);
+  pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_FolderSwitch);
+  pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange);
+  return S_OK;
+}
+
+CDispatch* COutlook::SelectionItem(IMessage* pMessage) {
+  CComPtr<CDispatch> cpItem;
+  cpItem.Attach(new CMailItem(this, pMessage));
+  m_selectionItems.emplace_back(pMessage, cpItem);
+  return cpItem;
+}
+
+void COutlook::ReadInPane() {
+  CExplorer* pExplorer = Explorer();
+  if (!pExplorer || !pExplorer->m_bPreviewPane || m_selection.size() != 1) return;
+  IMessage* pMessage = CurrentFolder()[m_selection.front() - 1];
+  // Every item object of the message hears it; a sink may ask for more while it is told.
+  std::vector<CComPtr<CDispatch>> items;
+  for (const auto& [pItemMessage, cpItem] : m_selectionItems) {
+    if (pItemMessage == pMessage) items.push_back(cpItem);
+  }
+  if (auto it = m_mailItems.find(pMessage); it != m_mailItems.end()) items.push_back(it->second);
+  HRESULT hr = S_OK;
+  size_t cSinks = 0;
+  for (CDispatch* pItem : items) {
+    cSinks += pItem->SinkCount(Outlook::DIID_ItemEvents_10);
+    const HRESULT hrItem = pItem->Fire(Outlook::DIID_ItemEvents_10, Outlook::DISPID_ItemRead);
+    if (SUCCEEDED(hr)) hr = hrItem;
+  }
+  Log(L"Event Read \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\" to " + std::to_wstring(cSinks) + L" sinks " +
+      HresultText(hr));
+}
+
+void COutlook::EmptySentItems() {
+  for (IMessage* pMessage : m_sentItems) {
+    if (!InspectorOf(pMessage)) m_mailItems.erase(pMessage);
+  }
+  std::erase_if(m_selectionItems, [this](const auto& item) {
+    return std::find(m_sentItems.begin(), m_sentItems.end(), item.first) != m_sentItems.end();
+  });
+  if (m_bSentFolder) m_selection.clear();
+  Log(L"Sent Items emptied: " + std::to_wstring(m_sentItems.size()));
+  m_sentItems.clear();
 }
 
 HRESULT COutlook::SendItem(IMessage* pMessage) {
@@ -1382,6 +1539,7 @@ HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bM
       m_pActiveWindow = nullptr;
       pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowDeactivate);
     }
+    if (m_cpWord && pInspector->WordDocument()) m_cpWord->WindowClosed(pInspector->WordDocument());
     pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose);
     if (lSaveMode == Outlook::olSave) pInspector->Message()->SaveChanges(KEEP_OPEN_READWRITE);
     Log(L"Close window " + std::to_wstring(reinterpret_cast<UINT_PTR>(pInspector->Window())));

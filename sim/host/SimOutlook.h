@@ -53,6 +53,7 @@ struct SStartupCost {
 
 class CExplorer;
 class CInspector;
+class CWordApplication;
 class CWindowObject;
 class CComAddIn;
 
@@ -71,7 +72,9 @@ class COutlook final : public CDispatch {
   HRESULT UnloadAddIn(const std::wstring& wsProgId);
   // A profile is logged on after a start without one.
   void Logon() { m_options.bOffline = false; }
-  // Sinks advised on "application", "explorers" or "inspectors".
+  // Sinks advised on "application", "explorers", "inspectors", "explorer" (the main windows),
+  // "inspector" (the message windows, closed ones that are still held included), "word" (Word's
+  // application), "buttons" or "items".
   size_t SinkCount(const std::wstring& wsSource) const;
   bool StartupCost(const std::wstring& wsProgId, SStartupCost* pCost) const;
   // The profile's safe-senders list as Outlook stores it (entries joined with ";"); an entry the user adds.
@@ -95,8 +98,18 @@ class COutlook final : public CDispatch {
   HRESULT NewExplorer(CExplorer** ppExplorer);
   // Opens a message in its own window; E_ABORT when the item's Open event cancels.
   HRESULT Open(IMessage* pMessage, CInspector** ppInspector);
-  // Selects messages of the folder by their 1-based positions.
+  // Selects messages of the main window's folder by their 1-based positions; with the reading pane
+  // shown, the one message selected is read there.
   HRESULT Select(const std::vector<size_t>& positions);
+  // The main window shows another folder ("Inbox" or "Sent Items"); nothing is selected there yet.
+  HRESULT SwitchFolder(const std::wstring& wsFolder);
+  // The user empties "Sent Items": its messages go, but for those still open in a window.
+  void EmptySentItems();
+  // An ordinary Word document (no mail) in a window of its own, in front: Word shares its command
+  // bars with the windows in which it edits mail.
+  HRESULT OpenWordDocument();
+  // Word, which edits mail when the options say so; made on first use.
+  CWordApplication* Word();
   // Sends unless the item's Send or the application's ItemSend event cancels (S_FALSE): the S/MIME
   // engine follows the message's security flags and profile, the message goes to the mail drop
   // and into "Sent Items". A failure of the engine keeps the message unsent in its window.
@@ -125,6 +138,8 @@ class COutlook final : public CDispatch {
   // Called by a window object that comes to the front: the one in front before is deactivated.
   void WindowActivated(CWindowObject* pWindow);
   CInspector* ActiveInspector() const;
+  // The open message windows, in the order they opened.
+  const std::vector<CComPtr<IDispatch>>& Inspectors() const;
   CInspector* InspectorOf(IMessage* pMessage) const;
   const std::vector<size_t>& Selection() const { return m_selection; }
   // The explorer or inspector whose window is topmost, or null.
@@ -137,6 +152,12 @@ class COutlook final : public CDispatch {
   CComAddIn* FindAddIn(const std::wstring& wsProgId) const;
   std::vector<CComAddIn*> AddIns() const;
   const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
+  // The folder the main window shows.
+  const std::vector<CComPtr<IMessage>>& CurrentFolder() const { return m_bSentFolder ? m_sentItems : m_folder; }
+  // Outlook raises Read on the item objects of the one message the reading pane shows.
+  void ReadInPane();
+  // A new item object for a message of the selection, as Outlook hands out one per call.
+  CDispatch* SelectionItem(IMessage* pMessage);
   const std::vector<CComPtr<IMessage>>& SentItems() const { return m_sentItems; }
   std::shared_ptr<CProfile> Profile() const { return m_spProfile; }
   const SOutlookOptions& Options() const { return m_options; }
@@ -190,7 +211,12 @@ class COutlook final : public CDispatch {
   std::vector<CComPtr<IMessage>> m_sentItems;
   std::vector<std::pair<SContact, std::vector<BYTE>>> m_contactRecords;  // with their certificates
   std::map<IMessage*, CComPtr<CDispatch>> m_mailItems;
+  std::vector<std::pair<IMessage*, CComPtr<CDispatch>>> m_selectionItems;
   std::vector<size_t> m_selection;
+  bool m_bSentFolder = false;
+  CComPtr<CWordApplication> m_cpWord;
+  std::vector<CComPtr<IDispatch>> m_wordDocuments;  // ordinary documents, and their windows
+  std::vector<HWND> m_wordWindows;
   std::shared_ptr<SAccountStore> m_spAccounts = std::make_shared<SAccountStore>();
   std::map<std::vector<BYTE>, std::shared_ptr<CPropStore>> m_addressEntries;  // by entry id
   CComPtr<CCollection> m_cpAccounts;                                          // the object model's Accounts
@@ -219,6 +245,10 @@ class CWindowObject : public CDispatch {
   CCommandBars* CommandBars() const { return m_cpCommandBars; }
   CRibbonWindow* Ribbon() const { return m_spRibbon.get(); }
   void SetRibbon(std::unique_ptr<CRibbonWindow> spRibbon) { m_spRibbon = std::move(spRibbon); }
+  // The window's command bars are those of another program (Word's, for a message it edits).
+  void ShareCommandBars(CCommandBars* pCommandBars) { m_cpCommandBars = pCommandBars; }
+  // Event sinks advised on every window object alive for that event interface.
+  static size_t LiveSinkCount(const IID& eventsIid);
 
  protected:
   void* FindInterface(REFIID riid) override;
@@ -245,6 +275,8 @@ class CInspector final : public CWindowObject {
   CInspector(COutlook* pOutlook, IMessage* pMessage, bool bWordEditor);
   IMessage* Message() const { return m_cpMessage; }
   bool WordEditor() const { return m_bWordEditor; }
+  // Word's document of a message it edits, else null.
+  CDispatch* WordDocument() const { return m_cpDocument; }
   // Word's mail envelope (Outlook 2003): its account menu lists these names, the first checked.
   void AddEnvelope(const std::vector<std::wstring>& accountNames);
   bool m_bCompose = false;
@@ -255,9 +287,29 @@ class CInspector final : public CWindowObject {
 
  private:
   CComPtr<IMessage> m_cpMessage;
-  CComPtr<IDispatch> m_cpDocument;
+  CComPtr<CDispatch> m_cpDocument;
   CComPtr<IUnknown> m_cpEnvelope;
   bool m_bWordEditor;
+};
+
+// Word as Outlook 2003's mail editor: one application whose command bars all its windows share,
+// raising WindowActivate and WindowDeactivate (the document and its window) and Quit.
+class CWordApplication final : public CDispatch {
+ public:
+  CWordApplication();
+  CCommandBars* CommandBars() const { return m_cpCommandBars; }
+  // A document of Word's, in the window hwnd; kind: its WdDocumentKind.
+  CComPtr<CDispatch> NewDocument(HWND hwnd, LONG lKind);
+  // The window of that document came to the front; null: a window that is not Word's.
+  void WindowActivated(CDispatch* pDocument);
+  // The window of that document closes.
+  void WindowClosed(CDispatch* pDocument);
+  void Quit();
+
+ private:
+  void FireWindowEvent(DISPID dispid, CDispatch* pDocument);
+  CComPtr<CCommandBars> m_cpCommandBars;
+  CComPtr<CDispatch> m_cpActiveDocument;
 };
 
 class CComAddIn final : public CDispatch {

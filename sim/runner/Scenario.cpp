@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <mapiutil.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -20,9 +21,10 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1},    {L"type", 2},       {L"press", 2},  {L"account", 2},  {L"run", 1},    {L"relaunch", 1},
-    {L"safesender", 1}, {L"new", 1},        {L"saveas", 1}, {L"open", 1},     {L"view", 1},   {L"save", 3},
-    {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1}, {L"contact", 2}};
+    {L"receive", 1},    {L"type", 2},       {L"press", 2},  {L"intercept", 2}, {L"folder", 1},  {L"account", 2},
+    {L"run", 1},        {L"relaunch", 1},   {L"safesender", 1}, {L"new", 1},   {L"saveas", 1},  {L"open", 1},
+    {L"view", 1},       {L"save", 3},       {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1},
+    {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1},   {L"absent", 1},      {L"safesenders", 1},
     {L"bar", 2},      {L"text", 1},  {L"mapi", 2},   {L"attachments", 1}, {L"signature", 2},
@@ -356,6 +358,22 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     return pOutlook->AddContact(contact, certificate);
   }
   if (wsVerb == L"compose" && cArgs <= 1) return Compose(cArgs ? words[1] : L"mail", pwsDetail);
+  if (words == Words{L"open", L"document"}) return pOutlook->OpenWordDocument();
+  if (wsVerb == L"folder" && cArgs == 1) return pOutlook->SwitchFolder(words[1]);
+  if (words == Words{L"empty", L"sent"}) {
+    pOutlook->EmptySentItems();
+    return S_OK;
+  }
+  if (words == Words{L"measure"}) return Measure(pwsDetail);
+  if (wsVerb == L"activate" && (words == Words{L"activate", L"explorer"} || (cArgs == 2 && words[1] == L"inspector"))) {
+    const std::vector<CComPtr<IDispatch>>& inspectors = pOutlook->Inspectors();
+    const size_t pos = cArgs == 2 ? _wtoi(words[2].c_str()) : 0;
+    if (cArgs == 2 && (pos < 1 || pos > inspectors.size())) return *pwsDetail = L"no such message window", E_INVALIDARG;
+    CWindowObject* pWindow = cArgs == 2 ? static_cast<CWindowObject*>(inspectors[pos - 1].Get())
+                                        : static_cast<CWindowObject*>(pOutlook->Explorer());
+    pWindow->Activate();
+    return S_OK;
+  }
   if (wsVerb == L"open" && words == Words{L"open", L"explorer"}) {
     CExplorer* pExplorer = nullptr;
     HRESULT hr = pOutlook->NewExplorer(&pExplorer);
@@ -364,9 +382,9 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   }
   if (wsVerb == L"open" && cArgs == 1) {
     const size_t pos = _wtoi(words[1].c_str());
-    if (pos < 1 || pos > pOutlook->Folder().size()) return *pwsDetail = L"no such item in the folder", E_INVALIDARG;
+    if (pos < 1 || pos > pOutlook->CurrentFolder().size()) return *pwsDetail = L"no such item in the folder", E_INVALIDARG;
     CInspector* pInspector = nullptr;
-    HRESULT hr = pOutlook->Open(pOutlook->Folder()[pos - 1], &pInspector);
+    HRESULT hr = pOutlook->Open(pOutlook->CurrentFolder()[pos - 1], &pInspector);
     if (SUCCEEDED(hr)) pInspector->Activate(), m_cpItem = pInspector->Message();
     return hr;
   }
@@ -405,11 +423,14 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     IDispatch* pWindow = Window(words[1], pwsDetail);
     return pWindow ? pOutlook->Click(pWindow, words[2]) : E_INVALIDARG;
   }
-  if (wsVerb == L"press" && cArgs == 2) {
+  // "intercept": another add-in's click sink has cancelled the default action before the others hear it.
+  if ((wsVerb == L"press" || wsVerb == L"intercept") && cArgs == 2) {
     CWindowObject* pWindow = Window(words[1], pwsDetail);
     CCommandBarControl* pControl = pWindow ? pWindow->CommandBars()->Find(words[2]) : nullptr;
     if (pWindow && !pControl) *pwsDetail = L"no command bar control of that tag or caption";
-    return pControl ? pControl->Execute() : E_INVALIDARG;
+    const HRESULT hr = pControl ? pControl->Execute(wsVerb == L"intercept") : E_INVALIDARG;
+    if (hr == S_FALSE) *pwsDetail = L"default action cancelled";
+    return hr;
   }
   if (wsVerb == L"execute" && cArgs == 2) {
     IDispatch* pWindow = Window(words[1], pwsDetail);
@@ -637,6 +658,18 @@ HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
                         balloon.ptStem.x == (rc.left + rc.right) / 2 && balloon.ptStem.y == (rc.top + rc.bottom) / 2 &&
                         balloon.cbToolInfo == cbToolInfo && GetWindow(hwndTip, GW_OWNER) == pWindow->Window();
   return bMatches ? S_OK : E_FAIL;
+}
+
+// What a soak watches: handles the process holds and memory it has committed for itself.
+HRESULT CScenario::Measure(std::wstring* pwsDetail) {
+  DWORD dwHandles = 0;
+  PROCESS_MEMORY_COUNTERS_EX counters = {};
+  counters.cb = sizeof counters;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &dwHandles) ||
+      !GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+    return HRESULT_FROM_WIN32(GetLastError());
+  *pwsDetail = L"handles " + std::to_wstring(dwHandles) + L", private bytes " + std::to_wstring(counters.PrivateUsage);
+  return S_OK;
 }
 
 HRESULT CScenario::Show(std::wstring* pwsDetail) {

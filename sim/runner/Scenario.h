@@ -64,6 +64,8 @@ class CScenario {
   HRESULT Start(const Words& words, std::wstring* pwsDetail);
   HRESULT Account(const Words& words, std::wstring* pwsDetail);
   HRESULT Show(std::wstring* pwsDetail);
+  // The process's handle count and private bytes.
+  HRESULT Measure(std::wstring* pwsDetail);
   // Lets the thread's timers and windows run for a while; ends early when Outlook is asked to quit.
   void Wait(DWORD dwMilliseconds);
   // Runs a program (relative paths from the runner's folder) while Outlook keeps answering calls.

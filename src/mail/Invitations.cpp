@@ -183,6 +183,7 @@ HRESULT RemoveInvitationData(const CMailItemKey& key) {
   CTraceScope trace("RemoveInvitationData()");
   if (!key.IsValid()) return E_INVALIDARG;
   g_invitationTable.Take(key, nullptr);
+  trace.Message("Invitation records left: %u", static_cast<unsigned>(g_invitationTable.Count()));
   return S_OK;
 }
 

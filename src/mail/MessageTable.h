@@ -34,6 +34,10 @@ class CMessageTable {
     m_values.erase(m_values.begin() + static_cast<ptrdiff_t>(i));
     return true;
   }
+  size_t Count() {
+    CCriticalSectionLock lock(&m_cs);
+    return m_keys.size();
+  }
   void Replace(const CMailItemKey& key, DWORD dwValue) {
     CCriticalSectionLock lock(&m_cs);
     Take(key, nullptr);

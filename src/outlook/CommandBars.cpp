@@ -1,9 +1,10 @@
 // The command-bar layer of CComposeRibbon for Outlook 11 to 13, which have no ribbon in the main
 // window (11: none at all): the add-in's menu on the main window's Standard bar, and in compose
 // windows a toolbar of the product's own with the secure-send button and the same menu.
-// Not part of this build: button faces, the button for received messages (message analysis),
-// the per-window explorer and inspector sinks and the WordMail Word-application sink, and the
-// menu commands other than secure sending.
+// Windows get their sinks here (WindowSinks.h): their closing lets go of their controls' click
+// sinks, and Word's shared toolbar follows the window in front.
+// Not part of this build: button faces, the button for received messages in their windows and
+// the reading pane (message analysis), and the menu commands other than secure sending.
 #include <cwchar>
 #include <type_traits>
 
@@ -16,6 +17,7 @@
 #include "module/Settings.h"
 #include "outlook/ComposeRibbon.h"
 #include "outlook/DispEventHandler.h"
+#include "outlook/WindowSinks.h"
 #include "res/StringIds.h"
 
 namespace {
@@ -25,6 +27,7 @@ enum : LONG { msoControlButton = 1, msoControlPopup = 10, msoButtonIconAndCaptio
 constexpr LONG msoBarRowLast = -1;
 constexpr DISPID kClickDispid = 1;
 constexpr int kLastWordMailOutlook = 11;
+constexpr int kFirstWithoutWindowSinks = 12;
 constexpr LONG olEditorWord = 4;
 
 // Captions and super tips by command id; the single button (0 to 3) has no super tip.
@@ -128,6 +131,51 @@ void DeleteControls(std::vector<std::pair<CComPtr<IDispatch>, T>>& controls) {
   }
 }
 
+// Calls fn with each item of a collection (Count, Item(1..Count)) until it returns false.
+template <class Fn>
+HRESULT ForEachItem(IDispatch* pCollection, Fn fn) {
+  CComVariant varCount;
+  HRESULT hr = LateBound::GetProperty(pCollection, L"Count", &varCount);
+  if (SUCCEEDED(hr)) hr = varCount.ChangeType(VT_I4);
+  for (LONG lIndex = 1; SUCCEEDED(hr) && lIndex <= varCount.lVal; ++lIndex) {
+    CComPtr<IDispatch> cpItem;
+    hr = LateBound::GetObjectProperty(pCollection, L"Item", &cpItem, {CComVariant(lIndex)});
+    if (SUCCEEDED(hr) && !fn(lIndex, cpItem.Get())) break;
+  }
+  return hr;
+}
+
+std::wstring ControlParameter(IDispatch* pControl) {
+  CComVariant varParameter;
+  if (FAILED(LateBound::GetProperty(pControl, L"Parameter", &varParameter)) || varParameter.vt != VT_BSTR ||
+      !varParameter.bstrVal)
+    return L"";
+  return varParameter.bstrVal;
+}
+
+// The stored control of that Parameter; end() when there is none.
+template <class T>
+auto FindControl(std::vector<std::pair<CComPtr<IDispatch>, T>>& controls, const std::wstring& wsParameter) {
+  auto it = controls.begin();
+  while (it != controls.end() && (wsParameter.empty() || ControlParameter(it->first) != wsParameter)) ++it;
+  return it;
+}
+
+// Forgets the stored button or menu item of that Parameter and ends its click sink; false when none.
+bool ReleaseControl(std::vector<std::pair<CComPtr<IDispatch>, DWORD>>& controls, const std::wstring& wsParameter) {
+  const auto it = FindControl(controls, wsParameter);
+  if (it == controls.end()) return false;
+  CDispEventHandler::Unadvise(it->first, Office::DIID__CommandBarButtonEvents, it->second);
+  controls.erase(it);
+  return true;
+}
+
+// The add-in's own bar among the command bars: it carries the product's name.
+HRESULT GetProductBar(IDispatch* pCommandBars, IDispatch** ppBar) {
+  return LateBound::GetObjectProperty(pCommandBars, L"Item", ppBar,
+                           {CComVariant(GetBrandString(IDS_BRAND_SHORT_PRODUCT).c_str())});
+}
+
 }  // namespace
 
 bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName) {
@@ -170,6 +218,7 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
       scope.Error("cpCommandBars->get_Item(Standard)", hr);
       return hr;
     }
+    if (GetOutlookVersion(nullptr) < kFirstWithoutWindowSinks) CExplorerEventHandler::Install(this, cpExplorer);
     return AddCommandBarControls(scope, cpBar, false, false);
   }
   CComPtr<IDispatch> cpInspector;
@@ -195,7 +244,7 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
     return hr;
   }
   const std::wstring wsName = GetBrandString(IDS_BRAND_SHORT_PRODUCT);
-  hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsName.c_str())});
+  hr = GetProductBar(cpCommandBars, &cpBar);
   scope.Message("cpCommandBars->get_Item(%ls) = 0x%08lX", wsName.c_str(), static_cast<unsigned long>(hr));
   if (SUCCEEDED(hr)) {
     if (!bWordMail) {
@@ -203,9 +252,11 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
       return E_UNEXPECTED;
     }
     scope.Message("Command bar already exists!");
-    return PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bShow)}, {L"Visible", CComVariant(bShow)}});
+    hr = PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bShow)}, {L"Visible", CComVariant(bShow)}});
+    if (SUCCEEDED(hr)) hr = CInspectorEventHandler::Install(this, cpInspector);
+    return hr;
   }
-  if (!bShow) return S_OK;
+  if (!bShow) return CInspectorEventHandler::Install(this, cpInspector);
   CComVariant varBar;
   hr = LateBound::Call(cpCommandBars, L"Add",
                        {CComVariant(wsName.c_str()), CComVariant(LONG{msoBarTop}), MissingArg(), CComVariant(true)},
@@ -220,7 +271,10 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
   hr = PutProperties(
       scope, cpBar,
       {{L"RowIndex", CComVariant(msoBarRowLast)}, {L"Enabled", CComVariant(true)}, {L"Visible", CComVariant(true)}});
-  return SUCCEEDED(hr) ? AddCommandBarControls(scope, cpBar, true, true) : hr;
+  if (SUCCEEDED(hr)) hr = CInspectorEventHandler::Install(this, cpInspector);
+  if (FAILED(hr)) return hr;
+  if (bWordMail) CWordAppEventHandler::Install(cpInspector, wsName);
+  return AddCommandBarControls(scope, cpBar, true, true);
 }
 
 HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton) {
@@ -360,6 +414,86 @@ HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
   }
   scope.Error("command not available", E_NOTIMPL);
   return E_NOTIMPL;
+}
+
+// The reading-pane button is for received messages that the add-in can act on; telling which
+// those are (message analysis) is not part of this build, so no message gets one.
+HRESULT CComposeRibbon::OnPreviewItem(IDispatch* pExplorer, IDispatch* pItem) {
+  CTraceScope scope("CComposeRibbon::OnPreviewItem()");
+  if (!pExplorer) return E_POINTER;
+  scope.Message("Previewed item: %hs", pItem ? "one" : "none");
+  return S_OK;
+}
+
+// Word shares the add-in's toolbar between its windows: the one in front decides whether it shows.
+HRESULT CComposeRibbon::OnInspectorActivate(IDispatch* pInspector) {
+  CTraceScope scope("CComposeRibbon::OnInspectorActivate()");
+  if (!IsWordMail(pInspector)) return S_OK;
+  scope.Message("This is the Word Mail editor...");
+  CComPtr<IDispatch> cpCommandBars, cpBar, cpItem;
+  HRESULT hr = GetInspectorCommandBars(pInspector, &cpCommandBars);
+  if (SUCCEEDED(hr)) hr = GetProductBar(cpCommandBars, &cpBar);
+  if (FAILED(hr)) {
+    scope.Error("Command bar does not exist!", hr);
+    return hr;
+  }
+  hr = GetCurrentMailItem(pInspector, &cpItem, nullptr);
+  if (FAILED(hr)) return hr;
+  const bool bSent = GetBoolProperty(cpItem, L"Sent");
+  scope.Message("Message is %hs", bSent ? "sent" : "not sent");
+  // As in AddCommandBarButton, a received message shows no toolbar in this build.
+  const bool bVisible = !bSent;
+  scope.Message("Making the command bar %hs", bVisible ? "visible" : "invisible");
+  return PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bVisible)}, {L"Visible", CComVariant(bVisible)}});
+}
+
+HRESULT CComposeRibbon::OnInspectorDeactivate(IDispatch* pInspector) {
+  CTraceScope scope("CComposeRibbon::OnInspectorDeactivate()");
+  if (IsWordMail(pInspector)) scope.Message("This is the Word Mail editor...");
+  return S_OK;
+}
+
+// The window's controls go with it; their click sinks, which hold the add-in, are ended here, and
+// the certificate signal no longer rebuilds the window's menu.
+HRESULT CComposeRibbon::OnInspectorClose(IDispatch* pInspector) {
+  CTraceScope scope("CComposeRibbon::OnInspectorClose()");
+  if (IsWordMail(pInspector)) {
+    // Word keeps the toolbar for its other windows.
+    scope.Message("This is the Word Mail editor. Don't touch command bars...");
+    return S_OK;
+  }
+  CComPtr<IDispatch> cpCommandBars, cpBar, cpControls;
+  HRESULT hr = LateBound::GetObjectProperty(pInspector, L"CommandBars", &cpCommandBars);
+  if (FAILED(hr)) {
+    scope.Error("pInspector->get_CommandBars()", hr);
+    return hr;
+  }
+  hr = GetProductBar(cpCommandBars, &cpBar);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpBar, L"Controls", &cpControls);
+  if (FAILED(hr)) {
+    scope.Error("Command bar does not exist!", hr);
+    return hr;
+  }
+  return ForEachItem(cpControls, [&](LONG lIndex, IDispatch* pControl) {
+    scope.Message("  Control %d", static_cast<int>(lIndex));
+    const std::wstring wsParameter = ControlParameter(pControl);
+    if (ReleaseControl(m_mapButtons, wsParameter)) {
+      scope.Message("  This is our button!");
+      return true;
+    }
+    const auto itPopup = FindControl(m_mapPopups, wsParameter);
+    if (itPopup == m_mapPopups.end()) return true;
+    scope.Message("  This is our menu!");
+    CComPtr<IDispatch> cpItems;
+    if (SUCCEEDED(LateBound::GetObjectProperty(pControl, L"Controls", &cpItems))) {
+      ForEachItem(cpItems, [&](LONG, IDispatch* pItem) {
+        ReleaseControl(m_mapMenuItems, ControlParameter(pItem));
+        return true;
+      });
+    }
+    m_mapPopups.erase(itPopup);
+    return true;
+  });
 }
 
 void CComposeRibbon::DeleteCommandBarControls() {

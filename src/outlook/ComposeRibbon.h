@@ -84,6 +84,12 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT AddCommandBarButton(IDispatch* pWindow);
   HRESULT AddCommandBarButtonItems(IDispatch* pPopup, VARIANT_BOOL bCompose);
   HRESULT OnButtonClick(IDispatch* pButton);
+  // Window events of Outlook 11 (WindowSinks.h): the message in a main window's reading pane
+  // (none: the selection changed), and a message window's activation and closing.
+  HRESULT OnPreviewItem(IDispatch* pExplorer, IDispatch* pItem);
+  HRESULT OnInspectorActivate(IDispatch* pInspector);
+  HRESULT OnInspectorDeactivate(IDispatch* pInspector);
+  HRESULT OnInspectorClose(IDispatch* pInspector);
 
   // Secure sending: the user's choice is recorded for the item (a _MailItem, or a ribbon control
   // of its compose window) and Outlook's own Send is pressed; E_ABORT when the user declines or
