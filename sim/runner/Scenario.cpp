@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <mapiutil.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -21,10 +20,10 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1},    {L"type", 2},       {L"press", 2},  {L"intercept", 2}, {L"folder", 1},  {L"account", 2},
-    {L"run", 1},        {L"relaunch", 1},   {L"safesender", 1}, {L"new", 1},   {L"saveas", 1},  {L"open", 1},
-    {L"view", 1},       {L"save", 3},       {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1},
-    {L"contact", 2}};
+    {L"receive", 1},    {L"type", 2}, {L"press", 2},    {L"intercept", 2},  {L"folder", 1},
+    {L"account", 2},    {L"run", 1},  {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1},
+    {L"saveas", 1},     {L"open", 1}, {L"view", 1},     {L"save", 3},       {L"lineimage", 2},
+    {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1},   {L"absent", 1},      {L"safesenders", 1},
     {L"bar", 2},      {L"text", 1},  {L"mapi", 2},   {L"attachments", 1}, {L"signature", 2},
@@ -382,7 +381,8 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   }
   if (wsVerb == L"open" && cArgs == 1) {
     const size_t pos = _wtoi(words[1].c_str());
-    if (pos < 1 || pos > pOutlook->CurrentFolder().size()) return *pwsDetail = L"no such item in the folder", E_INVALIDARG;
+    if (pos < 1 || pos > pOutlook->CurrentFolder().size())
+      return *pwsDetail = L"no such item in the folder", E_INVALIDARG;
     CInspector* pInspector = nullptr;
     HRESULT hr = pOutlook->Open(pOutlook->CurrentFolder()[pos - 1], &pInspector);
     if (SUCCEEDED(hr)) pInspector->Activate(), m_cpItem = pInspector->Message();
@@ -660,16 +660,24 @@ HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
   return bMatches ? S_OK : E_FAIL;
 }
 
-// What a soak watches: handles the process holds and memory it has committed for itself.
+// What a soak watches: the handles the process holds and the memory it has committed for itself.
+// Wine answers GetProcessHandleCount and the private usage of GetProcessMemoryInfo with 0, so
+// every handle value is asked for, and the committed private regions of the address space summed.
 HRESULT CScenario::Measure(std::wstring* pwsDetail) {
-  DWORD dwHandles = 0;
-  PROCESS_MEMORY_COUNTERS_EX counters = {};
-  counters.cb = sizeof counters;
-  if (!GetProcessHandleCount(GetCurrentProcess(), &dwHandles) ||
-      !GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
-    return HRESULT_FROM_WIN32(GetLastError());
-  *pwsDetail = L"handles " + std::to_wstring(dwHandles) + L", private bytes " + std::to_wstring(counters.PrivateUsage);
-  return S_OK;
+  constexpr ULONG_PTR kHandleValues = 0x40000;
+  size_t cHandles = 0;
+  for (ULONG_PTR uValue = 4; uValue < kHandleValues; uValue += 4) {
+    DWORD dwFlags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(uValue), &dwFlags)) ++cHandles;
+  }
+  SIZE_T cbPrivate = 0;
+  MEMORY_BASIC_INFORMATION mbi = {};
+  for (const BYTE* pb = nullptr; VirtualQuery(pb, &mbi, sizeof mbi) == sizeof mbi;
+       pb = static_cast<const BYTE*>(mbi.BaseAddress) + mbi.RegionSize) {
+    if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) cbPrivate += mbi.RegionSize;
+  }
+  *pwsDetail = L"handles " + std::to_wstring(cHandles) + L", private bytes " + std::to_wstring(cbPrivate);
+  return cHandles && cbPrivate ? S_OK : E_FAIL;
 }
 
 HRESULT CScenario::Show(std::wstring* pwsDetail) {

@@ -173,7 +173,7 @@ bool ReleaseControl(std::vector<std::pair<CComPtr<IDispatch>, DWORD>>& controls,
 // The add-in's own bar among the command bars: it carries the product's name.
 HRESULT GetProductBar(IDispatch* pCommandBars, IDispatch** ppBar) {
   return LateBound::GetObjectProperty(pCommandBars, L"Item", ppBar,
-                           {CComVariant(GetBrandString(IDS_BRAND_SHORT_PRODUCT).c_str())});
+                                      {CComVariant(GetBrandString(IDS_BRAND_SHORT_PRODUCT).c_str())});
 }
 
 }  // namespace

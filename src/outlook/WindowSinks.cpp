@@ -18,9 +18,6 @@ void TraceEvent(CTraceScope& scope, DISPID dispid) {
   scope.Message("dispIdMember = 0x%08X", static_cast<unsigned>(dispid));
 }
 
-// A sink that disconnects itself keeps its cookie here; it is known once Advise has returned.
-using SharedCookie = std::shared_ptr<DWORD>;
-
 // What the explorer sink keeps: the message its reading pane shows, followed by a preview sink.
 // The sink's handler owns it, so it goes when the sink is disconnected.
 class CExplorerState {
@@ -92,7 +89,8 @@ HRESULT CExplorerState::OnSelectionChange() {
     }
     scope.Message("Number of selected items: %d", static_cast<int>(varCount.lVal));
     CComPtr<IDispatch> cpItem;
-    if (varCount.lVal == 1 && SUCCEEDED(LateBound::GetObjectProperty(cpSelection, L"Item", &cpItem, {CComVariant(LONG{1})}))) {
+    if (varCount.lVal == 1 &&
+        SUCCEEDED(LateBound::GetObjectProperty(cpSelection, L"Item", &cpItem, {CComVariant(LONG{1})}))) {
       cpItem->QueryInterface(Outlook::IID__MailItem, reinterpret_cast<void**>(&cpMailItem));
     }
     // The same message again: its preview sink stays. Messages without a key are never the same.
@@ -143,8 +141,7 @@ void CExplorerState::DropPreviewItem() {
 
 // Both of Word's window events name the document and the window.
 bool WordWindowArguments(const DISPPARAMS* pParams) {
-  return pParams && pParams->cArgs >= 2 && pParams->rgvarg[0].vt == VT_DISPATCH &&
-         pParams->rgvarg[1].vt == VT_DISPATCH;
+  return pParams && pParams->cArgs >= 2 && pParams->rgvarg[0].vt == VT_DISPATCH && pParams->rgvarg[1].vt == VT_DISPATCH;
 }
 
 }  // namespace
@@ -153,8 +150,8 @@ HRESULT CExplorerEventHandler::Install(CComposeRibbon* pOwner, IDispatch* pExplo
   CTraceScope scope("CExplorerEventHandler::Install()");
   const auto spState = std::make_shared<CExplorerState>(pOwner, pExplorer);
   const HRESULT hr = CDispEventHandler::Advise(
-      pExplorer, Outlook::DIID_ExplorerEvents_10, [spState](DISPID dispid, DISPPARAMS*) { return spState->Invoke(dispid); },
-      &spState->m_dwCookie);
+      pExplorer, Outlook::DIID_ExplorerEvents_10,
+      [spState](DISPID dispid, DISPPARAMS*) { return spState->Invoke(dispid); }, &spState->m_dwCookie);
   if (FAILED(hr)) scope.Error("CDispEventHandler::Advise()", hr);
   return hr;
 }
@@ -230,8 +227,8 @@ void CWordAppEventHandler::OnWindowActivated(IDispatch* pWindow, IDispatch* pDoc
   CTraceScope scope("CWordAppEventHandler::OnWindowActivated()");
   CComPtr<IDispatch> cpDocument, cpWindow, cpCommandBars, cpBar;
   CComVariant varKind;
-  HRESULT hr = pDocument ? pDocument->QueryInterface(Word::IID__Document, reinterpret_cast<void**>(&cpDocument))
-                         : E_POINTER;
+  HRESULT hr =
+      pDocument ? pDocument->QueryInterface(Word::IID__Document, reinterpret_cast<void**>(&cpDocument)) : E_POINTER;
   if (SUCCEEDED(hr)) {
     hr = pWindow ? pWindow->QueryInterface(Word::IID_Window, reinterpret_cast<void**>(&cpWindow)) : E_POINTER;
   }
@@ -244,7 +241,8 @@ void CWordAppEventHandler::OnWindowActivated(IDispatch* pWindow, IDispatch* pDoc
   scope.Message("Document kind: %d", static_cast<int>(varKind.lVal));
   if (varKind.lVal == Word::wdDocumentEmail) return;
   hr = LateBound::GetObjectProperty(cpDocument, L"CommandBars", &cpCommandBars);
-  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsBarName.c_str())});
+  if (SUCCEEDED(hr))
+    hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(wsBarName.c_str())});
   if (FAILED(hr)) return;
   hr = LateBound::PutProperty(cpBar, L"Enabled", CComVariant(false));
   if (SUCCEEDED(hr)) hr = LateBound::PutProperty(cpBar, L"Visible", CComVariant(false));
