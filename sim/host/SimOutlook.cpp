@@ -624,10 +624,11 @@ void CInspector::AddEnvelope(const std::vector<std::wstring>& accountNames) {
   m_cpEnvelope = static_cast<IDispatch*>(cpEnvelope);
 }
 
-CWordApplication::CWordApplication() : CDispatch({Word::IID__Application}) {
+CWordApplication::CWordApplication(COutlook* pOutlook) : CDispatch({Word::IID__Application}) {
   AddEvents(Word::DIID_ApplicationEvents4);
-  // Word has no ExecuteMso before 2007, as the Outlook that uses it as editor.
-  m_cpCommandBars.Attach(new CCommandBars([](const std::wstring&) { return DISP_E_MEMBERNOTFOUND; }));
+  // Word is of Outlook's version: ExecuteMso from 2007, on the message in front.
+  m_cpCommandBars.Attach(
+      new CCommandBars([pOutlook](const std::wstring& wsIdMso) { return pOutlook->ExecuteMso(wsIdMso); }));
   AddMember(L"CommandBars", 0x39,
             [this](SCall& call) { return SetObject(call.pResult, static_cast<IDispatch*>(m_cpCommandBars)); });
 }
@@ -1064,7 +1065,7 @@ void COutlook::WindowActivated(CWindowObject* pWindow) {
 }
 
 CWordApplication* COutlook::Word() {
-  if (!m_cpWord) m_cpWord.Attach(new CWordApplication());
+  if (!m_cpWord) m_cpWord.Attach(new CWordApplication(this));
   return m_cpWord;
 }
 

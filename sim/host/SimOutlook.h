@@ -296,7 +296,7 @@ class CInspector final : public CWindowObject {
 // raising WindowActivate and WindowDeactivate (the document and its window) and Quit.
 class CWordApplication final : public CDispatch {
  public:
-  CWordApplication();
+  explicit CWordApplication(COutlook* pOutlook);
   CCommandBars* CommandBars() const { return m_cpCommandBars; }
   // A document of Word's, in the window hwnd; kind: its WdDocumentKind.
   CComPtr<CDispatch> NewDocument(HWND hwnd, LONG lKind);
