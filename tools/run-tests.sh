@@ -6,7 +6,7 @@
 set -u
 build=$(cd "$1" && pwd)
 tools=$(cd "$(dirname "$0")" && pwd)
-second='^(ui|unit)\.|^interop\.test_(sent|security|trace|cert|credential|received)'
+second='^(ui|unit)\.|^integration\.OutlookAddIn\.|^interop\.test_(sent|security|trace|cert|credential|received)'
 
 # In a lane's session: a directory of the lane's own runs the build's tests, so that the two
 # runs keep their records apart.
