@@ -33,12 +33,16 @@ done
 cp "$build"/suite/{VmPrivSuiteCfg,VmPersCertMgr,VmTrustContMgr}.dll "$build/suite/VmUserConsole.exe" "$suite_unix/"
 wine reg add 'HKLM\SOFTWARE\Velmora\Applications' /v BinDir /t REG_SZ /d "$suite_win" /f /reg:32 >/dev/null
 # Certificate services: library, secret store, key provider, and the test authority that
-# every prefix of this build shares.
+# every prefix of this build shares: made under a lock, since the test lanes install at once and
+# the first must make it before the other reads it.
 cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"
 wine regsvr32 /s "$suite_win\\VmSolvaneCsp.dll" || { echo "regsvr32 VmSolvaneCsp.dll failed: $?" >&2; exit 1; }
 mkdir -p "$build/pki" "$suite_unix/TestCA"
-wine "$build/tools/vmpki.exe" authority "Z:$(echo "$build/pki" | tr / '\\')"
-cp "$build"/pki/authority.* "$suite_unix/TestCA/"
+(
+  flock 9
+  wine "$build/tools/vmpki.exe" authority "Z:$(echo "$build/pki" | tr / '\\')" 9>&-
+  cp "$build"/pki/authority.* "$suite_unix/TestCA/"
+) 9>"$build/pki/.lock"
 # The usage-tracking component, registered but not installed until a test says so; the product's
 # version that its reports give.
 cp "$build/suite/VmUsageTracking.dll" "$suite_unix/"
