@@ -10,6 +10,7 @@
 #include "module/Settings.h"
 #include "res/StringIds.h"
 #include "res/resource.h"
+#include "tracking/UsageTracking.h"
 #include "ui/PropertySheetHost.h"
 
 CDocumentRibbon* g_pDocumentRibbon = nullptr;
@@ -64,6 +65,9 @@ CDocumentRibbon::~CDocumentRibbon() {
   if (m_nTimer) KillTimer(nullptr, m_nTimer);
   if (g_pDocumentRibbon == this) g_pDocumentRibbon = nullptr;
   m_watcher.Stop(scope);
+  // The ribbon lives until the application shuts down, so it sends the usage report, once its
+  // watcher has stopped.
+  g_UsageTracker.SendReport();
 }
 
 HRESULT CDocumentRibbon::FinalConstruct() {

@@ -48,12 +48,9 @@ CEncryptionProvider::CEncryptionProvider(IUnknown* pOuter) : COfficeAddIn(pOuter
   InitializeCriticalSection(&m_csSessions);
 }
 
-// The provider is the document applications' add-in that lives until they shut down, so it sends
-// their usage report.
 CEncryptionProvider::~CEncryptionProvider() {
   for (CEncryptionSessionData& record : m_aRecords) record.Reset();
   DeleteCriticalSection(&m_csSessions);
-  g_UsageTracker.SendReport();
 }
 
 VM_OFFICE_PROVIDER_IMPL(CEncryptionProvider, Office::EncryptionProvider, Office::IID_EncryptionProvider)

@@ -109,7 +109,7 @@ TEST_F(UsageReportTest, OutlookAndWordEachSendOneReportAtShutDown) {
   const CTraceFile outlookTrace =
       Play(L"outlook", outlook, L"--only VmOfcX.ComposeRibbon /P12", "answer no\nstart 14\nquit\n");
   EXPECT_TRUE(Contains(outlookTrace.Texts('U'), "ms_lKxEnvironment ? 3"));
-  Play(L"word", Simulator(), L"--only VmOfcX.EncryptionProvider",
+  Play(L"word", Simulator(), L"--only VmOfcX.EncryptionProvider --only VmOfcX.DocumentRibbon",
        "start word 14\nnew Counted once.\nchoose none\nencrypt VmOfcX.EncryptionProvider\n"
        "expect seen NewSession 0x00000000\nquit\n");
 
@@ -140,13 +140,13 @@ TEST_F(UsageReportTest, OutlookAndWordEachSendOneReportAtShutDown) {
   EXPECT_EQ(12u, wordReport.size());
 }
 
-// Word, with both document providers as installed, signs a document through the signature
-// provider: the report that the encryption provider sends at shut-down counts a signed document.
+// Word, with the document add-ins as installed, signs a document through the signature provider:
+// the report that the document ribbon sends at shut-down counts a signed document.
 TEST_F(UsageReportTest, ASignatureCountsAsASignedDocument) {
   SetTracking(1, 1);
   ForgetUserCertificates();
   ASSERT_NO_FATAL_FAILURE(MakeOwnCertificate(L"usage@tessaly.test", L"Uma Usage"));
-  Play(L"word-sign", Simulator(), L"--only VmOfcX.EncryptionProvider --only VmOfcX.SignatureProvider",
+  Play(L"word-sign", Simulator(), L"--only VmOfcX.EncryptionProvider --only VmOfcX.SignatureProvider --only VmOfcX.DocumentRibbon",
        "start word 14\nnew Counted once.\nanswer ok\nsign VmOfcX.SignatureProvider\n"
        "expect signature 1 signed valid\nquit\n");
   const auto reports = Reports(ReadText(m_reports));
