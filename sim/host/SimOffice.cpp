@@ -1,6 +1,9 @@
 #include "SimOffice.h"
 
+#include <oleacc.h>
 #include <shlwapi.h>
+
+#include <memory>
 
 #include "MemoryStreams.h"
 #include "SimAddIns.h"
@@ -70,12 +73,17 @@ class CDocWindow final : public CDispatch, public IOleWindow {
       return S_OK;
     });
   }
-  ~CDocWindow() override { DestroyWindow(m_hwnd); }
+  ~CDocWindow() override {
+    m_spRibbon.reset();
+    DestroyWindow(m_hwnd);
+  }
   void Activate() const {
     SetWindowPos(m_hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     SetForegroundWindow(m_hwnd);
   }
   HWND Handle() const { return m_hwnd; }
+  CRibbonWindow* Ribbon() const { return m_spRibbon.get(); }
+  void SetRibbon(std::unique_ptr<CRibbonWindow> spRibbon) { m_spRibbon = std::move(spRibbon); }
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return CDispatch::QueryInterface(riid, ppv); }
   STDMETHOD_(ULONG, AddRef)() override { return CDispatch::AddRef(); }
@@ -96,6 +104,7 @@ class CDocWindow final : public CDispatch, public IOleWindow {
  private:
   IDispatch* m_pDocument;
   HWND m_hwnd;
+  std::unique_ptr<CRibbonWindow> m_spRibbon;
 };
 
 CDocWindow* AsWindow(IDispatch* pWindow) { return static_cast<CDocWindow*>(pWindow); }
@@ -492,6 +501,25 @@ void COfficeApp::ShowRibbon(IDispatch* pWindow) {
       m_ribbons.Load(addIn.cpComAddIn->m_wsProgId, cpAddIn, RibbonId());
   }
   m_ribbons.Refresh(RibbonId(), pWindow);
+  if (!AsWindow(pWindow)->Ribbon()) {
+    // The Home tab: Office's own groups, then the add-ins'.
+    AsWindow(pWindow)->SetRibbon(
+        std::make_unique<CRibbonWindow>(AsWindow(pWindow)->Handle(), L"Ribbon", L"Home", [this, pWindow] {
+          std::vector<SRibbonGroup> groups = {
+              {L"Clipboard", {{L"", L"Paste", ROLE_SYSTEM_SPLITBUTTON}}},
+              {L"Font", {{L"", L"Bold", ROLE_SYSTEM_PUSHBUTTON}, {L"", L"Italic", ROLE_SYSTEM_PUSHBUTTON}}}};
+          for (SRibbonGroup& group : m_ribbons.Groups(RibbonId(), pWindow)) groups.push_back(std::move(group));
+          return groups;
+        }));
+  }
+}
+
+bool COfficeApp::ControlRect(const std::wstring& wsControlId, HWND* phwndWindow, RECT* prc) const {
+  const CSimDocument* pDocument = ActiveDocument();
+  const CDocWindow* pWindow = pDocument ? AsWindow(pDocument->Window()) : nullptr;
+  if (!pWindow || !pWindow->Ribbon()) return false;
+  *phwndWindow = pWindow->Handle();
+  return pWindow->Ribbon()->ControlRect(wsControlId, prc);
 }
 
 HRESULT COfficeApp::Click(const std::wstring& wsControlId) {

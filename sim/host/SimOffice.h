@@ -3,9 +3,11 @@
 // documents with their windows, and encryption by a custom encryption provider as Office does it.
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
+#include "SimBalloons.h"
 #include "SimCommandBars.h"
 #include "SimContainer.h"
 #include "SimDispatch.h"
@@ -108,6 +110,10 @@ class COfficeApp final : public CDispatch {
   HRESULT Click(const std::wstring& wsControlId);
   HRESULT ControlState(const std::wstring& wsControlId, SControlState* pState);
   IPictureDisp* RibbonImage(const std::wstring& wsImageId) const;
+  // The screen rectangle of a control of the front window's ribbon as last drawn, with that window.
+  bool ControlRect(const std::wstring& wsControlId, HWND* phwndWindow, RECT* prc) const;
+  // The balloon tips that add-ins show on the application's windows.
+  std::map<HWND, SBalloon> Balloons() const { return m_balloons.Shown(); }
 
   // "Word", "Excel" or "PowerPoint": the name of the Addins key and of the application.
   const wchar_t* Name() const;
@@ -136,6 +142,7 @@ class COfficeApp final : public CDispatch {
   CComPtr<CCommandBars> m_cpCommandBars;
   bool m_bStarted = false;
   CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
+  CBalloonWatch m_balloons;
 };
 
 }  // namespace Sim

@@ -153,6 +153,8 @@ HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = SUCCEEDED(hr) ? L"\"" + wsState + L"\"" : HresultText(hr);
     return SUCCEEDED(hr) && wsState == words[3] ? S_OK : E_FAIL;
   }
+  if (wsWhat == L"balloon" && (words.size() == 5 || (words.size() == 3 && words[2] == L"none")))
+    return ExpectBalloon(words, pwsDetail);
   const bool bControl = wsWhat == L"label" || wsWhat == L"tip" || wsWhat == L"image" || wsWhat == L"visible";
   if (m_cpOffice->Started() && bControl && words.size() == 5 && words[2] == L"document")
     return ExpectControl(words, pwsDetail);

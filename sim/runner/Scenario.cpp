@@ -633,10 +633,11 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
 }
 
 // "expect balloon none", or "expect balloon WINDOW CONTROL TITLE | TEXT": the one balloon on
-// screen belongs to the window, shows that title and text, and its stem touches the centre of the
-// control; its tool record is the size its common controls take.
+// screen belongs to the window (Outlook's, or "document": the document window in front), shows
+// that title and text, and its stem touches the centre of the control; its tool record is the
+// size its common controls take.
 HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
-  const std::map<HWND, SBalloon> shown = m_cpOutlook->Balloons();
+  const std::map<HWND, SBalloon> shown = m_cpOffice ? m_cpOffice->Balloons() : m_cpOutlook->Balloons();
   for (const auto& [hwnd, balloon] : shown) {
     *pwsDetail += (pwsDetail->empty() ? L"" : L"; ") + (L"\"" + balloon.wsTitle + L" | " + balloon.wsText + L"\"") +
                   L" stem at (" + std::to_wstring(balloon.ptStem.x) + L", " + std::to_wstring(balloon.ptStem.y) +
@@ -644,10 +645,19 @@ HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
                   std::to_wstring(balloon.dwComCtlMajor);
   }
   if (words.size() == 3) return shown.empty() ? (*pwsDetail = L"none", S_OK) : E_FAIL;
-  CWindowObject* pWindow = Window(words[2], pwsDetail);
+  HWND hwndWindow = nullptr;
   RECT rc = {};
-  if (!pWindow) return E_INVALIDARG;
-  if (!m_cpOutlook->ControlRect(pWindow, words[3], &rc)) return *pwsDetail = L"no such control on screen", E_FAIL;
+  bool bOnScreen = false;
+  if (m_cpOffice) {
+    if (words[2] != L"document") return *pwsDetail = L"expect balloon document CONTROL TEXT", E_INVALIDARG;
+    bOnScreen = m_cpOffice->ControlRect(words[3], &hwndWindow, &rc);
+  } else {
+    CWindowObject* pWindow = Window(words[2], pwsDetail);
+    if (!pWindow) return E_INVALIDARG;
+    hwndWindow = pWindow->Window();
+    bOnScreen = m_cpOutlook->ControlRect(pWindow, words[3], &rc);
+  }
+  if (!bOnScreen) return *pwsDetail = L"no such control on screen", E_FAIL;
   *pwsDetail += L"; control centre (" + std::to_wstring((rc.left + rc.right) / 2) + L", " +
                 std::to_wstring((rc.top + rc.bottom) / 2) + L")";
   if (shown.size() != 1) return *pwsDetail += L"; " + std::to_wstring(shown.size()) + L" balloons", E_FAIL;
@@ -656,7 +666,7 @@ HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
   const UINT cbToolInfo = balloon.dwComCtlMajor >= 6 ? sizeof(TTTOOLINFOW) : offsetof(TTTOOLINFOW, lParam);
   const bool bMatches = balloon.wsTitle + L" | " + balloon.wsText == words[4] &&
                         balloon.ptStem.x == (rc.left + rc.right) / 2 && balloon.ptStem.y == (rc.top + rc.bottom) / 2 &&
-                        balloon.cbToolInfo == cbToolInfo && GetWindow(hwndTip, GW_OWNER) == pWindow->Window();
+                        balloon.cbToolInfo == cbToolInfo && GetWindow(hwndTip, GW_OWNER) == hwndWindow;
   return bMatches ? S_OK : E_FAIL;
 }
 

@@ -58,7 +58,8 @@ HRESULT NoOperations(CTraceScope& scope) {
 
 }  // namespace
 
-CDocumentRibbon::CDocumentRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {}
+CDocumentRibbon::CDocumentRibbon(IUnknown* pOuter)
+    : COfficeAddIn(pOuter), m_nBalloonDelay(static_cast<int>(ReadUserSetting(kDocumentBalloon))) {}
 
 CDocumentRibbon::~CDocumentRibbon() {
   CTraceScope scope("CDocumentRibbon::FinalRelease");
@@ -100,11 +101,28 @@ void CALLBACK CDocumentRibbon::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
   }
 }
 
-// Labels and visibility are asked again: the certificate request item goes once a certificate exists.
+// Labels and visibility are asked again: the certificate request item goes once a certificate
+// exists. Then the balloon's countdown; the balloon goes when its time is up.
 void CDocumentRibbon::Tick() {
-  if (!m_watcher.TakeSignal()) return;
-  CTraceScope scope("CDocumentRibbon::OnTimer");
-  if (m_spRibbonUI) m_spRibbonUI->Invalidate();
+  if (m_watcher.TakeSignal()) {
+    CTraceScope scope("CDocumentRibbon::OnTimer");
+    if (m_spRibbonUI) m_spRibbonUI->Invalidate();
+  }
+  BalloonCountdownTick(m_nBalloonDelay, m_nBalloonDuration, m_balloon, &tooltip_t::hide, kDocumentBalloon,
+                       [this] { return ShowBalloonPrompt(); });
+}
+
+bool CDocumentRibbon::ShowBalloonPrompt() {
+  CTraceScope scope("CDocumentRibbon::ShowBalloonPrompt()");
+  const HWND hwnd = GetActiveWindow();
+  RECT rc = {};
+  if (!hwnd) {
+    scope.Error("GetActiveWindow()", E_FAIL);
+  } else if (SUCCEEDED(FindRibbonControl(scope, hwnd, L"Ribbon", nullptr, LoadResourceString(IDS_DOCUMENT_BUTTON),
+                                         ROLE_SYSTEM_SPLITBUTTON, &rc))) {
+    return ShowBalloonAt(scope, m_balloon, hwnd, rc, IDS_CAPTION, IDS_BALLOON_DOCUMENT);
+  }
+  return false;
 }
 
 HRESULT CDocumentRibbon::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {

@@ -2,8 +2,9 @@
 // The add-in that Word, Excel and PowerPoint load: a group on the Home tab with a split button
 // that applies the user's default document security, and a menu that signs, chooses the
 // signature line, encrypts, removes encryption, requests a certificate and leads to the suite's
-// tools. It picks the application's operations object when Office asks for the ribbon and
-// refreshes the ribbon when the suite signals a new personal certificate.
+// tools. It picks the application's operations object when Office asks for the ribbon,
+// refreshes the ribbon when the suite signals a new personal certificate, and once points a new
+// user at the button with a balloon.
 #include <ocidl.h>
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "com/OfficeAddIn.h"
 #include "documents/DocumentOperations.h"
 #include "hosts/OfficeAddIn.h"
+#include "module/Balloon.h"
 #include "module/RibbonSupport.h"
 
 class CDocumentRibbon final : public COfficeAddIn, public Office::IRibbonExtensibility, public IDocumentRibbon {
@@ -44,6 +46,8 @@ class CDocumentRibbon final : public COfficeAddIn, public Office::IRibbonExtensi
  private:
   static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
   void Tick();
+  // The balloon on the active window, pointing at the split button; whether it was shown.
+  bool ShowBalloonPrompt();
   // The menu's commands on the document of the control's window.
   HRESULT RunOnContext(CTraceScope& scope, IDispatch* pControl, bool bSign, bool bEncrypt);
   HRESULT ToggleSignatureLine();
@@ -54,6 +58,10 @@ class CDocumentRibbon final : public COfficeAddIn, public Office::IRibbonExtensi
   UINT_PTR m_nTimer = 0;
   CCertificateWatcher m_watcher;
   CTypeLibInfo m_typeInfo{IID_IDocumentRibbon};
+  // Ticks before the balloon shows ("DocumentBalloon"; 0: never), then ticks it stays.
+  int m_nBalloonDelay;
+  int m_nBalloonDuration = 15;
+  tooltip_t m_balloon;
 };
 
 // The one live ribbon object, for the timer procedure (a timer without a window carries no context).

@@ -8,7 +8,7 @@
 #include "mail/WindowHelpers.h"
 #include "module/Branding.h"
 #include "module/ResourceStrings.h"
-#include "outlook/Balloon.h"
+#include "module/Balloon.h"
 #include "outlook/ComposeRibbon.h"
 #include "res/StringIds.h"
 
@@ -82,10 +82,10 @@ bool CComposeRibbon::ShowBalloonPrompt() {
                SUCCEEDED(cpWindow->QueryInterface(Outlook::IID__Explorer, reinterpret_cast<void**>(&cpExplorer)));
            RECT rc = {};
            if (!bExplorer) {
-             hr = FindRibbonControl(scope, hwnd, nullptr, LoadResourceString(IDS_SECURE_SEND), ROLE_SYSTEM_SPLITBUTTON,
-                                    &rc);
+             hr = FindRibbonControl(scope, hwnd, nullptr, L"Ribbon", LoadResourceString(IDS_SECURE_SEND),
+                                    ROLE_SYSTEM_SPLITBUTTON, &rc);
            } else if (GetOutlookVersion(m_spApplication) >= kFirstExplorerRibbon) {
-             hr = FindRibbonControl(scope, hwnd, nullptr, GetBrandString(IDS_BRAND_SHORT_PRODUCT),
+             hr = FindRibbonControl(scope, hwnd, nullptr, L"Ribbon", GetBrandString(IDS_BRAND_SHORT_PRODUCT),
                                     ROLE_SYSTEM_BUTTONDROPDOWN, &rc);
            } else {
              hr = FindCommandBarPopup(scope, cpExplorer, &rc);

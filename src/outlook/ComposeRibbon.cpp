@@ -342,6 +342,6 @@ void CComposeRibbon::RefreshRibbons() {
 }
 
 void CComposeRibbon::BalloonTick() {
-  BalloonCountdownTick(m_nBalloonCount, m_nBalloonDelay, m_tooltip, kEmailBalloon,
+  BalloonCountdownTick(m_nBalloonCount, m_nBalloonDelay, m_tooltip, &tooltip_t::autohide, kEmailBalloon,
                        [this] { return ShowBalloonPrompt(); });
 }

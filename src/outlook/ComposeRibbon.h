@@ -18,7 +18,7 @@
 #include "module/RibbonSupport.h"
 #include "module/Trace.h"
 #include "com/OfficeAddIn.h"
-#include "outlook/Balloon.h"
+#include "module/Balloon.h"
 
 // The major version of _Application.Version, fixed by the first call that reads one; 0 when unknown.
 int GetOutlookVersion(IDispatch* pApplication);

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "../support/RegistrySandbox.h"
-#include "outlook/Balloon.h"
+#include "module/Balloon.h"
 
 namespace {
 
 class BalloonCountdownTest : public ::testing::Test {
  protected:
   // Runs cTicks ticks; how often the prompt was asked for.
-  int Tick(int cTicks, bool bShows) {
+  int Tick(int cTicks, bool bShows, void (tooltip_t::*pfnAfter)() = &tooltip_t::autohide) {
     int cPrompts = 0;
     for (int i = 0; i < cTicks; ++i) {
-      BalloonCountdownTick(m_nCount, m_nDelay, m_tooltip, kDocumentBalloon, [&] {
+      BalloonCountdownTick(m_nCount, m_nDelay, m_tooltip, pfnAfter, kDocumentBalloon, [&] {
         ++cPrompts;
         m_tooltip.visible = bShows;
         return bShows;
@@ -35,6 +35,14 @@ TEST_F(BalloonCountdownTest, ShownOnceWhenTheCountReachesZeroThenTheSettingIsZer
   EXPECT_EQ(0, Tick(15, true));
   EXPECT_EQ(0, m_nDelay);
   EXPECT_TRUE(m_tooltip.visible);
+}
+
+// The document balloon goes after its minimum ticks whether or not the mouse moved.
+TEST_F(BalloonCountdownTest, HiddenAfterTheMinimumWhenTheAfterStepHides) {
+  EXPECT_EQ(1, Tick(3 + 15, true, &tooltip_t::hide));
+  EXPECT_TRUE(m_tooltip.visible);
+  EXPECT_EQ(0, Tick(1, true, &tooltip_t::hide));
+  EXPECT_FALSE(m_tooltip.visible);
 }
 
 TEST_F(BalloonCountdownTest, AFailedPromptWritesNothingAndIsNotTriedAgain) {

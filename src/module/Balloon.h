@@ -37,8 +37,8 @@ struct tooltip_t {
   void autohide();
 };
 
-// The first child window of parent (any level) whose class is wszClass (when given) and whose
-// text is wszTitle; null when there is none.
+// The first child window of parent (any level) whose class is wszClass and whose text is
+// wszTitle, each when given; null when there is none.
 HWND FindDescendantWindow(HWND parent, const wchar_t* wszClass, const wchar_t* wszTitle);
 
 // An element of an accessible tree: a whole object, or a simple element of its parent object.
@@ -62,19 +62,20 @@ class CAccessibleNode {
   LONG m_lChild = CHILDID_SELF;
 };
 
-// The screen rectangle of a ribbon control: in the window's descendant window titled "Ribbon"
-// (of class wszRibbonClass when given), the pane whose value is "Lower Ribbon", and in it the
-// control of that name and role. Each failed step is traced with its name.
-HRESULT FindRibbonControl(CTraceScope& scope, HWND hwnd, const wchar_t* wszRibbonClass, const std::wstring& wsName,
-                          LONG lRole, RECT* prcScreen);
+// The screen rectangle of a ribbon control: in the window's descendant ribbon window (found by
+// FindDescendantWindow with that class and title), the pane whose value is "Lower Ribbon", and in
+// it the control of that name and role. Each failed step is traced with its name.
+HRESULT FindRibbonControl(CTraceScope& scope, HWND hwnd, const wchar_t* wszRibbonClass, const wchar_t* wszRibbonTitle,
+                          const std::wstring& wsName, LONG lRole, RECT* prcScreen);
 
 // Shows the balloon on hwnd pointing at the centre of rcScreen, with the resource-language strings
 // nTitle and nText; whether it was shown.
 bool ShowBalloonAt(CTraceScope& scope, tooltip_t& tooltip, HWND hwnd, const RECT& rcScreen, UINT nTitle, UINT nText);
 
 // One tick of a balloon countdown: nCount ticks before the prompt (0: never), then the balloon
-// stays at least nDelay ticks and goes when the mouse moves. Once showPrompt has shown it, the
-// setting is written as 0 so that the user never sees it again; a prompt that fails is not tried
-// again in this process.
-void BalloonCountdownTick(int& nCount, int& nDelay, tooltip_t& tooltip, const CDwordSetting& setting,
-                          const std::function<bool()>& showPrompt);
+// stays at least nDelay ticks and after them pfnAfter runs on every tick: &tooltip_t::autohide
+// (the mail balloon goes when the mouse moves) or &tooltip_t::hide (the document balloon goes).
+// Once showPrompt has shown it, the setting is written as 0 so that the user never sees it again;
+// a prompt that fails is not tried again in this process.
+void BalloonCountdownTick(int& nCount, int& nDelay, tooltip_t& tooltip, void (tooltip_t::*pfnAfter)(),
+                          const CDwordSetting& setting, const std::function<bool()>& showPrompt);

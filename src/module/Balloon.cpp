@@ -1,4 +1,4 @@
-#include "outlook/Balloon.h"
+#include "module/Balloon.h"
 
 #include <commctrl.h>
 #include <shlwapi.h>
@@ -14,7 +14,6 @@ namespace {
 
 // mingw's library has a wrong IID_IAccessible.
 constexpr IID kIIDAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-constexpr wchar_t kRibbonWindowTitle[] = L"Ribbon";
 constexpr wchar_t kLowerRibbonValue[] = L"Lower Ribbon";
 constexpr DWORD kTooltipStyle = WS_POPUP | TTS_CLOSE | TTS_BALLOON | TTS_NOPREFIX | TTS_ALWAYSTIP;
 constexpr UINT kToolFlags = TTF_TRACK | TTF_TRANSPARENT;
@@ -59,9 +58,11 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam) {
   auto* pSearch = reinterpret_cast<SWindowSearch*>(lParam);
   wchar_t wsz[256] = {};
   if (pSearch->wszClass && (!GetClassNameW(hwnd, wsz, 256) || wcscmp(wsz, pSearch->wszClass))) return TRUE;
-  wsz[0] = 0;
-  GetWindowTextW(hwnd, wsz, 256);
-  if (wcscmp(wsz, pSearch->wszTitle)) return TRUE;
+  if (pSearch->wszTitle) {
+    wsz[0] = 0;
+    GetWindowTextW(hwnd, wsz, 256);
+    if (wcscmp(wsz, pSearch->wszTitle)) return TRUE;
+  }
   pSearch->hwndFound = hwnd;
   return FALSE;
 }
@@ -211,9 +212,9 @@ HRESULT CAccessibleNode::GetLocation(RECT* prcScreen) const {
   return hr;
 }
 
-HRESULT FindRibbonControl(CTraceScope& scope, HWND hwnd, const wchar_t* wszRibbonClass, const std::wstring& wsName,
-                          LONG lRole, RECT* prcScreen) {
-  const HWND hwndRibbon = FindDescendantWindow(hwnd, wszRibbonClass, kRibbonWindowTitle);
+HRESULT FindRibbonControl(CTraceScope& scope, HWND hwnd, const wchar_t* wszRibbonClass, const wchar_t* wszRibbonTitle,
+                          const std::wstring& wsName, LONG lRole, RECT* prcScreen) {
+  const HWND hwndRibbon = FindDescendantWindow(hwnd, wszRibbonClass, wszRibbonTitle);
   if (!hwndRibbon) {
     scope.Error("FindDescendantWindow()", HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
     return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
@@ -253,8 +254,8 @@ bool ShowBalloonAt(CTraceScope& scope, tooltip_t& tooltip, HWND hwnd, const RECT
   return true;
 }
 
-void BalloonCountdownTick(int& nCount, int& nDelay, tooltip_t& tooltip, const CDwordSetting& setting,
-                          const std::function<bool()>& showPrompt) {
+void BalloonCountdownTick(int& nCount, int& nDelay, tooltip_t& tooltip, void (tooltip_t::*pfnAfter)(),
+                          const CDwordSetting& setting, const std::function<bool()>& showPrompt) {
   if (nCount > 0) {
     --nCount;
     if (!nCount && showPrompt()) {
@@ -266,5 +267,5 @@ void BalloonCountdownTick(int& nCount, int& nDelay, tooltip_t& tooltip, const CD
     --nDelay;
     return;
   }
-  tooltip.autohide();
+  (tooltip.*pfnAfter)();
 }
