@@ -6,7 +6,9 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace Sim {
 namespace {
@@ -31,10 +33,9 @@ class CProv {
   CProv(const CProv&) = delete;
   CProv& operator=(const CProv&) = delete;
   ~CProv() {
-    if (m_h && m_bRelease) CryptReleaseContext(m_h, 0);
+    if (m_h) CryptReleaseContext(m_h, 0);
   }
   HCRYPTPROV m_h = 0;
-  BOOL m_bRelease = TRUE;
 };
 
 class CKey {
@@ -227,12 +228,43 @@ Bytes UtcTimeNow() {
 
 // A detached SignedData over the content, with the signed attributes Outlook adds; the
 // platform adds the content type and the message digest.
+// The private key of a signing certificate through its key provider. Like Outlook, the engine acquires
+// it once and keeps it for the process (under Wine every acquisition of a key container also keeps
+// a registry key open: docs/platform-notes.md).
+struct SSigningKey {
+  HCRYPTPROV hProv;
+  DWORD dwKeySpec;
+};
+
+HRESULT SigningKey(PCCERT_CONTEXT pSigner, SSigningKey* pKey) {
+  static std::mutex s_mutex;
+  static std::map<Bytes, SSigningKey> s_keys;  // by the certificate's SHA-1 hash
+  BYTE abHash[20] = {};
+  DWORD cbHash = sizeof abHash;
+  DWORD cbInfo = 0;
+  if (!CertGetCertificateContextProperty(pSigner, CERT_SHA1_HASH_PROP_ID, abHash, &cbHash) ||
+      !CertGetCertificateContextProperty(pSigner, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cbInfo))
+    return LastError();
+  const std::lock_guard<std::mutex> lock(s_mutex);
+  const auto found = s_keys.find(Bytes(abHash, abHash + cbHash));
+  if (found != s_keys.end()) return *pKey = found->second, S_OK;
+  std::vector<BYTE> info(cbInfo);
+  if (!CertGetCertificateContextProperty(pSigner, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cbInfo))
+    return LastError();
+  const auto* pInfo = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data());
+  HCRYPTPROV hProv = 0;
+  if (!CryptAcquireContextW(&hProv, pInfo->pwszContainerName, pInfo->pwszProvName, pInfo->dwProvType,
+                            pInfo->dwFlags & CRYPT_MACHINE_KEYSET))
+    return LastError();
+  *pKey = s_keys[Bytes(abHash, abHash + cbHash)] = {hProv, pInfo->dwKeySpec};
+  return S_OK;
+}
+
 HRESULT Sign(const std::string& sContent, PCCERT_CONTEXT pSigner, PCCERT_CONTEXT pEncryption,
              const SSecurityProfile& profile, Bytes* pSignature) {
-  CProv prov;
-  DWORD dwKeySpec = 0;
-  if (!CryptAcquireCertificatePrivateKey(pSigner, 0, nullptr, &prov.m_h, &dwKeySpec, &prov.m_bRelease))
-    return LastError();
+  SSigningKey key = {};
+  const HRESULT hr = SigningKey(pSigner, &key);
+  if (FAILED(hr)) return hr;
   const Bytes preference = IssuerAndSerial(pEncryption);
   struct SAttribute {
     const char* szOid;
@@ -254,8 +286,8 @@ HRESULT Sign(const std::string& sContent, PCCERT_CONTEXT pSigner, PCCERT_CONTEXT
   CMSG_SIGNER_ENCODE_INFO signer = {};
   signer.cbSize = sizeof signer;
   signer.pCertInfo = pSigner->pCertInfo;
-  signer.hCryptProv = prov.m_h;
-  signer.dwKeySpec = dwKeySpec;
+  signer.hCryptProv = key.hProv;
+  signer.dwKeySpec = key.dwKeySpec;
   signer.HashAlgorithm.pszObjId = const_cast<LPSTR>(szOID_OIWSEC_sha1);
   signer.cAuthAttr = static_cast<DWORD>(authAttributes.size());
   signer.rgAuthAttr = authAttributes.data();

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <mapiutil.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -670,15 +671,37 @@ HRESULT CScenario::ExpectBalloon(const Words& words, std::wstring* pwsDetail) {
   return bMatches ? S_OK : E_FAIL;
 }
 
+namespace {
+
+// The name of a registry key handle, or empty for another kind of handle.
+std::wstring KeyName(HANDLE h) {
+  alignas(UNICODE_STRING) BYTE abInfo[1024];
+  ULONG cbInfo = 0;
+  const auto* pText = reinterpret_cast<const UNICODE_STRING*>(abInfo);
+  if (NtQueryObject(h, ObjectTypeInformation, abInfo, sizeof abInfo, &cbInfo) < 0 ||
+      std::wstring(pText->Buffer, pText->Length / sizeof(wchar_t)) != L"Key" ||
+      NtQueryObject(h, ObjectNameInformation, abInfo, sizeof abInfo, &cbInfo) < 0 || !pText->Buffer)
+    return std::wstring();
+  return std::wstring(pText->Buffer, pText->Length / sizeof(wchar_t));
+}
+
+}  // namespace
+
 // What a soak watches: the handles the process holds and the memory it has committed for itself.
 // Wine answers GetProcessHandleCount and the private usage of GetProcessMemoryInfo with 0, so
 // every handle value is asked for, and the committed private regions of the address space summed.
+// Handles on the registry keys of Wine's key containers are counted apart: its provider keeps one
+// open for each acquisition of a container (docs/platform-notes.md).
 HRESULT CScenario::Measure(std::wstring* pwsDetail) {
   constexpr ULONG_PTR kHandleValues = 0x40000;
   size_t cHandles = 0;
+  size_t cContainerKeys = 0;
   for (ULONG_PTR uValue = 4; uValue < kHandleValues; uValue += 4) {
     DWORD dwFlags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(uValue), &dwFlags)) ++cHandles;
+    if (!GetHandleInformation(reinterpret_cast<HANDLE>(uValue), &dwFlags)) continue;
+    ++cHandles;
+    if (KeyName(reinterpret_cast<HANDLE>(uValue)).find(L"\\Software\\Wine\\Crypto\\RSA\\") != std::wstring::npos)
+      ++cContainerKeys;
   }
   SIZE_T cbPrivate = 0;
   MEMORY_BASIC_INFORMATION mbi = {};
@@ -686,7 +709,8 @@ HRESULT CScenario::Measure(std::wstring* pwsDetail) {
        pb = static_cast<const BYTE*>(mbi.BaseAddress) + mbi.RegionSize) {
     if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) cbPrivate += mbi.RegionSize;
   }
-  *pwsDetail = L"handles " + std::to_wstring(cHandles) + L", private bytes " + std::to_wstring(cbPrivate);
+  *pwsDetail = L"handles " + std::to_wstring(cHandles) + L" (key containers " + std::to_wstring(cContainerKeys) +
+               L"), private bytes " + std::to_wstring(cbPrivate);
   return cHandles && cbPrivate ? S_OK : E_FAIL;
 }
 
