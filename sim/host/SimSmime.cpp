@@ -249,8 +249,7 @@ HRESULT SigningKey(PCCERT_CONTEXT pSigner, SSigningKey* pKey) {
   const auto found = s_keys.find(Bytes(abHash, abHash + cbHash));
   if (found != s_keys.end()) return *pKey = found->second, S_OK;
   std::vector<BYTE> info(cbInfo);
-  if (!CertGetCertificateContextProperty(pSigner, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cbInfo))
-    return LastError();
+  if (!CertGetCertificateContextProperty(pSigner, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &cbInfo)) return LastError();
   const auto* pInfo = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data());
   HCRYPTPROV hProv = 0;
   if (!CryptAcquireContextW(&hProv, pInfo->pwszContainerName, pInfo->pwszProvName, pInfo->dwProvType,

@@ -97,8 +97,7 @@ bool IsPrivateParam(DWORD dwParam) {
 // This provider's module; GET_MODULE_HANDLE_EX_FLAG_PIN as dwHow keeps it loaded for good.
 HMODULE ThisModule(DWORD dwHow = GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) {
   HMODULE hModule = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | dwHow, reinterpret_cast<LPCWSTR>(&ThisModule),
-                     &hModule);
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | dwHow, reinterpret_cast<LPCWSTR>(&ThisModule), &hModule);
   return hModule;
 }
 

@@ -132,9 +132,9 @@ TEST_F(SoakTest, SecureSendsLeaveTheOutlookProcessAsTheyFoundIt) {
   const std::vector<SLevel> levels = Levels(sLog);
   ASSERT_EQ(3u, levels.size()) << "start, after the warm-up, at the end";
   std::cout << "sends " << nSends << "; handles " << levels[0].llHandles << ", " << levels[1].llHandles << ", "
-            << levels[2].llHandles << "; key containers " << levels[0].llContainerKeys << ", " << levels[1].llContainerKeys
-            << ", " << levels[2].llContainerKeys << "; private bytes " << levels[0].llPrivateBytes << ", " << levels[1].llPrivateBytes
-            << ", " << levels[2].llPrivateBytes << "\n";
+            << levels[2].llHandles << "; key containers " << levels[0].llContainerKeys << ", "
+            << levels[1].llContainerKeys << ", " << levels[2].llContainerKeys << "; private bytes "
+            << levels[0].llPrivateBytes << ", " << levels[1].llPrivateBytes << ", " << levels[2].llPrivateBytes << "\n";
   // After the warm-up every odd send is sealed, every even one signed.
   const long long llSealed = (nSends + 1) / 2 - (nWarmUp + 1) / 2;
   const long long llSigned = (nSends - nWarmUp) - llSealed;
