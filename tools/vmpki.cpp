@@ -12,6 +12,8 @@
 //   vmpki export EMAIL CERT [KEY]        the user's own certificate of that address (DER) and,
 //                                        for checks by other programs, its private key
 //                                        (CryptoAPI PRIVATEKEYBLOB)
+//   vmpki classify EMAIL VALUE           the classification the suite's provider reports for the
+//                                        key of the user's own certificate of that address
 //   vmpki list                           the user's own certificates and trusted contacts
 #include <windows.h>
 
@@ -137,17 +139,42 @@ HRESULT AddContact(const CCertWorks& lib, const std::wstring& wsFile) {
   return cert ? VM_ENTRY(lib, BM_InstallBuddy)(cert, 0) : LastErrorResult();
 }
 
-// The own certificate of the address and its private key, as the tests outside Windows need them.
-HRESULT Export(const std::wstring& wsEmail, const std::wstring& wsCertFile, const std::wstring* pwsKeyFile) {
-  CCertStore hStore(OpenUserStore(kMyStore));
-  if (!hStore) return LastErrorResult();
+// The first own certificate of the address in the personal store, or null.
+PCCERT_CONTEXT FindOwnCertificate(HCERTSTORE hStore, const std::wstring& wsEmail) {
   PCCERT_CONTEXT pCert = nullptr;
-  HRESULT hr = CRYPT_E_NOT_FOUND;
   while ((pCert = CertEnumCertificatesInStore(hStore, pCert)) != nullptr) {
     wchar_t wszEmail[256] = {};
     CertGetNameStringW(pCert, CERT_NAME_EMAIL_TYPE, 0, nullptr, wszEmail, ARRAYSIZE(wszEmail));
     if (!lstrcmpiW(wszEmail, wsEmail.c_str())) break;
   }
+  return pCert;
+}
+
+// The classification that the suite's provider reports for the key of the address's own
+// certificate from now on, as the suite's tools set it.
+HRESULT Classify(const std::wstring& wsEmail, DWORD dwClassification) {
+  CCertStore hStore(OpenUserStore(kMyStore));
+  if (!hStore) return LastErrorResult();
+  const PCCERT_CONTEXT pCert = FindOwnCertificate(hStore, wsEmail);
+  if (!pCert) return CRYPT_E_NOT_FOUND;
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hProv = 0;
+  DWORD dwKeySpec = 0;
+  BOOL bFree = FALSE;
+  HRESULT hr = S_OK;
+  if (!CryptAcquireCertificatePrivateKey(pCert, CRYPT_ACQUIRE_SILENT_FLAG, nullptr, &hProv, &dwKeySpec, &bFree) ||
+      !CryptSetProvParam(hProv, VM_PP_KEY_CLASS, reinterpret_cast<const BYTE*>(&dwClassification), VM_PP_ACCESS))
+    hr = LastErrorResult();
+  if (bFree) CryptReleaseContext(hProv, 0);
+  CertFreeCertificateContext(pCert);
+  return hr;
+}
+
+// The own certificate of the address and its private key, as the tests outside Windows need them.
+HRESULT Export(const std::wstring& wsEmail, const std::wstring& wsCertFile, const std::wstring* pwsKeyFile) {
+  CCertStore hStore(OpenUserStore(kMyStore));
+  if (!hStore) return LastErrorResult();
+  const PCCERT_CONTEXT pCert = FindOwnCertificate(hStore, wsEmail);
+  HRESULT hr = CRYPT_E_NOT_FOUND;
   if (pCert)
     hr = WriteFileBytes(wsCertFile,
                         std::vector<BYTE>(pCert->pbCertEncoded, pCert->pbCertEncoded + pCert->cbCertEncoded));
@@ -177,7 +204,7 @@ int Usage() {
   fputws(
       L"usage: vmpki authority FOLDER | user EMAIL NAME [--expired] | contact EMAIL NAME FILE |\n"
       L"             obtain EMAIL NAME | request EMAIL NAME | add-contact FILE | list |\n"
-      L"             export EMAIL CERT [KEY]\n",
+      L"             export EMAIL CERT [KEY] | classify EMAIL VALUE\n",
       stderr);
   return 2;
 }
@@ -192,6 +219,8 @@ int wmain(int argc, wchar_t** argv) {
   if (wsCommand == L"user" && (args.size() == 3 || (args.size() == 4 && args[3] == L"--expired")))
     return Report("user", MakeUser(args[1], args[2], args.size() == 4));
   if (wsCommand == L"contact" && args.size() == 4) return Report("contact", MakeContact(args[1], args[2], args[3]));
+  if (wsCommand == L"classify" && args.size() == 3)
+    return Report("classify", Classify(args[1], wcstoul(args[2].c_str(), nullptr, 0)));
   if (wsCommand == L"export" && (args.size() == 3 || args.size() == 4))
     return Report("export", Export(args[1], args[2], args.size() == 4 ? &args[3] : nullptr));
 

@@ -2,6 +2,8 @@
 
 #include <mapicode.h>
 
+#include <functional>
+
 #include "hosts/SMimePolicy.h"
 
 namespace Sim {
@@ -79,6 +81,29 @@ HRESULT AskPolicy(Outlook::PFNGetSMimePolicy pfnGetPolicy, const SSecurityLabel&
   return hr;
 }
 
+// Loads the module registered for the policy identifier ("DllPath", "FuncName") for one use. A
+// module that is not registered or cannot be loaded fails as a refusal does.
+HRESULT WithPolicyModule(const std::string& sPolicy, std::vector<std::wstring>* pLog,
+                         const std::function<HRESULT(Outlook::PFNGetSMimePolicy)>& use) {
+  std::wstring wsDllPath, wsFuncName;
+  HRESULT hr = ReadPolicyValue(sPolicy, L"DllPath", &wsDllPath);
+  if (SUCCEEDED(hr)) hr = ReadPolicyValue(sPolicy, L"FuncName", &wsFuncName);
+  if (FAILED(hr)) return pLog->push_back(L"No security policy module for " + Wide(sPolicy)), hr;
+  const HMODULE hModule = LoadLibraryW(wsDllPath.c_str());
+  const std::string sFuncName(wsFuncName.begin(), wsFuncName.end());
+  const auto pfnGetPolicy = hModule ? reinterpret_cast<Outlook::PFNGetSMimePolicy>(
+                                          reinterpret_cast<void (*)()>(GetProcAddress(hModule, sFuncName.c_str())))
+                                    : nullptr;
+  if (!pfnGetPolicy) {
+    hr = GetLastError() ? HRESULT_FROM_WIN32(GetLastError()) : E_FAIL;
+    pLog->push_back(L"The security policy module " + wsDllPath + L" cannot be loaded");
+  } else {
+    hr = use(pfnGetPolicy);
+  }
+  if (hModule) FreeLibrary(hModule);
+  return hr;
+}
+
 }  // namespace
 
 HRESULT DecodeSecurityLabel(const std::vector<BYTE>& der, SSecurityLabel* pLabel) {
@@ -99,24 +124,49 @@ HRESULT DecodeSecurityLabel(const std::vector<BYTE>& der, SSecurityLabel* pLabel
 
 HRESULT ValidateLabelForSending(const SSecurityLabel& label, HWND hwnd, PCCERT_CONTEXT pSigner,
                                 const std::vector<PCCERT_CONTEXT>& recipients, std::vector<std::wstring>* pLog) {
-  std::wstring wsDllPath, wsFuncName;
-  HRESULT hr = ReadPolicyValue(label.sPolicy, L"DllPath", &wsDllPath);
-  if (SUCCEEDED(hr)) hr = ReadPolicyValue(label.sPolicy, L"FuncName", &wsFuncName);
-  if (FAILED(hr)) return pLog->push_back(L"No security policy module for " + Wide(label.sPolicy)), hr;
-  const HMODULE hModule = LoadLibraryW(wsDllPath.c_str());
-  const std::string sFuncName(wsFuncName.begin(), wsFuncName.end());
-  const auto pfnGetPolicy = hModule ? reinterpret_cast<Outlook::PFNGetSMimePolicy>(
-                                          reinterpret_cast<void (*)()>(GetProcAddress(hModule, sFuncName.c_str())))
-                                    : nullptr;
-  if (!pfnGetPolicy) {
-    hr = GetLastError() ? HRESULT_FROM_WIN32(GetLastError()) : E_FAIL;
-    pLog->push_back(L"The security policy module " + wsDllPath + L" cannot be loaded");
-  } else {
-    hr = AskPolicy(pfnGetPolicy, label, hwnd, pSigner, recipients, pLog);
+  return WithPolicyModule(label.sPolicy, pLog, [&](Outlook::PFNGetSMimePolicy pfnGetPolicy) {
+    const HRESULT hr = AskPolicy(pfnGetPolicy, label, hwnd, pSigner, recipients, pLog);
     if (SUCCEEDED(hr)) pLog->push_back(L"The security policy accepted the label");
-  }
-  if (hModule) FreeLibrary(hModule);
-  return hr;
+    return hr;
+  });
+}
+
+HRESULT ReadLabel(const SSecurityLabel& label, HWND hwnd, std::wstring* pwsText, std::vector<std::wstring>* pLog) {
+  pwsText->clear();
+  return WithPolicyModule(label.sPolicy, pLog, [&](Outlook::PFNGetSMimePolicy pfnGetPolicy) {
+    Outlook::SMIME_SECURITY_LABEL smimeLabel = {const_cast<LPSTR>(label.sPolicy.c_str()),
+                                                label.bHasClassification,
+                                                label.dwClassification,
+                                                nullptr,
+                                                0,
+                                                nullptr};
+    Outlook::ISMimePolicyCheckAccess* pAccess = nullptr;
+    HRESULT hr = pfnGetPolicy(0, label.sPolicy.c_str(), CP_ACP, Outlook::IID_ISMimePolicyCheckAccess,
+                              reinterpret_cast<IUnknown**>(&pAccess));
+    if (SUCCEEDED(hr)) {
+      hr = pAccess->IsAccessGranted(0, hwnd, &smimeLabel, nullptr, nullptr, nullptr);
+      pAccess->Release();
+    }
+    if (FAILED(hr)) return pLog->push_back(L"The security policy denied access to the message"), hr;
+    Outlook::ISMimePolicyLabelInfo* pInfo = nullptr;
+    hr = pfnGetPolicy(0, label.sPolicy.c_str(), CP_ACP, Outlook::IID_ISMimePolicyLabelInfo,
+                      reinterpret_cast<IUnknown**>(&pInfo));
+    LPWSTR pwszLabel = nullptr;
+    if (SUCCEEDED(hr)) {
+      hr = pInfo->GetStringizedLabel(0, &smimeLabel, &pwszLabel);
+      pInfo->Release();
+    }
+    if (FAILED(hr)) return pLog->push_back(L"The security policy cannot show the label"), hr;
+    if (!pwszLabel) return S_OK;
+    // The text is the caller's, in a global block that holds it with its terminating zero.
+    const SIZE_T cbBlock = GlobalSize(pwszLabel);
+    const size_t cchText = cbBlock ? wcsnlen(pwszLabel, cbBlock / sizeof(wchar_t)) : 0;
+    if (!cbBlock || cchText == cbBlock / sizeof(wchar_t)) hr = E_INVALIDARG;
+    if (SUCCEEDED(hr)) pwsText->assign(pwszLabel, cchText);
+    if (cbBlock && GlobalFree(pwszLabel)) hr = E_INVALIDARG;
+    if (FAILED(hr)) pLog->push_back(L"The security policy gave the label's text in no global block");
+    return hr;
+  });
 }
 
 }  // namespace Sim

@@ -204,6 +204,29 @@ HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage) {
   return S_OK;
 }
 
+HRESULT ReceivedSecurityLabel(const std::string& sMime, std::vector<BYTE>* pLabel) {
+  pLabel->clear();
+  std::string sEntity = sMime;
+  // Sealed content holds the signed entity; a hostile message may seal without end.
+  for (int iDepth = 0; iDepth < kMaxNesting; ++iDepth) {
+    const std::string sType = Header(sEntity, "Content-Type");
+    const std::string sMedia = Lower(sType.substr(0, sType.find(';')));
+    if (sMedia == "multipart/signed") {
+      const std::vector<std::string> parts = Parts(sEntity, Parameter(sType, "boundary"));
+      if (parts.size() != 2) return CRYPT_E_BAD_ENCODE;
+      const std::string sSignature = DecodedBody(parts[1]);
+      return SignerLabel(Bytes(sSignature.begin(), sSignature.end()), true, pLabel);
+    }
+    if (sMedia != "application/pkcs7-mime" && sMedia != "application/x-pkcs7-mime") return S_FALSE;
+    const std::string sBody = DecodedBody(sEntity);
+    const Bytes der(sBody.begin(), sBody.end());
+    if (Lower(Parameter(sType, "smime-type")) != "enveloped-data") return SignerLabel(der, false, pLabel);
+    const HRESULT hr = OpenEnvelope(der, &sEntity);
+    if (FAILED(hr)) return hr;
+  }
+  return S_FALSE;
+}
+
 HRESULT RegisterConverter(MessageWriter writer, DWORD* pdwCookie) {
   CComPtr<CConverterFactory> cpFactory;
   cpFactory.Attach(new CConverterFactory(std::move(writer)));

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace Sim {
 
@@ -14,6 +15,11 @@ namespace Sim {
 // class Outlook gives it, the sender, the text and the attachments of a plain, multipart or
 // multipart/signed message. Opaque and encrypted S/MIME keep their one body as it came.
 HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage);
+
+// The security label (DER) of a received S/MIME message, as Outlook finds it when the message is
+// opened: sealed content decrypted with the user's key, then the signer's signed attributes.
+// S_FALSE when the message is no S/MIME or carries no label.
+HRESULT ReceivedSecurityLabel(const std::string& sMime, std::vector<BYTE>* pLabel);
 
 // Writes a message as MIME: a received one as it came, another as Outlook would send it.
 using MessageWriter = std::function<HRESULT(IMessage* pMessage, std::string* psMime)>;

@@ -10,6 +10,7 @@
 
 #include "SimAccessible.h"
 #include "SimAddIns.h"
+#include "SimLabelPolicy.h"
 #include "SimMime.h"
 #include "SimRibbon.h"
 #include "com/Bstr.h"
@@ -1311,8 +1312,14 @@ CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
     Log(L"Open cancelled");
     return nullptr;
   }
+  std::wstring wsSecurityLabel;
+  if (!bCompose && SecurityLabelText(pMessage, &wsSecurityLabel) == E_ACCESSDENIED) {
+    Log(L"Open refused");
+    return nullptr;
+  }
   auto cpInspector = MakeObject<CInspector>(this, pMessage, bCompose && m_options.bWordMail);
   cpInspector->m_bCompose = bCompose;
+  cpInspector->m_wsSecurityLabel = wsSecurityLabel;
   m_cpInspectors->m_items.push_back(cpInspector.Get());
   Log(std::wstring(bCompose ? L"Compose window " : L"Message window ") +
       std::to_wstring(reinterpret_cast<UINT_PTR>(cpInspector->Window())));
@@ -1485,6 +1492,25 @@ HRESULT COutlook::WriteMime(IMessage* pMessage, std::string* psMime) {
   mail.profiles.clear();
   std::vector<std::wstring> log;
   return ComposeMime(mail, nullptr, psMime, &log);
+}
+
+HRESULT COutlook::SecurityLabelText(IMessage* pMessage, std::wstring* pwsText) {
+  pwsText->clear();
+  const PropMap& props = MessageStore(pMessage).m_props;
+  const auto it = props.find(PROP_ID(kInternetMessageTag));
+  if (it == props.end()) return S_OK;
+  std::vector<BYTE> der;
+  HRESULT hr = ReceivedSecurityLabel(std::string(it->second.data.begin(), it->second.data.end()), &der);
+  // Outlook opens a message it cannot decrypt or whose signature it cannot read, without a label.
+  if (FAILED(hr)) Log(L"The secured message cannot be read: " + HresultText(hr));
+  if (hr != S_OK) return S_OK;
+  SSecurityLabel label;
+  std::vector<std::wstring> log;
+  hr = DecodeSecurityLabel(der, &label);
+  if (SUCCEEDED(hr)) hr = ReadLabel(label, Explorer() ? Explorer()->Window() : nullptr, pwsText, &log);
+  for (const std::wstring& wsLine : log) Log(wsLine);
+  if (SUCCEEDED(hr)) Log(L"Security label \"" + *pwsText + L"\"");
+  return hr == E_ACCESSDENIED ? hr : S_OK;
 }
 
 HRESULT COutlook::Deliver(size_t* pcDelivered) {

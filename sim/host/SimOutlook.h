@@ -198,6 +198,9 @@ class COutlook final : public CDispatch {
   SOutgoingMail OutgoingMail(IMessage* pMessage);
   // The message as MIME, as Outlook's converter writes it.
   HRESULT WriteMime(IMessage* pMessage, std::string* psMime);
+  // A received S/MIME message's security label as its policy module words it (empty without
+  // one); E_ACCESSDENIED when the module denies the user the message.
+  HRESULT SecurityLabelText(IMessage* pMessage, std::wstring* pwsText);
   HRESULT CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bMayCancel);
 
   SOutlookOptions m_options;
@@ -280,6 +283,8 @@ class CInspector final : public CWindowObject {
   // Word's mail envelope (Outlook 2003): its account menu lists these names, the first checked.
   void AddEnvelope(const std::vector<std::wstring>& accountNames);
   bool m_bCompose = false;
+  // The security label shown in a received message's window, or empty.
+  std::wstring m_wsSecurityLabel;
 
  protected:
   // Outlook reports no window of its own for a message that Word edits.

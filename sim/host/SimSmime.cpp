@@ -13,6 +13,8 @@
 namespace Sim {
 namespace {
 
+constexpr char kSecurityLabelOid[] = "1.2.840.113549.1.9.16.2.2";  // ESS security label
+
 // Owners of the CryptoAPI handles used here.
 struct SStoreClose {
   void operator()(HCERTSTORE h) const { CertCloseStore(h, 0); }
@@ -135,6 +137,14 @@ bool Elements(const Bytes& value, BYTE bTag, std::vector<Bytes>* pElements) {
     pos += cbItemHeader + cbItem;
   }
   return true;
+}
+
+// The contents of one whole element, its header left out.
+Bytes Contents(const Bytes& element) {
+  BYTE bTag = 0;
+  size_t cbHeader = 0, cbContent = 0;
+  if (!ReadElement(element.data(), element.size(), &bTag, &cbHeader, &cbContent)) return Bytes();
+  return Bytes(element.begin() + static_cast<std::ptrdiff_t>(cbHeader), element.end());
 }
 
 // SMIMECapabilities: a sequence of sequences, each beginning with an object identifier.
@@ -275,7 +285,7 @@ HRESULT Sign(const std::string& sContent, PCCERT_CONTEXT pSigner, PCCERT_CONTEXT
       {"1.2.840.113549.1.9.16.2.11", Tlv(0xA0, preference)},
       {"1.3.6.1.4.1.311.16.4", Tlv(0x30, preference)},
   };
-  if (!profile.label.empty()) attributes.push_back({"1.2.840.113549.1.9.16.2.2", profile.label});
+  if (!profile.label.empty()) attributes.push_back({kSecurityLabelOid, profile.label});
   std::vector<CRYPT_ATTR_BLOB> values(attributes.size());
   std::vector<CRYPT_ATTRIBUTE> authAttributes(attributes.size());
   for (size_t i = 0; i < attributes.size(); ++i) {
@@ -354,6 +364,39 @@ HRESULT Envelope(const std::string& sContent, const std::vector<PCCERT_CONTEXT>&
   const Bytes encryptedContentInfo = Tlv(0x30, Cat({Oid(szOID_RSA_data), contentAlgorithm, Tlv(0x80, encrypted)}));
   const Bytes envelopedData = Tlv(0x30, Cat({Tlv(0x02, {0}), Tlv(0x31, recipientInfos), encryptedContentInfo}));
   *pEnveloped = Tlv(0x30, Cat({Oid(szOID_RSA_envelopedData), Tlv(0xA0, envelopedData)}));
+  return S_OK;
+}
+
+// The content key of one KeyTransRecipientInfo, when the store holds the recipient's
+// certificate with its key; RSA gives its output least significant byte first.
+HRESULT UnwrapContentKey(HCERTSTORE hStore, const Bytes& recipientInfo, Bytes* pKey) {
+  std::vector<Bytes> fields, issuerSerial;
+  if (!Elements(recipientInfo, 0x30, &fields) || fields.size() != 4 || !Elements(fields[1], 0x30, &issuerSerial) ||
+      issuerSerial.size() != 2 || fields[3][0] != 0x04) {
+    return CRYPT_E_BAD_ENCODE;
+  }
+  Bytes serial = Contents(issuerSerial[1]);
+  std::reverse(serial.begin(), serial.end());
+  CERT_INFO info = {};
+  info.Issuer = {static_cast<DWORD>(issuerSerial[0].size()), issuerSerial[0].data()};
+  info.SerialNumber = {static_cast<DWORD>(serial.size()), serial.data()};
+  const CCert cert(hStore ? CertFindCertificateInStore(hStore, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                                       CERT_FIND_SUBJECT_CERT, &info, nullptr)
+                          : nullptr);
+  if (!cert) return CRYPT_E_RECIPIENT_NOT_FOUND;
+  CProv prov;
+  CKey userKey;
+  DWORD dwKeySpec = 0;
+  if (!CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &prov.m_h, &dwKeySpec, &prov.m_bRelease) ||
+      !CryptGetUserKey(prov.m_h, dwKeySpec, &userKey.m_h)) {
+    return LastError();
+  }
+  Bytes key = Contents(fields[3]);
+  std::reverse(key.begin(), key.end());
+  DWORD cbKey = static_cast<DWORD>(key.size());
+  if (!CryptDecrypt(userKey.m_h, 0, TRUE, 0, key.data(), &cbKey)) return LastError();
+  key.resize(cbKey);
+  *pKey = std::move(key);
   return S_OK;
 }
 
@@ -695,6 +738,66 @@ std::wstring InternetMessageClass(const std::string& sMime) {
   if (wsType.rfind(L"application/x-pkcs7-mime", 0) == 0 || wsType.rfind(L"application/pkcs7-mime", 0) == 0)
     return L"IPM.Note.SMIME";
   return L"IPM.Note";
+}
+
+HRESULT OpenEnvelope(const Bytes& enveloped, std::string* psContent) {
+  std::vector<Bytes> contentInfo, explicitContent, envelopedData, recipientInfos, contentFields, algorithm;
+  if (!Elements(enveloped, 0x30, &contentInfo) || contentInfo.size() != 2 ||
+      contentInfo[0] != Oid(szOID_RSA_envelopedData) || !Elements(contentInfo[1], 0xA0, &explicitContent) ||
+      explicitContent.size() != 1 || !Elements(explicitContent[0], 0x30, &envelopedData) || envelopedData.size() != 3 ||
+      !Elements(envelopedData[1], 0x31, &recipientInfos) || !Elements(envelopedData[2], 0x30, &contentFields) ||
+      contentFields.size() != 3 || contentFields[2][0] != 0x80 || !Elements(contentFields[1], 0x30, &algorithm) ||
+      algorithm.size() != 2) {
+    return CRYPT_E_BAD_ENCODE;
+  }
+  const Bytes iv = Contents(algorithm[1]);
+  if (algorithm[0] != Oid(szOID_RSA_DES_EDE3_CBC) || algorithm[1][0] != 0x04 || iv.size() != 8)
+    return CRYPT_E_UNKNOWN_ALGO;
+  const CStore my = OpenUserStore(L"MY");
+  Bytes key;
+  HRESULT hr = CRYPT_E_RECIPIENT_NOT_FOUND;
+  for (size_t i = 0; i < recipientInfos.size() && FAILED(hr); ++i)
+    hr = UnwrapContentKey(my.get(), recipientInfos[i], &key);
+  if (FAILED(hr)) return hr;
+  Bytes blob(sizeof(BLOBHEADER) + sizeof(DWORD));
+  *reinterpret_cast<BLOBHEADER*>(blob.data()) = {PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, 0, CALG_3DES};
+  *reinterpret_cast<DWORD*>(blob.data() + sizeof(BLOBHEADER)) = static_cast<DWORD>(key.size());
+  blob.insert(blob.end(), key.begin(), key.end());
+  SecureZeroMemory(key.data(), key.size());
+  CProv prov;
+  CKey contentKey;
+  Bytes content = Contents(contentFields[2]);
+  DWORD cbContent = static_cast<DWORD>(content.size());
+  const bool bDecrypted =
+      CryptAcquireContextW(&prov.m_h, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+      CryptImportKey(prov.m_h, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &contentKey.m_h) &&
+      CryptSetKeyParam(contentKey.m_h, KP_IV, iv.data(), 0) &&
+      CryptDecrypt(contentKey.m_h, 0, TRUE, 0, content.data(), &cbContent);
+  SecureZeroMemory(blob.data(), blob.size());
+  if (!bDecrypted) return LastError();
+  psContent->assign(content.begin(), content.begin() + cbContent);
+  return S_OK;
+}
+
+HRESULT SignerLabel(const Bytes& signedData, bool bDetached, Bytes* pLabel) {
+  pLabel->clear();
+  CMsg msg(CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, bDetached ? CMSG_DETACHED_FLAG : 0, 0, 0,
+                                nullptr, nullptr));
+  DWORD cbAttributes = 0;
+  if (!msg || !CryptMsgUpdate(msg.get(), signedData.data(), static_cast<DWORD>(signedData.size()), TRUE) ||
+      !CryptMsgGetParam(msg.get(), CMSG_SIGNER_AUTH_ATTR_PARAM, 0, nullptr, &cbAttributes)) {
+    return LastError();
+  }
+  std::vector<ULONGLONG> buffer((cbAttributes + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG));
+  const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
+  if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_AUTH_ATTR_PARAM, 0, buffer.data(), &cbAttributes)) return LastError();
+  for (DWORD i = 0; i < pAttributes->cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = pAttributes->rgAttr[i];
+    if (strcmp(attribute.pszObjId, kSecurityLabelOid) || attribute.cValue != 1) continue;
+    *pLabel = Blob(attribute.rgValue[0].pbData, attribute.rgValue[0].cbData);
+    return S_OK;
+  }
+  return S_FALSE;
 }
 
 }  // namespace Sim

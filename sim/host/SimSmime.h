@@ -73,4 +73,10 @@ HRESULT ReadInternetMessage(const std::wstring& wsFile, std::string* psMime);
 std::wstring InternetHeader(const std::string& sMime, const char* szName);
 std::wstring InternetMessageClass(const std::string& sMime);
 
+// What Outlook reads of a received S/MIME message: enveloped data (DER, Triple DES as the engine
+// writes it) opened with a key of the user's personal store; the security label (DER) among the
+// signer's signed attributes of a SignedData, S_FALSE when it has none.
+HRESULT OpenEnvelope(const Bytes& enveloped, std::string* psContent);
+HRESULT SignerLabel(const Bytes& signedData, bool bDetached, Bytes* pLabel);
+
 }  // namespace Sim

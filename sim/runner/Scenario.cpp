@@ -26,9 +26,9 @@ const std::map<std::wstring, size_t> kTextSteps = {
     {L"saveas", 1},     {L"open", 1}, {L"view", 1},     {L"save", 3},       {L"lineimage", 2},
     {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1},   {L"absent", 1},      {L"safesenders", 1},
-    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},   {L"attachments", 1}, {L"signature", 2},
-    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}};
+    {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},       {L"safesenders", 1},
+    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},  {L"signature", 2},
+    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}, {L"securitylabel", 1}};
 
 // A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
 std::wstring PropValueText(const SProp& prop) {
@@ -540,6 +540,12 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     return std::to_wstring(cSinks) == words[3] ? S_OK : E_FAIL;
   }
   if (!m_cpOutlook || !m_cpOutlook->Started()) return *pwsDetail = L"Outlook is not running", E_UNEXPECTED;
+  if (wsWhat == L"securitylabel" && cArgs == 1) {
+    const CInspector* pInspector = m_cpOutlook->ActiveInspector();
+    if (!pInspector) return *pwsDetail = L"no message window", E_FAIL;
+    *pwsDetail = pInspector->m_wsSecurityLabel.empty() ? L"(none)" : pInspector->m_wsSecurityLabel;
+    return *pwsDetail == words[2] ? S_OK : E_FAIL;
+  }
   if (wsWhat == L"mapi" && cArgs == 2) {
     std::wstring wsIgnored;
     const SProp* pProp = ItemProp(words[2], &wsIgnored);

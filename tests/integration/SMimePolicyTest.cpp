@@ -335,4 +335,18 @@ TEST_F(SMimePolicySendTest, OutlooksEngineAsksTheModuleOfTheLabelsPolicy) {
             Sim::ValidateLabelForSending(label, nullptr, m_pSigner, {m_pContact}, &log));
 }
 
+// Before it shows a received labelled message, the simulated Outlook asks the module of the label's
+// policy whether the user may read it and for the label's text, which it frees as Outlook does.
+TEST_F(SMimePolicyTest, OutlookReadsTheLabelsTextFromTheModuleOfItsPolicy) {
+  std::vector<std::wstring> log;
+  std::wstring wsText;
+  EXPECT_EQ(S_OK, Sim::ReadLabel({kPolicyOid, true, 0x5}, nullptr, &wsText, &log));
+  EXPECT_EQ(L"Strong protection: key unlocked with a password", wsText);
+  EXPECT_EQ(S_OK, Sim::ReadLabel({kPolicyOid, false, 0x5}, nullptr, &wsText, &log));
+  EXPECT_EQ(L"", wsText);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+            Sim::ReadLabel({"1.3.6.1.4.1.51877.1.9", true, 0x5}, nullptr, &wsText, &log));
+  EXPECT_EQ(L"No security policy module for 1.3.6.1.4.1.51877.1.9", log.back());
+}
+
 }  // namespace
