@@ -384,13 +384,14 @@ HRESULT UnwrapContentKey(HCERTSTORE hStore, const Bytes& recipientInfo, Bytes* p
                                                        CERT_FIND_SUBJECT_CERT, &info, nullptr)
                           : nullptr);
   if (!cert) return CRYPT_E_RECIPIENT_NOT_FOUND;
-  CProv prov;
-  CKey userKey;
+  HCRYPTPROV hProv = 0;
   DWORD dwKeySpec = 0;
-  if (!CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &prov.m_h, &dwKeySpec, &prov.m_bRelease) ||
-      !CryptGetUserKey(prov.m_h, dwKeySpec, &userKey.m_h)) {
-    return LastError();
-  }
+  BOOL bRelease = FALSE;
+  if (!CryptAcquireCertificatePrivateKey(cert.get(), 0, nullptr, &hProv, &dwKeySpec, &bRelease)) return LastError();
+  CProv prov;
+  if (bRelease) prov.m_h = hProv;
+  CKey userKey;
+  if (!CryptGetUserKey(hProv, dwKeySpec, &userKey.m_h)) return LastError();
   Bytes key = Contents(fields[3]);
   std::reverse(key.begin(), key.end());
   DWORD cbKey = static_cast<DWORD>(key.size());
