@@ -286,7 +286,7 @@ class CMailItem final : public CDispatch {
       const bool bReady = m_kind.lClass == Outlook::olAppointment ? m_lMeetingStatus == Outlook::olMeeting
                           : m_kind.lClass == Outlook::olTask      ? m_bAssigned
                                                                   : true;
-      return bReady ? pOutlook->SendItem(m_cpMessage) : DISP_E_EXCEPTION;
+      return bReady ? pOutlook->SendItem(m_cpMessage) : E_UNEXPECTED;
     });
     AddMember(L"Close", 0xF023, [this, pOutlook](SCall& call) {
       LONG lMode = Outlook::olDiscard;
@@ -449,7 +449,7 @@ class CMailItem final : public CDispatch {
       LONG lFormat = 0;
       HRESULT hr = ArgLong(call, call.args.size() - 1, &lFormat);
       if (FAILED(hr)) return hr;
-      if (lFormat < olFormatPlain || lFormat > olFormatRichText) return DISP_E_EXCEPTION;
+      if (lFormat < olFormatPlain || lFormat > olFormatRichText) return E_INVALIDARG;
       if (lFormat == BodyFormat()) return S_OK;
       PropMap& props = MessageStore(m_cpMessage).m_props;
       if (lFormat == olFormatHTML) {
@@ -1254,15 +1254,20 @@ HRESULT COutlook::NewItemMessage(LONG lItemType, IMessage** ppMessage) {
 HRESULT COutlook::Compose(CInspector** ppInspector, LONG lItemType) {
   CComPtr<IMessage> cpMessage;
   HRESULT hr = NewItemMessage(lItemType, &cpMessage);
-  if (FAILED(hr)) return hr;
+  return SUCCEEDED(hr) ? ComposeWindow(cpMessage, ppInspector) : hr;
+}
+
+HRESULT COutlook::ComposeWindow(IMessage* pMessage, CInspector** ppInspector) {
+  CComPtr<IMessage> cpMessage(pMessage);
   *ppInspector = NewInspector(cpMessage, true);
   if (!*ppInspector) return E_ABORT;
-  // A new message is sent from the default account: from version 12 its SendUsingAccount,
-  // before that the first entry of the Standard bar's account menu or, when Word edits it, the
-  // checked entry of the envelope's account menu.
+  // A new message is sent from the default account unless one was chosen: from version 12 its
+  // SendUsingAccount, before that the first entry of the Standard bar's account menu or, when Word
+  // edits it, the checked entry of the envelope's account menu.
   const auto& accountObjects = m_cpAccounts->m_items;
   if (MajorVersion() >= 12 && !accountObjects.empty()) {
-    static_cast<CMailItem*>(MailItem(cpMessage))->m_cpAccount = accountObjects.front();
+    CComPtr<IDispatch>& cpAccount = static_cast<CMailItem*>(MailItem(cpMessage))->m_cpAccount;
+    if (!cpAccount) cpAccount = accountObjects.front();
   } else if (MajorVersion() < 12 && (*ppInspector)->WordEditor()) {
     std::vector<std::wstring> names;
     for (const SAccountRecord& record : m_spAccounts->records) names.push_back(record.account.wsName);
@@ -1301,7 +1306,10 @@ HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessag
 
 HRESULT COutlook::Open(IMessage* pMessage, CInspector** ppInspector) {
   *ppInspector = InspectorOf(pMessage);
-  if (!*ppInspector) *ppInspector = NewInspector(pMessage, false);
+  if (*ppInspector) return S_OK;
+  // An item not yet sent (one an add-in made and shows) opens in a compose window, with its Send.
+  if (LongProp(pMessage, PR_MESSAGE_FLAGS) & MSGFLAG_UNSENT) return ComposeWindow(pMessage, ppInspector);
+  *ppInspector = NewInspector(pMessage, false);
   return *ppInspector ? S_OK : E_ABORT;
 }
 

@@ -194,6 +194,8 @@ class COutlook final : public CDispatch {
   // The ribbon id of a kind of window: that of compose windows for an inspector.
   static std::wstring RibbonIdOf(IDispatch* pWindow);
   CInspector* NewInspector(IMessage* pMessage, bool bCompose);
+  // A compose window for an item not yet sent, with its editor's Send and account choice; in front.
+  HRESULT ComposeWindow(IMessage* pMessage, CInspector** ppInspector);
   // What the S/MIME engine takes of a message, sent from the account the item names.
   SOutgoingMail OutgoingMail(IMessage* pMessage);
   // The message as MIME, as Outlook's converter writes it.
