@@ -1,7 +1,9 @@
 #!/bin/bash
 # Usage: demo-documents.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
-# Alice (this prefix) encrypts a Word document for her contact Bob, who opens it on a machine of
-# his own (a second prefix). Both sides' view of the simulated Word is printed, then the file.
+# Alice (this prefix) encrypts and signs a Word document, an Excel workbook and a PowerPoint
+# presentation for her contact Bob from the document ribbon; Bob opens them on a machine of his
+# own (a second prefix) and finds her signatures valid. Both sides' view of the simulated
+# applications is printed, then the files.
 # The script calls itself in Bob's prefix: demo-documents.sh BUILD_DIR --bob STEP...
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -14,12 +16,12 @@ winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DOCS
 DOCS=$(winpath "$out")
 vmpki() { wine "$build/tools/vmpki.exe" "$@" | tr -d '\r' | sed 's/^/   /'; }
-# word SCENARIO [--only PROGID]...: Word with the encryption provider (and the add-ins named).
-word() {
+# office SCENARIO [--only PROGID]...: Office with the module's providers (and the add-ins named).
+office() {
   local scenario=$1
   shift
-  bounded 900 "Word's scenario $scenario" wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider "$@" \
-    "$root/sim/scenarios/$scenario"
+  bounded 900 "Office's scenario $scenario" wine "$build/sim/ofcsim.exe" --only VmOfcX.EncryptionProvider \
+    --only VmOfcX.SignatureProvider "$@" "$root/sim/scenarios/$scenario"
 }
 say() { printf '\n== %s\n' "$*"; }
 bob() { "$root/tools/wine-session.sh" "$build/prefix-demo-bob" "$self" "$build" --bob "$@"; }
@@ -28,7 +30,7 @@ if [ "${1:-}" = "--bob" ]; then
   case "$2" in
     machine) "$root/tools/install-prefix.sh" "$build" && vmpki user bob@example.org "Bob Builder" &&
       vmpki export bob@example.org "$(winpath "$out/bob.cer")" ;;
-    open) word demo-word-contact.scn ;;
+    open) office demo-ribbon-contact.scn ;;
   esac
   exit 0
 fi
@@ -44,17 +46,19 @@ done
 wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
 vmpki user alice@example.org "Alice Example"
 vmpki add-contact "$(winpath "$out/bob.cer")"
-say "Alice's Word: she encrypts the minutes for Bob from the ribbon (the recipient dialog is answered for her)"
-word demo-word-owner.scn --only VmOfcX.DocumentRibbon
-say "Bob's Word: he opens the minutes"
+say "Alice's Word, Excel and PowerPoint: the ribbon's button encrypts for Bob and signs (the dialogs are answered for her)"
+office demo-ribbon-owner.scn --only VmOfcX.DocumentRibbon
+say "Bob's Word, Excel and PowerPoint: he opens them and checks Alice's signatures"
 bob open
-say "The file: an OLE compound file with the encrypted package"
-/usr/bin/python3 - "$out/minutes.docx" <<'PY'
+say "The files: OLE compound files with the encrypted package"
+/usr/bin/python3 - "$out/minutes.docx" "$out/budget.xlsx" "$out/announcement.pptx" <<'PY'
 import struct, sys, olefile
-with olefile.OleFileIO(sys.argv[1]) as ole:
-    for entry in ole.listdir(streams=True, storages=False):
-        print("   %-60r %6d bytes" % ("/".join(entry), ole.get_size(entry)))
-    size = struct.unpack("<Q", ole.openstream("EncryptedPackage").read(8))[0]
-print("   the package: %d bytes before encryption" % size)
+for name in sys.argv[1:]:
+    print("   " + name.rsplit("/", 1)[-1])
+    with olefile.OleFileIO(name) as ole:
+        for entry in ole.listdir(streams=True, storages=False):
+            print("     %-58r %6d bytes" % ("/".join(entry), ole.get_size(entry)))
+        size = struct.unpack("<Q", ole.openstream("EncryptedPackage").read(8))[0]
+    print("     the package: %d bytes before encryption" % size)
 PY
 rm -rf "$build/prefix-demo-bob"

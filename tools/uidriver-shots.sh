@@ -1,7 +1,8 @@
 #!/bin/bash
 # Usage: uidriver-shots.sh BUILD_DIR  (run by `make screenshots` inside wine-session.sh)
 # Installs the module, gives the user a certificate and a trusted contact, and writes a PNG of
-# every dialog and wizard page in every language into BUILD_DIR/screenshots.
+# every dialog and wizard page in every language into BUILD_DIR/screenshots, then the document
+# ribbon's menu of each application and its balloon (sim/scenarios/shots-ribbon.scn).
 set -eu
 build=$(cd "$1" && pwd)
 "$(dirname "$0")/install-prefix.sh" "$build"
@@ -12,3 +13,6 @@ wine "$build/tools/vmpki.exe" add-contact "$(winepath -w "$contact" 2>/dev/null)
 rm -f "$contact"
 rm -rf "$build/screenshots"
 wine "$build/tools/uishots.exe" "$(winepath -w "$build/screenshots" 2>/dev/null)"
+export SHOTS
+SHOTS=$(winepath -w "$build/screenshots" 2>/dev/null)
+wine "$build/sim/ofcsim.exe" --only VmOfcX.DocumentRibbon "$(dirname "$0")/../sim/scenarios/shots-ribbon.scn"

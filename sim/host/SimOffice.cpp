@@ -144,6 +144,7 @@ CSimDocument::CSimDocument(COfficeApp* pApp, std::wstring wsName, std::wstring w
   host.log = [pApp](const std::wstring& ws) { pApp->Log(ws); };
   host.wsAppVersion = pApp->Version().substr(0, pApp->Version().find(L'.', pApp->Version().find(L'.') + 1));
   host.bLinesSupported = pApp->App() != EDocApp::PowerPoint;
+  if (pApp->App() == EDocApp::Excel) host.unsaved = [this] { return m_wsPath.empty(); };
   m_cpSignatures.Attach(new CSignatureSet(std::move(host)));
   m_cpContent->AddMember(L"Text", DISPID_VALUE, [this](SCall& call) {
     if (call.wFlags & DISPATCH_PROPERTYPUT) return ArgString(call, call.args.size() - 1, &m_wsText);
@@ -515,11 +516,21 @@ void COfficeApp::ShowRibbon(IDispatch* pWindow) {
 }
 
 bool COfficeApp::ControlRect(const std::wstring& wsControlId, HWND* phwndWindow, RECT* prc) const {
+  const CRibbonWindow* pRibbon = FrontRibbon(phwndWindow);
+  return pRibbon && pRibbon->ControlRect(wsControlId, prc);
+}
+
+CRibbonWindow* COfficeApp::FrontRibbon(HWND* phwndWindow) const {
   const CSimDocument* pDocument = ActiveDocument();
   const CDocWindow* pWindow = pDocument ? AsWindow(pDocument->Window()) : nullptr;
-  if (!pWindow || !pWindow->Ribbon()) return false;
+  if (!pWindow) return nullptr;
   *phwndWindow = pWindow->Handle();
-  return pWindow->Ribbon()->ControlRect(wsControlId, prc);
+  return pWindow->Ribbon();
+}
+
+HRESULT COfficeApp::MenuItems(const std::wstring& wsMenuId, std::vector<SMenuItem>* pItems) {
+  CSimDocument* pDocument = ActiveDocument();
+  return pDocument ? m_ribbons.MenuItems(RibbonId(), pDocument->Window(), wsMenuId, pItems) : E_FAIL;
 }
 
 HRESULT COfficeApp::Click(const std::wstring& wsControlId) {
@@ -584,8 +595,15 @@ HRESULT COfficeApp::ExecuteMso(const std::wstring& wsIdMso) {
   CSimDocument* pDocument = ActiveDocument();
   if (!pDocument) return E_FAIL;
   if (wsIdMso == L"FileDocumentEncrypt") return pDocument->EncryptCommand();
-  if (wsIdMso == L"FileSave") return pDocument->Save();
+  if (wsIdMso == L"FileSave") return pDocument->Saved() ? pDocument->Save() : SaveAsDialog(pDocument);
   return E_INVALIDARG;
+}
+
+HRESULT COfficeApp::SaveAsDialog(CSimDocument* pDocument) {
+  std::wstring wsPath;
+  wsPath.swap(m_wsSaveAsAnswer);
+  Log(L"Save As dialog: " + (wsPath.empty() ? std::wstring(L"cancelled") : wsPath));
+  return wsPath.empty() ? S_OK : pDocument->SaveAs(wsPath);
 }
 
 }  // namespace Sim

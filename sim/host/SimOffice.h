@@ -98,6 +98,8 @@ class COfficeApp final : public CDispatch {
   HRESULT OpenDocument(const std::wstring& wsPath, bool bReadOnly, CSimDocument** ppDocument);
   HRESULT CloseDocument(CSimDocument* pDocument);
   HRESULT ExecuteMso(const std::wstring& wsIdMso);
+  // The file name the user gives the next Save As dialog; none: the user cancels it.
+  void AnswerSaveAs(const std::wstring& wsPath) { m_wsSaveAsAnswer = wsPath; }
   CSimDocument* ActiveDocument() const;
   // The custom encryption provider of that class id among the connected add-ins.
   HRESULT FindProvider(const std::wstring& wsClassId, Office::EncryptionProvider** ppProvider) const;
@@ -112,6 +114,10 @@ class COfficeApp final : public CDispatch {
   IPictureDisp* RibbonImage(const std::wstring& wsImageId) const;
   // The screen rectangle of a control of the front window's ribbon as last drawn, with that window.
   bool ControlRect(const std::wstring& wsControlId, HWND* phwndWindow, RECT* prc) const;
+  // The ribbon window of the document window in front and that window; null when there is none.
+  CRibbonWindow* FrontRibbon(HWND* phwndWindow) const;
+  // The items of a drop-down menu of the front window's ribbon as they show now.
+  HRESULT MenuItems(const std::wstring& wsMenuId, std::vector<SMenuItem>* pItems);
   // The balloon tips that add-ins show on the application's windows.
   std::map<HWND, SBalloon> Balloons() const { return m_balloons.Shown(); }
 
@@ -134,6 +140,8 @@ class COfficeApp final : public CDispatch {
   void ShowRibbon(IDispatch* pWindow);
   // "Microsoft.Word.Document", "Microsoft.Excel.Workbook" or "Microsoft.PowerPoint.Presentation".
   const wchar_t* RibbonId() const;
+  // Saving a document that was never saved asks the user where (FileSave, as Office does).
+  HRESULT SaveAsDialog(CSimDocument* pDocument);
 
   SOfficeOptions m_options;
   std::vector<SAddIn> m_addIns;
@@ -143,6 +151,7 @@ class COfficeApp final : public CDispatch {
   bool m_bStarted = false;
   CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
   CBalloonWatch m_balloons;
+  std::wstring m_wsSaveAsAnswer;
 };
 
 }  // namespace Sim

@@ -56,6 +56,14 @@ HRESULT PictureSize(IPictureDisp* pPicture, std::wstring* pwsSize) {
   return hr;
 }
 
+HRESULT DrawPicture(HDC hdc, int x, int y, IPictureDisp* pPicture) {
+  HICON hIcon = nullptr;
+  SIZE size = {};
+  const HRESULT hr = PictureIcon(pPicture, &hIcon, &size);
+  if (SUCCEEDED(hr)) DrawIconEx(hdc, x, y, hIcon, size.cx, size.cy, 0, nullptr, DI_NORMAL);
+  return hr;
+}
+
 HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap) {
   HICON hIcon = nullptr;
   SIZE size = {};
@@ -344,7 +352,10 @@ HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWi
     // An image callback that fails leaves the control without an image, as Office draws it.
     if (wsGetter == L"getImage") {
       CComPtr<IPictureDisp> cpPicture;
-      if (FAILED(hr) || FAILED(ResultPicture(varResult, cpPicture, &pState->wsImage))) pState->wsImage = L"none";
+      if (FAILED(hr) || FAILED(ResultPicture(varResult, cpPicture, &pState->wsImage)))
+        pState->wsImage = L"none";
+      else
+        pState->cpImage = cpPicture;
       wsDetails += L" image=" + pState->wsImage;
       continue;
     }
@@ -358,6 +369,28 @@ HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWi
   if (!pState->wsTip.empty()) wsDetails = L" tip=\"" + pState->wsTip + L"\"" + wsDetails;
   m_log(L"Control " + wsControlId + L" label=\"" + pState->wsLabel + L"\" visible=" + (pState->bVisible ? L"1" : L"0") +
         L" enabled=" + (pState->bEnabled ? L"1" : L"0") + wsDetails);
+  return S_OK;
+}
+
+HRESULT CRibbonHost::MenuItems(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsMenuId,
+                               std::vector<SMenuItem>* pItems) {
+  SRibbon* pRibbon = nullptr;
+  if (!FindControl(wsRibbonId, wsMenuId, &pRibbon)) return DISP_E_MEMBERNOTFOUND;
+  pItems->clear();
+  for (const SControl& control : pRibbon->controls) {
+    if (control.wsParentId != wsMenuId) continue;
+    if (control.wsElement == L"menuSeparator") {
+      pItems->push_back({true, L"", nullptr});
+      continue;
+    }
+    SControlState state;
+    const HRESULT hr = ControlState(wsRibbonId, pWindow, control.attributes.at(L"id"), &state);
+    if (FAILED(hr)) return hr;
+    if (!state.bVisible) continue;
+    auto itImage = control.attributes.find(L"image");
+    if (itImage != control.attributes.end()) state.cpImage = pRibbon->images[itImage->second];
+    pItems->push_back({false, state.wsLabel, state.cpImage});
+  }
   return S_OK;
 }
 

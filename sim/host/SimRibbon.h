@@ -61,6 +61,7 @@ struct SControlState {
   std::wstring wsImage;  // getImage's picture ("WxH"), or "none" when it gave none
   bool bVisible = true;
   bool bEnabled = true;
+  CComPtr<IPictureDisp> cpImage;  // getImage's picture
 };
 
 // The ribbons that a host's add-ins gave, one per add-in and ribbon id, and the calls that Office
@@ -85,6 +86,10 @@ class CRibbonHost {
   IPictureDisp* Image(const std::wstring& wsRibbonId, const std::wstring& wsImageId) const;
   // The add-ins' groups of the ribbons of that id as the window shows them now (SimRibbonWindow.h).
   std::vector<SRibbonGroup> Groups(const std::wstring& wsRibbonId, IDispatch* pWindow);
+  // The items of a drop-down menu as the window shows them now: separators, and the visible
+  // buttons with their labels and pictures (image or getImage).
+  HRESULT MenuItems(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsMenuId,
+                    std::vector<SMenuItem>* pItems);
   // How often an add-in's ribbon of that id was invalidated (Invalidate and InvalidateControl).
   ULONG Invalidations(const std::wstring& wsRibbonId) const;
 
@@ -115,5 +120,7 @@ HRESULT PictureSize(
     IPictureDisp* pPicture,
     std::wstring* pwsSize);  // The picture drawn on a transparent 32-bit bitmap of its size; the caller deletes it.
 HRESULT PictureBitmap(IPictureDisp* pPicture, HBITMAP* phBitmap);
+// Draws an icon picture at its size with its top left corner at (x, y).
+HRESULT DrawPicture(HDC hdc, int x, int y, IPictureDisp* pPicture);
 
 }  // namespace Sim

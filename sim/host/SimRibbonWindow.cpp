@@ -1,5 +1,7 @@
 #include "SimRibbonWindow.h"
 
+#include "SimRibbon.h"
+
 namespace Sim {
 namespace {
 
@@ -10,6 +12,12 @@ constexpr int kItemWidth = 64;
 constexpr int kItemHeight = 66;
 constexpr int kLabelHeight = 18;
 constexpr wchar_t kSelf[] = L"CRibbonWindow";
+constexpr wchar_t kMenuClass[] = L"SimRibbonMenu";
+constexpr int kMenuWidth = 240;
+constexpr int kMenuRowHeight = 24;
+constexpr int kMenuSeparatorHeight = 7;
+
+int MenuRowHeight(const SMenuItem& item) { return item.bSeparator ? kMenuSeparatorHeight : kMenuRowHeight; }
 
 // Rectangles in the ribbon window's coordinates.
 RECT GroupRect(int xLeft, size_t cItems) {
@@ -44,6 +52,7 @@ CRibbonWindow::CRibbonWindow(HWND hwndParent, const wchar_t* wszClass, std::wstr
 }
 
 CRibbonWindow::~CRibbonWindow() {
+  CloseMenu();
   if (m_hwnd && IsWindow(m_hwnd)) {
     RemovePropW(m_hwnd, kSelf);
     SetWindowLongPtrW(m_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnClassProc));
@@ -111,6 +120,68 @@ bool CRibbonWindow::ControlRect(const std::wstring& wsControlId, RECT* prc) cons
     xGroup = GroupRect(xGroup, group.items.size()).right + kGroupGap;
   }
   return false;
+}
+
+HWND CRibbonWindow::OpenMenu(const std::wstring& wsControlId, std::vector<SMenuItem> items) {
+  RECT rcControl = {};
+  if (!ControlRect(wsControlId, &rcControl)) return nullptr;
+  CloseMenu();
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = MenuProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = kMenuClass;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  RegisterClassW(&wc);  // fails harmlessly when the class exists
+  m_menu = std::move(items);
+  int cyMenu = 4;
+  for (const SMenuItem& item : m_menu) cyMenu += MenuRowHeight(item);
+  m_hwndMenu = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kMenuClass, L"", WS_POPUP | WS_BORDER, rcControl.left,
+                               rcControl.bottom, kMenuWidth, cyMenu, m_hwnd, nullptr, wc.hInstance, this);
+  if (m_hwndMenu) ShowWindow(m_hwndMenu, SW_SHOWNOACTIVATE);
+  return m_hwndMenu;
+}
+
+void CRibbonWindow::CloseMenu() {
+  if (m_hwndMenu) DestroyWindow(m_hwndMenu);
+  m_hwndMenu = nullptr;
+}
+
+// Each item with its picture on the left and its label beside it; separators as lines.
+void CRibbonWindow::PaintMenu() {
+  PAINTSTRUCT ps;
+  const HDC hdc = BeginPaint(m_hwndMenu, &ps);
+  RECT rc = {};
+  GetClientRect(m_hwndMenu, &rc);
+  FillRect(hdc, &rc, GetSysColorBrush(COLOR_MENU));
+  SetBkMode(hdc, TRANSPARENT);
+  const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
+  int y = 2;
+  for (const SMenuItem& item : m_menu) {
+    if (item.bSeparator) {
+      RECT rcLine = {30, y + kMenuSeparatorHeight / 2, rc.right - 4, y + kMenuSeparatorHeight / 2 + 1};
+      FillRect(hdc, &rcLine, GetSysColorBrush(COLOR_BTNSHADOW));
+    } else {
+      if (item.cpImage) DrawPicture(hdc, 6, y + (kMenuRowHeight - 16) / 2, item.cpImage);
+      RECT rcLabel = {30, y, rc.right - 4, y + kMenuRowHeight};
+      DrawTextW(hdc, item.wsLabel.c_str(), -1, &rcLabel, DT_LEFT | DT_SINGLELINE | DT_VCENTER);
+    }
+    y += MenuRowHeight(item);
+  }
+  SelectObject(hdc, hOldFont);
+  EndPaint(m_hwndMenu, &ps);
+}
+
+LRESULT CALLBACK CRibbonWindow::MenuProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  if (uMsg == WM_NCCREATE) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+  }
+  auto* pThis = reinterpret_cast<CRibbonWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (uMsg == WM_PAINT && pThis) {
+    pThis->PaintMenu();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, uMsg, wParam, lParam);
 }
 
 // The tab's name, each group with its label below and its controls' names.

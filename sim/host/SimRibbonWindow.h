@@ -3,6 +3,8 @@
 // titled "Ribbon" across the top of the window, whose client object is the tree Office exposes.
 #include <windows.h>
 
+#include <ocidl.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +22,12 @@ struct SRibbonItem {
 struct SRibbonGroup {
   std::wstring wsLabel;
   std::vector<SRibbonItem> items;
+};
+// An item of a drop-down menu as it shows: a separator, or a label with its picture (or none).
+struct SMenuItem {
+  bool bSeparator;
+  std::wstring wsLabel;
+  CComPtr<IPictureDisp> cpImage;
 };
 
 // Office's accessible tree of a ribbon: the ribbon (property page "Ribbon") holds the pane whose
@@ -42,10 +50,16 @@ class CRibbonWindow {
   void Refresh();
   // The screen rectangle of a control of the tab as it was last asked for; false when it is not there.
   bool ControlRect(const std::wstring& wsControlId, RECT* prc) const;
+  // Shows the drop-down menu of a control of the tab below it, in a window of its own, until
+  // CloseMenu; the menu's window, or null when the control is not there.
+  HWND OpenMenu(const std::wstring& wsControlId, std::vector<SMenuItem> items);
+  void CloseMenu();
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK MenuProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
   void Paint();
+  void PaintMenu();
   RECT Place(const RECT& rcInWindow) const;
   HWND m_hwnd = nullptr;
   WNDPROC m_pfnClassProc = nullptr;
@@ -53,6 +67,8 @@ class CRibbonWindow {
   std::function<std::vector<SRibbonGroup>()> m_fnGroups;
   std::vector<SRibbonGroup> m_groups;
   CComPtr<CAccessibleNode> m_cpRoot;
+  HWND m_hwndMenu = nullptr;
+  std::vector<SMenuItem> m_menu;
 };
 
 }  // namespace Sim

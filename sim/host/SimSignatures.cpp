@@ -19,6 +19,8 @@ namespace {
 constexpr IID kIidSignatureSet = {0x000C0410, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID kIidSignature = {0x000C0411, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr char kSha1[] = "http://www.w3.org/2000/09/xmldsig#sha1";
+// Excel's object model fails with its one automation error.
+constexpr HRESULT kExcelError = static_cast<HRESULT>(0x800A03EC);
 constexpr char kDsigNs[] = "http://www.w3.org/2000/09/xmldsig#";
 constexpr char kOfficeNs[] = "http://schemas.microsoft.com/office/2006/digsig";
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
@@ -596,6 +598,10 @@ CSignatureSet::CSignatureSet(SSignatureHost host) : CCollection({kIidSignatureSe
 }
 
 HRESULT CSignatureSet::Add(const std::wstring& wsProvider, bool bLine, CSignature** ppSignature) {
+  if (m_host.unsaved && m_host.unsaved()) {
+    m_host.log(L"Signing refused: the workbook was never saved");
+    return kExcelError;
+  }
   auto cpSignature = MakeObject<CSignature>(this, wsProvider, bLine);
   const HRESULT hr = cpSignature->Prepare();
   if (FAILED(hr)) return hr;

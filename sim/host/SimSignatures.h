@@ -22,7 +22,8 @@ struct SSignatureHost {
   std::function<HRESULT(std::vector<BYTE>* pPackage)> package;
   std::function<void(const std::wstring&)> log;
   std::wstring wsAppVersion;
-  bool bLinesSupported = true;  // PowerPoint has no signature lines
+  bool bLinesSupported = true;    // PowerPoint has no signature lines
+  std::function<bool()> unsaved;  // Excel signs only a workbook that has been saved
 };
 
 class CSignature;

@@ -73,6 +73,7 @@ class CScenario {
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);
   HRESULT ExpectIdle(DWORD dwMilliseconds, std::wstring* pwsDetail);
   HRESULT ExpectBalloon(const Words& words, std::wstring* pwsDetail);
+  HRESULT Shot(const Words& words, std::wstring* pwsDetail);
   HRESULT SaveAttachment(const Words& words, std::wstring* pwsDetail);
   HRESULT SaveRibbonImage(const Words& words, std::wstring* pwsDetail);
   HRESULT Compose(const std::wstring& wsKind, std::wstring* pwsDetail);

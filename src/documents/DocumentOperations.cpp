@@ -41,6 +41,13 @@ void ShowError(HWND hOwner, UINT nTextID) { VmMessageBox(hOwner, nTextID, IDS_CA
 
 constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
 
+// Whether Office says that its prepare menu (encryption, signatures) is not enabled for the document in front.
+bool PrepareMenuDisabled(IDispatch* pCommandBars) {
+  CComVariant varEnabled;
+  return SUCCEEDED(LateBound::Call(pCommandBars, L"GetEnabledMso", {CComVariant(L"FilePrepareMenu")}, &varEnabled)) &&
+         SUCCEEDED(varEnabled.ChangeType(VT_BOOL)) && varEnabled.boolVal == VARIANT_FALSE;
+}
+
 HRESULT GetCommandBars(IDispatch* pDocument, IDispatch** ppCommandBars) {
   CComPtr<IDispatch> cpApplication;
   const HRESULT hr = LateBound::GetObjectProperty(pDocument, L"Application", &cpApplication);
@@ -152,15 +159,15 @@ HRESULT CDocumentOperations::ApplyTo(const SApplication& app, IDispatch* pWindow
 
 HRESULT CDocumentOperations::Sign(const SApplication& app, IDispatch* pDocument, HWND hOwner, bool bSignatureLine) {
   if (app.bSaveBeforeSigning) {
-    // A workbook that was never saved cannot be signed: Office's prepare menu says so.
+    // A workbook that was never saved cannot be signed: Office's prepare menu says so. Saving
+    // it asks the user where; one still unsaved then was cancelled, which is no error.
     bool bHasPassword = false;
-    CComVariant varEnabled;
     CComPtr<IDispatch> cpCommandBars;
     if (SUCCEEDED(GetBoolProperty(pDocument, L"HasPassword", &bHasPassword)) && !bHasPassword &&
-        SUCCEEDED(GetCommandBars(pDocument, &cpCommandBars)) &&
-        SUCCEEDED(LateBound::Call(cpCommandBars, L"GetEnabledMso", {CComVariant(L"FilePrepareMenu")}, &varEnabled)) &&
-        SUCCEEDED(varEnabled.ChangeType(VT_BOOL)) && varEnabled.boolVal == VARIANT_FALSE)
+        SUCCEEDED(GetCommandBars(pDocument, &cpCommandBars)) && PrepareMenuDisabled(cpCommandBars)) {
       LateBound::Call(cpCommandBars, L"ExecuteMso", {CComVariant(L"FileSave")});
+      if (PrepareMenuDisabled(cpCommandBars)) return S_OK;
+    }
   }
   CComPtr<IDispatch> cpSignatures;
   HRESULT hr = LateBound::GetObjectProperty(pDocument, L"Signatures", &cpSignatures);

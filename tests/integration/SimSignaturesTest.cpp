@@ -121,6 +121,14 @@ class SimSignatures : public ::testing::TestWithParam<EDocApp> {
     log.erase(std::unique(log.begin(), log.end()), log.end());
     return log;
   }
+  // A new document, saved once: Excel signs only a workbook that has been saved.
+  CSimDocument* NewSavedDocument(const wchar_t* wszText) {
+    CSimDocument* pDocument = nullptr;
+    EXPECT_EQ(S_OK, m_cpApp->NewDocument(wszText, &pDocument));
+    CVariant varPath(m_wsPath);
+    EXPECT_EQ(S_OK, LateBound::Call(pDocument, L"SaveAs", {varPath}));
+    return pDocument;
+  }
   CSimDocument* Reopen(CSimDocument* pDocument) {
     CVariant varPath(m_wsPath);
     EXPECT_EQ(S_OK, LateBound::Call(pDocument, L"SaveAs", {varPath}));
@@ -140,8 +148,8 @@ const std::vector<std::wstring> kDetails = {L"GetProviderDetail 0 0x00000000", L
                                             L"GetProviderDetail 4 0x00000000"};
 
 TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
-  CSimDocument* pDocument = nullptr;
-  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Signed words\nsecond line", &pDocument));
+  CSimDocument* pDocument = NewSavedDocument(L"Signed words\nsecond line");
+  ASSERT_TRUE(pDocument);
   CComPtr<IDispatch> cpSignatures = Signatures(pDocument);
   ASSERT_TRUE(cpSignatures);
   const size_t iLog = m_cpApp->m_log.size();
@@ -178,9 +186,17 @@ TEST_P(SimSignatures, SignedDocumentKeepsAValidSignatureAcrossSaveAndOpen) {
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), psz)) << psz;
 }
 
-TEST_P(SimSignatures, ChangedPartIsFoundOnOpen) {
+TEST_P(SimSignatures, OnlyExcelRefusesToSignWhatWasNeverSaved) {
   CSimDocument* pDocument = nullptr;
-  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Original words", &pDocument));
+  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Never saved", &pDocument));
+  CVariant varProvider{std::wstring(kProvider)}, varSignature;
+  const HRESULT hr = LateBound::Call(Signatures(pDocument), L"AddNonVisibleSignature", {varProvider}, &varSignature);
+  EXPECT_EQ(GetParam() == EDocApp::Excel ? static_cast<HRESULT>(0x800A03EC) : S_OK, hr);
+}
+
+TEST_P(SimSignatures, ChangedPartIsFoundOnOpen) {
+  CSimDocument* pDocument = NewSavedDocument(L"Original words");
+  ASSERT_TRUE(pDocument);
   CVariant varProvider{std::wstring(kProvider)}, varSignature;
   ASSERT_EQ(S_OK, LateBound::Call(Signatures(pDocument), L"AddNonVisibleSignature", {varProvider}, &varSignature));
   CVariant varPath(m_wsPath);
@@ -218,8 +234,8 @@ TEST_P(SimSignatures, ChangedPartIsFoundOnOpen) {
 }
 
 TEST_P(SimSignatures, SignatureLineIsSetUpDrawnAndSigned) {
-  CSimDocument* pDocument = nullptr;
-  ASSERT_EQ(S_OK, m_cpApp->NewDocument(L"Please sign", &pDocument));
+  CSimDocument* pDocument = NewSavedDocument(L"Please sign");
+  ASSERT_TRUE(pDocument);
   CComPtr<IDispatch> cpSignatures = Signatures(pDocument);
   CVariant varProvider{std::wstring(kProvider)}, varLine;
   if (GetParam() == EDocApp::PowerPoint) {

@@ -5,7 +5,8 @@ Usage: test_encrypted_document.py BUILD_DIR, after tests/integration/documents/t
 the documents, the contact's certificate and the contact's private key in BUILD_DIR/documents.
 olefile reads the compound file, Python's cryptography parses the certificate and unwraps the
 key material with the contact's private key, OpenSSL decrypts the package (des-ede3-cbc), and
-zipfile with ElementTree reads the Open XML package inside.
+zipfile with ElementTree reads the Open XML package inside; xmlsec1 and the manifest check of
+test_signed_documents verify the signatures of the documents protected from the document ribbon.
 """
 import base64
 import hashlib
@@ -24,6 +25,7 @@ from cryptography import x509
 from cryptography.hazmat.primitives.asymmetric import padding
 
 from capi_keys import private_key_from_blob
+from test_signed_documents import SIGNATURE_RELS, manifest_mismatches, relationship_targets, signature_parts, xmlsec1_verify
 
 BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 DOCS = BUILD / "documents"
@@ -172,6 +174,32 @@ class EncryptedDocument(unittest.TestCase):
         for name, text in expected.items():
             with self.subTest(name):
                 self.assertEqual(text, self.package_text(self.decrypt_as_contact(name), name))
+
+    def test_ribbon_documents_decrypt_and_carry_the_owners_valid_signature(self):
+        """DocumentSecurity 0 signs, 1 encrypts and signs, 2 and 3 encrypt only (owner-ribbon.scn)."""
+        texts = [expected_text("owner-ribbon.scn", i) for i in range(6)]
+        documents = [  # name, encrypted, signed, text
+            ("ribbon-signed.docx", False, True, texts[0]),
+            ("ribbon-both.docx", True, True, texts[1]),
+            ("ribbon-encrypted.docx", True, False, texts[2]),
+            ("ribbon-both.xlsx", True, True, texts[3]),
+            ("ribbon-encrypted.xlsx", True, False, texts[4]),
+            ("ribbon-both.pptx", True, True, texts[5]),
+        ]
+        for name, encrypted, signed, text in documents:
+            with self.subTest(name):
+                package = self.decrypt_as_contact(name) if encrypted else (DOCS / name).read_bytes()
+                self.assertEqual(text, self.package_text(package, name))
+                with zipfile.ZipFile(io.BytesIO(package)) as archive:
+                    if not signed:
+                        self.assertEqual([], relationship_targets(archive, "_rels/.rels", SIGNATURE_RELS + "origin"))
+                        continue
+                    parts = {n: archive.read(n) for n in archive.namelist()}
+                    signatures = signature_parts(archive)
+                    self.assertEqual(1, len(signatures))
+                    code, messages = xmlsec1_verify(parts[signatures[0]])
+                    self.assertEqual(0, code, messages)
+                    self.assertEqual([], manifest_mismatches(parts, parts[signatures[0]]))
 
     def test_a_document_saved_unencrypted_is_the_package_itself(self):
         self.assertEqual(expected_text("owner-other-apps.scn", 1),

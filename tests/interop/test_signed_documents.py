@@ -67,6 +67,18 @@ def manifest_mismatches(package_parts, signature_xml):
     return mismatches
 
 
+def xmlsec1_verify(xml):
+    """xmlsec1's verification of a package signature against the test authority: (exit code, messages)."""
+    with tempfile.NamedTemporaryFile(suffix=".xml") as file:
+        file.write(xml)
+        file.flush()
+        result = subprocess.run(
+            ["xmlsec1", "--verify", "--ignore-manifests", "--trusted-der", str(AUTHORITY),
+             "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Object", file.name],
+            capture_output=True, text=True)
+    return result.returncode, result.stderr
+
+
 def dark_pixels(bitmap, left, top, right, bottom):
     """How many pixels of the rectangle of a 32-bit bitmap file are darker than light grey."""
     offset, = struct.unpack("<I", bitmap[10:14])
@@ -96,14 +108,8 @@ class SignedDocumentTest(unittest.TestCase):
                 xml = package.read(part)
                 certificate = list(ET.fromstring(xml).iter(DSIG + "X509Certificate"))
                 self.assertEqual(1, len(certificate), "%s %s: one certificate in the key information" % (name, part))
-                with tempfile.NamedTemporaryFile(suffix=".xml") as file:
-                    file.write(xml)
-                    file.flush()
-                    result = subprocess.run(
-                        ["xmlsec1", "--verify", "--ignore-manifests", "--trusted-der", str(AUTHORITY),
-                         "--id-attr:Id", "http://www.w3.org/2000/09/xmldsig#:Object", file.name],
-                        capture_output=True, text=True)
-                self.assertEqual(0, result.returncode, "%s %s: %s" % (name, part, result.stderr))
+                code, messages = xmlsec1_verify(xml)
+                self.assertEqual(0, code, "%s %s: %s" % (name, part, messages))
         self.assertEqual(8, count)
 
     def test_every_manifest_digest_matches_the_parts(self):

@@ -364,6 +364,15 @@ bool SavePng(HWND hWnd, const std::wstring& wsPath) {
   return SaveScreenPng(rc, wsPath);
 }
 
+bool SavePngOf(const std::vector<HWND>& windows, const std::wstring& wsPath) {
+  RECT rc = {}, rcWindow = {};
+  for (HWND hWnd : windows) {
+    Repaint(hWnd);
+    if (IsWindowVisible(hWnd) && GetWindowRect(hWnd, &rcWindow)) UnionRect(&rc, &rc, &rcWindow);
+  }
+  return !IsRectEmpty(&rc) && SaveScreenPng(rc, wsPath);
+}
+
 bool SavePngWithToolTip(HWND hDlg, int nID, const std::wstring& wsPath) {
   Repaint(hDlg);
   if (HoverToolTip(hDlg, nID).empty()) return false;

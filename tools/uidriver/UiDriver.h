@@ -104,6 +104,9 @@ std::wstring HoverToolTip(HWND hDlg, int nID);
 bool SaveBitmapPng(HBITMAP hBitmap, const std::wstring& wsPath);
 // Writes what the window shows on the screen as a PNG file.
 bool SavePng(HWND hWnd, const std::wstring& wsPath);
+// Writes what the windows show on the screen, in the smallest rectangle that holds every visible
+// one, as a PNG file.
+bool SavePngOf(const std::vector<HWND>& windows, const std::wstring& wsPath);
 // The same with the tooltip that pointing at the control brings up; false when none came.
 bool SavePngWithToolTip(HWND hDlg, int nID, const std::wstring& wsPath);
 

@@ -4,7 +4,7 @@
 //   uidriver text TITLE ID              prints a control's text
 //   uidriver checked TITLE ID           prints 1 when the button is checked, else 0
 //   uidriver check TITLE ID 0|1         clicks the button when its state differs
-//   uidriver settext TITLE ID TEXT      sets a control's text
+//   uidriver settext TITLE ID TEXT...   sets a control's text (each of several ID TEXT pairs)
 //   uidriver click TITLE ID             presses a button
 //   uidriver shot TITLE FILE            writes what the dialog shows as a PNG file
 //   uidriver tips TITLE                 prints the tooltips of its controls, "ID<tab>TEXT" a line
@@ -32,7 +32,7 @@ HWND FindByTitle(const std::wstring& wsTitle) {
 int Usage() {
   fputws(
       L"usage: uidriver wait|gone|close TITLE | text|checked|click TITLE ID | check TITLE ID 0|1 |\n"
-      L"                settext TITLE ID TEXT | shot TITLE FILE | tips TITLE | windows\n",
+      L"                settext TITLE ID TEXT [ID TEXT]... | shot TITLE FILE | tips TITLE | windows\n",
       stderr);
   return 2;
 }
@@ -81,8 +81,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!UiDriver::Click(hDlg, nID)) UiDriver::GiveUp(L"the dialog \"" + wsTitle + L"\" to take the click");
   } else if (wsCommand == L"check" && argc == 5) {
     UiDriver::SetChecked(hDlg, nID, _wtoi(argv[4]) != 0);
-  } else if (wsCommand == L"settext" && argc == 5) {
-    UiDriver::SetText(hDlg, nID, argv[4]);
+  } else if (wsCommand == L"settext" && argc % 2 == 1) {
+    for (int i = 3; i + 1 < argc; i += 2) UiDriver::SetText(hDlg, _wtoi(argv[i]), argv[i + 1]);
   } else {
     return Usage();
   }
