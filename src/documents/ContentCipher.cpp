@@ -19,11 +19,9 @@ HRESULT ReadPiece(IStream* pStream, BYTE* pb, ULONG* pcbRead) {
   return S_OK;
 }
 
-}  // namespace
-
-HRESULT TransformContent(HCRYPTKEY hKey, CCipherDirection direction, IStream* pInput, IStream* pOutput) {
-  CTraceScope scope("TransformContent()", 1);
-  BYTE buffer[kContentPieceSize];
+// Transforms the input piece by piece through the buffer into the output.
+HRESULT TransformPieces(CTraceScope& scope, HCRYPTKEY hKey, CCipherDirection direction, IStream* pInput,
+                        IStream* pOutput, BYTE (&buffer)[kContentPieceSize]) {
   for (;;) {
     ULONG cbRead = 0;
     HRESULT hr = ReadPiece(pInput, buffer, &cbRead);
@@ -55,4 +53,15 @@ HRESULT TransformContent(HCRYPTKEY hKey, CCipherDirection direction, IStream* pI
     }
     if (bFinal) return S_OK;
   }
+}
+
+}  // namespace
+
+HRESULT TransformContent(HCRYPTKEY hKey, CCipherDirection direction, IStream* pInput, IStream* pOutput) {
+  CTraceScope scope("TransformContent()", 1);
+  BYTE buffer[kContentPieceSize];
+  const HRESULT hr = TransformPieces(scope, hKey, direction, pInput, pOutput, buffer);
+  // The buffer last held plain text: read for encryption, or decrypted (also when a step failed).
+  SecureZeroMemory(buffer, sizeof buffer);
+  return hr;
 }
