@@ -17,6 +17,15 @@ constexpr int kMenuWidth = 240;
 constexpr int kMenuRowHeight = 24;
 constexpr int kMenuSeparatorHeight = 7;
 
+// Begins painting a window on a background of that system colour; rc: its client rectangle.
+HDC BeginBackground(HWND hwnd, PAINTSTRUCT* pps, int nColor, RECT* prc) {
+  const HDC hdc = BeginPaint(hwnd, pps);
+  GetClientRect(hwnd, prc);
+  FillRect(hdc, prc, GetSysColorBrush(nColor));
+  SetBkMode(hdc, TRANSPARENT);
+  return hdc;
+}
+
 int MenuRowHeight(const SMenuItem& item) { return item.bSeparator ? kMenuSeparatorHeight : kMenuRowHeight; }
 
 // Rectangles in the ribbon window's coordinates.
@@ -149,11 +158,8 @@ void CRibbonWindow::CloseMenu() {
 // Each item with its picture on the left and its label beside it; separators as lines.
 void CRibbonWindow::PaintMenu() {
   PAINTSTRUCT ps;
-  const HDC hdc = BeginPaint(m_hwndMenu, &ps);
   RECT rc = {};
-  GetClientRect(m_hwndMenu, &rc);
-  FillRect(hdc, &rc, GetSysColorBrush(COLOR_MENU));
-  SetBkMode(hdc, TRANSPARENT);
+  const HDC hdc = BeginBackground(m_hwndMenu, &ps, COLOR_MENU, &rc);
   const HGDIOBJ hOldFont = SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
   int y = 2;
   for (const SMenuItem& item : m_menu) {
@@ -187,11 +193,8 @@ LRESULT CALLBACK CRibbonWindow::MenuProc(HWND hwnd, UINT uMsg, WPARAM wParam, LP
 // The tab's name, each group with its label below and its controls' names.
 void CRibbonWindow::Paint() {
   PAINTSTRUCT ps;
-  const HDC hdc = BeginPaint(m_hwnd, &ps);
   RECT rc = {};
-  GetClientRect(m_hwnd, &rc);
-  FillRect(hdc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  SetBkMode(hdc, TRANSPARENT);
+  const HDC hdc = BeginBackground(m_hwnd, &ps, COLOR_BTNFACE, &rc);
   RECT rcTab = {112, 2, 172, 22};
   DrawTextW(hdc, m_wsTab.c_str(), -1, &rcTab, DT_CENTER | DT_SINGLELINE | DT_VCENTER);
   int xGroup = 0;
