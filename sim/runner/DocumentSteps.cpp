@@ -202,6 +202,8 @@ HRESULT CScenario::Shot(const Words& words, std::wstring* pwsDetail) {
   HWND hwndWindow = nullptr;
   CRibbonWindow* pRibbon = m_cpOffice->FrontRibbon(&hwndWindow);
   if (!pRibbon) return *pwsDetail = L"no document window with a ribbon", E_FAIL;
+  // Drawn as Office draws it: with the add-ins' controls as they are now.
+  pRibbon->Refresh();
   std::vector<HWND> windows = {hwndWindow};
   for (const auto& [hwndTip, balloon] : m_cpOffice->Balloons()) windows.push_back(hwndTip);
   if (words[1] == L"menu") {
