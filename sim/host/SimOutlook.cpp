@@ -282,6 +282,13 @@ class CMailItem final : public CDispatch {
       if (SUCCEEDED(hr)) pInspector->Activate();
       return hr;
     });
+    if (m_kind.lClass == Outlook::olMail) {
+      AddMember(L"Reply", 0xF810, [this, pOutlook](SCall& call) {
+        CDispatch* pReply = nullptr;
+        HRESULT hr = pOutlook->CreateReply(m_cpMessage, &pReply);
+        return SUCCEEDED(hr) ? SetObject(call.pResult, static_cast<IDispatch*>(pReply)) : hr;
+      });
+    }
     AddMember(L"Send", 0xF075, [this, pOutlook](SCall&) {
       const bool bReady = m_kind.lClass == Outlook::olAppointment ? m_lMeetingStatus == Outlook::olMeeting
                           : m_kind.lClass == Outlook::olTask      ? m_bAssigned
@@ -471,6 +478,8 @@ class CMailItem final : public CDispatch {
   CComPtr<CCollection> m_cpRecipients = MakeObject<CCollection>(std::vector<IID>{Outlook::IID_Recipients});
 
  public:
+  // The sender of the message replied to, on the To line.
+  HRESULT AddressTo(const std::wstring& wsAddress) { return ReplaceRecipients(MAPI_TO, wsAddress); }
   CComPtr<IDispatch> m_cpAccount;  // SendUsingAccount
 };
 
@@ -1285,6 +1294,25 @@ HRESULT COutlook::ComposeWindow(IMessage* pMessage, CInspector** ppInspector) {
   }
   (*ppInspector)->Activate();
   return S_OK;
+}
+
+HRESULT COutlook::CreateReply(IMessage* pOriginal, CDispatch** ppReply) {
+  CComPtr<IMessage> cpReply;
+  HRESULT hr = NewItemMessage(Outlook::olMailItem, &cpReply);
+  if (FAILED(hr)) return hr;
+  SetTextProp(cpReply, PR_SUBJECT_W, L"RE: " + TextProp(pOriginal, PR_SUBJECT_W));
+  auto* pReply = static_cast<CMailItem*>(MailItem(cpReply));
+  const std::wstring wsSender = TextProp(pOriginal, PR_SENDER_EMAIL_ADDRESS_W);
+  if (!wsSender.empty()) hr = pReply->AddressTo(wsSender);
+  // From the account that received the message.
+  const PropMap& props = MessageStore(pOriginal).m_props;
+  const auto itReceivedBy = props.find(PROP_ID(PR_RECEIVED_BY_ENTRYID));
+  for (size_t i = 0; MajorVersion() >= 12 && i < m_spAccounts->records.size(); ++i) {
+    if (i == 0 || (itReceivedBy != props.end() && itReceivedBy->second.data == m_spAccounts->records[i].identityId))
+      pReply->m_cpAccount = m_cpAccounts->m_items[i];
+  }
+  *ppReply = pReply;
+  return hr;
 }
 
 HRESULT COutlook::AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount) {

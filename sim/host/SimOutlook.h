@@ -91,6 +91,9 @@ class COutlook final : public CDispatch {
   // A received message in the main window's folder, received by the account of that
   // 0-based index; it is not selected.
   HRESULT AddReceived(const std::wstring& wsSubject, IMessage** ppMessage, size_t iAccount = 0);
+  // The unsent reply to a received message (_MailItem.Reply): to its sender, from the account that
+  // received it; not shown.
+  HRESULT CreateReply(IMessage* pOriginal, CDispatch** ppReply);
   // A contact item in the default contacts folder (NameSpace.GetDefaultFolder(olFolderContacts)).
   // certificate (DER): the contact's, which the S/MIME engine encrypts for when no trusted contact has one.
   HRESULT AddContact(const SContact& contact, const std::vector<BYTE>& certificate = {});

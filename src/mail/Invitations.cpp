@@ -47,14 +47,6 @@ size_t FindNoCase(const std::wstring& wsText, const std::wstring& wsPart) {
   return pwch ? static_cast<size_t>(pwch - wsText.c_str()) : std::wstring::npos;
 }
 
-// A message of the string table with the text put in for its "%ls".
-std::wstring FormatString(UINT nID, const std::wstring& wsText) {
-  const std::wstring wsFormat = LoadResourceString(nID);
-  std::wstring wsResult(wsFormat.size() + wsText.size() + 1, L'\0');
-  wsResult.resize(std::max(0, swprintf(wsResult.data(), wsResult.size(), wsFormat.c_str(), wsText.c_str())));
-  return wsResult;
-}
-
 // Deletes the first attachment whose display name is either name.
 HRESULT DeleteCertificateAttachment(CTraceScope& trace, IMessage* pMessage, const std::wstring (&names)[2]) {
   CComPtr<IMAPITable> cpTable;
@@ -233,11 +225,11 @@ HRESULT InsertAdvertisement(IDispatch* pMailItem) {
   }
   if (FindNoCase(wsBody, wsAdvert) != std::wstring::npos) return S_OK;
   if (lFormat == olFormatPlain) {
-    wsBody += FormatString(IDS_ADVERT_PLAIN, wsAdvert);
+    wsBody += FormatResourceString(IDS_ADVERT_PLAIN, wsAdvert);
   } else {
     const size_t iEnd = FindNoCase(wsBody, L"</body>");
     if (iEnd == std::wstring::npos) return S_OK;
-    wsBody.insert(iEnd, FormatString(IDS_ADVERT_HTML, wsAdvert));
+    wsBody.insert(iEnd, FormatResourceString(IDS_ADVERT_HTML, wsAdvert));
   }
   hr = PutTextProperty(pMailItem, wszMember, wsBody);
   if (FAILED(hr)) trace.Error("pMailItem->put_Body()", hr);

@@ -51,14 +51,6 @@ HRESULT SetLongProp(IMessage* pMessage, ULONG ulTag, LONG lValue) {
   return MapiApi::HrSetOneProp(pMessage, &value);
 }
 
-// A string-table message with the address put in.
-std::wstring FormatWithAddress(UINT nID, const wchar_t* wszAddress) {
-  const std::wstring wsFormat = LoadResourceString(nID);
-  std::vector<wchar_t> text(wsFormat.size() + wcslen(wszAddress) + 1);
-  swprintf(text.data(), text.size(), wsFormat.c_str(), wszAddress);
-  return text.data();
-}
-
 // The user's own certificate for the address: the first that the library accepts, in store order.
 // Among those rejected for renewal (status 0x2), *ppRenewable gets the one that began last.
 PCCERT_CONTEXT FindOwnCertificate(const CCertLibrary& certLib, HCERTSTORE hStore, const wchar_t* wszAddress,
@@ -224,7 +216,7 @@ HRESULT ApplySignature(IDispatch* pMailItem, IMessage* pMessage, BOOL bSeal, BST
   } else {
     const bool bRenew = hRenewable != nullptr;
     const std::wstring wsText =
-        FormatWithAddress(bRenew ? IDS_MSG_RENEW_CERTIFICATE : IDS_MSG_OBTAIN_CERTIFICATE, bsAddress.c_str());
+        FormatResourceString(bRenew ? IDS_MSG_RENEW_CERTIFICATE : IDS_MSG_OBTAIN_CERTIFICATE, bsAddress.c_str());
     if (VmMessageBox(hwndOwner, wsText, IDS_CAPTION, MB_YESNO | MB_ICONQUESTION) == IDYES) {
       CVmActCtx actCtx;
       const HRESULT hr = bRenew ? certLib.CM_RenewCertificate(hwndOwner, hRenewable)

@@ -2,6 +2,8 @@
 
 #include <versionhelpers.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -190,6 +192,13 @@ std::wstring LoadResourceString(UINT nID, LANGID wLang) {
   if (!bFound) bFound = FindInResourceModules(nID, 0, wsText);
   if (bFound) ReplaceBrandTokens(wsText, CBranding::Instance());
   return wsText;
+}
+
+std::wstring FormatResourceString(UINT nID, const std::wstring& wsText) {
+  const std::wstring wsFormat = LoadResourceString(nID);
+  std::wstring wsResult(wsFormat.size() + wsText.size() + 1, L'\0');
+  wsResult.resize(std::max(0, swprintf(wsResult.data(), wsResult.size(), wsFormat.c_str(), wsText.c_str())));
+  return wsResult;
 }
 
 BSTR LoadResourceStringBSTR(UINT nID, LANGID wLang) {

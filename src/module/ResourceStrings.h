@@ -26,6 +26,8 @@ bool FindModuleString(HMODULE hModule, UINT nID, LANGID wLang, std::wstring& wsT
 // The localised string nID in wLang (0: the language of the satellite loaded at start), brand
 // tokens replaced; empty when it exists nowhere.
 std::wstring LoadResourceString(UINT nID, LANGID wLang = 0);
+// The localised string nID, a format with one "%ls", with wsText put in.
+std::wstring FormatResourceString(UINT nID, const std::wstring& wsText);
 // The same as a new BSTR; throws CComException(E_OUTOFMEMORY) when it cannot be allocated.
 BSTR LoadResourceStringBSTR(UINT nID, LANGID wLang = 0);
 
