@@ -188,9 +188,21 @@ class CConverterFactory final : public CUnknownImpl<IClassFactory> {
   MessageWriter m_writer;
 };
 
+// Mail arrives with its lines ending in CRLF, as SMTP carries it: a lone CR or LF becomes CRLF.
+std::string WithCrLf(const std::string& s) {
+  std::string sOut;
+  sOut.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    sOut += s[i] == '\r' || s[i] == '\n' ? std::string("\r\n") : std::string(1, s[i]);
+  }
+  return sOut;
+}
+
 }  // namespace
 
-HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage) {
+HRESULT MimeToMessage(const std::string& sReceived, IMessage* pMessage) {
+  const std::string sMime = WithCrLf(sReceived);
   std::wstring wsName, wsAddress, wsText;
   SplitMailbox(InternetHeader(sMime, "From"), &wsName, &wsAddress);
   HRESULT hr = ReadEntity(sMime, pMessage, &wsText, 0);

@@ -11,7 +11,7 @@
 
 namespace Sim {
 
-// Fills a received message from its Internet form: the form itself (0x7FF00102), the message
+// Fills a received message from its Internet form (line ends made CRLF): the form itself (0x7FF00102), the message
 // class Outlook gives it, the sender, the text and the attachments of a plain, multipart or
 // multipart/signed message. Opaque and encrypted S/MIME keep their one body as it came.
 HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage);

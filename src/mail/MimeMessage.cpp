@@ -72,6 +72,42 @@ class CLibraryStream final : public IStream {
   HMODULE m_hLibrary;
 };
 
+// Whether an empty line, which ends the header section, begins at or after posFrom.
+bool HasEmptyLine(const std::string& s, size_t posFrom) {
+  if (posFrom == 0 && (s.rfind("\r\n", 0) == 0 || s.rfind("\n", 0) == 0)) return true;
+  return s.find("\n\r\n", posFrom) != std::string::npos || s.find("\n\n", posFrom) != std::string::npos;
+}
+
+// Wine's MIME message reads past its data when the header section never ends in an empty line
+// (a message cut short in its header; docs/platform-notes.md). Such a message is loaded from a
+// copy that ends the header as the end of the data does; *ppComplete stays null for any other,
+// whose stream is left where it was.
+HRESULT CompleteHeader(IStream* pStream, IStream** ppComplete) {
+  *ppComplete = nullptr;
+  const LARGE_INTEGER zero = {};
+  ULARGE_INTEGER start = {};
+  HRESULT hr = pStream->Seek(zero, STREAM_SEEK_CUR, &start);
+  if (FAILED(hr)) return hr;
+  std::string sRead;
+  char buffer[4096];
+  bool bEnds = false;
+  for (ULONG cbRead = sizeof buffer; !bEnds && cbRead == sizeof buffer;) {
+    cbRead = 0;
+    hr = pStream->Read(buffer, sizeof buffer, &cbRead);
+    if (FAILED(hr)) return hr;
+    const size_t posFrom = sRead.size() < 2 ? 0 : sRead.size() - 2;
+    sRead.append(buffer, cbRead);
+    bEnds = HasEmptyLine(sRead, posFrom);
+  }
+  if (bEnds) {
+    LARGE_INTEGER back = {};
+    back.QuadPart = static_cast<LONGLONG>(start.QuadPart);
+    return pStream->Seek(back, STREAM_SEEK_SET, nullptr);
+  }
+  sRead += "\r\n\r\n";
+  return CreateMemoryStream(reinterpret_cast<const BYTE*>(sRead.data()), static_cast<UINT>(sRead.size()), ppComplete);
+}
+
 // The data of a body, decoded from its transfer encoding, whole.
 HRESULT ReadBody(IMimeMessage* pMessage, HBODY hBody, CTaskMemory* pData) {
   CComPtr<IMimeBody> cpBody;
@@ -162,7 +198,9 @@ HRESULT CMimeMessage::Initialize(IMimeMessage** ppMessage, IStream* pStream) {
       return hr;
     }
   }
-  hr = cpMessage->Load(pStream);
+  CComPtr<IStream> cpComplete;
+  hr = CompleteHeader(pStream, &cpComplete);
+  if (SUCCEEDED(hr)) hr = cpMessage->Load(cpComplete ? cpComplete.Get() : pStream);
   if (FAILED(hr)) {
     trace.Error("Load()", hr);
     return hr;

@@ -388,6 +388,61 @@ class ReceivedMessages(unittest.TestCase):
         self.assertEqual((4, 0, " alice@received.test ,  Alice Receiver \r\n"), self.analysed["request-own"])
         self.assertEqual((0, 0x800CCEE2, ""), self.analysed["request-other"])
 
+    def test_hostile_messages_end_in_a_kind_or_an_error(self):
+        """A generated corpus of a few hundred broken messages: each is analysed, none stops the process."""
+        import random
+
+        rng = random.Random(15)
+        bases = [self.received[n] for n in ("bob-detached", "bob-3des", "dave-preference", "answer-der")]
+        bases.append(mail(b"Bob <bob@received.test>", self.messages["bob-opaque"]))
+        corpus = []
+        for base in bases:
+            corpus += [base[: rng.randrange(len(base))] for _ in range(30)]
+            for _ in range(30):
+                pos = rng.randrange(len(base))
+                corpus.append(base[:pos] + bytes([rng.randrange(256)]) + base[pos + 1 :])
+        for depth in (40, 400):
+            nested = CONTENT
+            for level in range(depth):
+                kind = b"signed; protocol=\"application/pkcs7-signature\"" if level % 2 else b"mixed"
+                nested = (b"Content-Type: multipart/" + kind + b"; boundary=\"b%d\"\r\n\r\n--b%d\r\n" % (level, level)
+                          + nested + b"\r\n--b%d--\r\n" % level)
+            corpus.append(mail(b"x@y.test", b"MIME-Version: 1.0\r\n" + nested))
+        corpus.append(b"From: x@y.test\r\nSubject: " + b"A" * 1_000_000 + b"\r\nMIME-Version: 1.0\r\n" + CONTENT)
+        corpus.append(mail(b"x@y.test", b"MIME-Version: 1.0\r\nContent-Type: text/plain; " + b"p=1; " * 50_000 + b"\r\n\r\nx\r\n"))
+        # PKCS #7 whose lengths lie, and BER nested without end.
+        opaque = b"MIME-Version: 1.0\r\nContent-Type: application/pkcs7-mime; smime-type=%s\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        for kind in (b"signed-data", b"enveloped-data"):
+            for der in (b"\x30\x84\xff\xff\xff\xff" + bytes(64), b"\x30\x80" * 20_000, b"\x30\x82\x01\x00\x06\x09" + bytes(10),
+                        tlv(0x30, der_oid("1.2.840.113549.1.7.3") + tlv(0xA0, b"\x30\x80" + b"\x24\x80" * 5_000))):
+                corpus.append(mail(b"x@y.test", opaque % kind + base64_lines(der)))
+        # A certificate bag of a thousand certificates around a good signature.
+        dave_cert, dave_key = self.dave
+        bag = signed_data(dave_cert, dave_key, CONTENT, [self.ca[0]] * 999 + [dave_cert], dave_cert)
+        corpus.append(mail(b"Dave <dave@received.test>", b"MIME-Version: 1.0\r\n" + multipart_signed(CONTENT, bag)))
+        names = [b".vmpfx", b"..vmcarr", b"a.vmpfx.", b"x" * 10_000 + b".vmpfx", b"..\\..\\evil.vmcarr", b"",
+                 b"=?utf-8?B?w6TDtsO8LnZtcGZ4?=", b"nul\x00.vmpfx", b"a.VMCARR"]
+        for name in names:
+            corpus.append(mail(b"x@y.test", b"MIME-Version: 1.0\r\n" + mixed(b"odd", [(name, b"\x30\x82" + bytes(3))])))
+        folder = self.work / "corpus"
+        folder.mkdir()
+        for i, data in enumerate(corpus):
+            (folder / f"{i:04d}.eml").write_bytes(data)
+        result = subprocess.run(
+            ["wine", str(BUILD / "tools/mimecheck.exe"), "--outlook", self.alice[0]]
+            + [wine_path(folder / f"{i:04d}.eml") for i in range(len(corpus))],
+            capture_output=True,
+            text=True,
+            timeout=600,
+        )
+        self.assertEqual(0, result.returncode, result.stderr[-2000:])
+        lines = result.stdout.splitlines()
+        self.assertEqual(len(corpus), len(lines), result.stdout[-2000:])
+        for line in lines:
+            kind, code = line.split("\t")[1].split(" ")[1:3]
+            self.assertIn(int(kind), range(5), line)
+            self.assertTrue(int(code, 16) == 0 or int(kind) == 0, line)
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1])
