@@ -26,11 +26,15 @@ namespace {
 // invitation (the key check) and four times for a sealed one with a classification (the key check,
 // the sealing steps, the label's policy check and the reset when the window closes). Memory: twice what the simulated
 // Outlook itself keeps of a message sent without security (its log and item objects, about 23 KB);
-// a message's objects or a certificate context kept per send exceed it.
+// a message's objects or a certificate context kept per send exceed it. The heap commits memory
+// in steps of up to a few megabytes, which 40 sends can end on either side of (measured: 1.2 and
+// 4.3 MB in two runs of the same build); the provider's leak that this catches kept 190 KB on
+// every signed message, 7.6 MB over 40 sends.
 constexpr long long kOtherHandleGrowth = 8;
 constexpr long long kContainerKeysSigned = 1;
 constexpr long long kContainerKeysSealed = 4;
 constexpr long long kPrivateBytesPerSend = 48 * 1024;
+constexpr long long kHeapCommitStep = 4 * 1024 * 1024;
 
 struct SLevel {
   long long llHandles;
@@ -152,7 +156,8 @@ TEST_F(SoakTest, SecureSendsLeaveTheOutlookProcessAsTheyFoundIt) {
   const long long llContainerKeys = levels[2].llContainerKeys - levels[1].llContainerKeys;
   EXPECT_LE(llContainerKeys, llContainerKeysAllowed);
   EXPECT_LE(levels[2].llHandles - levels[1].llHandles - llContainerKeys, kOtherHandleGrowth);
-  EXPECT_LE(levels[2].llPrivateBytes - levels[1].llPrivateBytes, kPrivateBytesPerSend * (nSends - nWarmUp));
+  EXPECT_LE(levels[2].llPrivateBytes - levels[1].llPrivateBytes,
+            kPrivateBytesPerSend * (nSends - nWarmUp) + kHeapCommitStep);
 
   const CTraceFile trace = ReadTraceFile(m_dir / L"soak.trc3");
   for (const char* szTable : {"Security", "Invitation"}) {
