@@ -8,6 +8,7 @@
 
 #include "com/ComPtr.h"
 #include "com/LateBound.h"
+#include "com/Variant.h"
 #include "hosts/Outlook.h"
 #include "mail/MapiApi.h"
 #include "module/Trace.h"
@@ -174,4 +175,15 @@ HRESULT AddToSafeSenders(IDispatch* pApplication, LPCWSTR wszEntry) {
     if (FAILED(hr)) trace.Error("cpSection->SetProps()", hr);
     return hr;
   });
+}
+
+HRESULT DefaultContactsFolder(IDispatch* pItem, IDispatch** ppContacts, CTraceScope& trace) {
+  CComPtr<IDispatch> cpSession, cpContacts;
+  HRESULT hr = LateBound::GetObjectProperty(pItem, L"Session", &cpSession);
+  if (SUCCEEDED(hr))
+    hr = LateBound::GetObjectProperty(cpSession, L"GetDefaultFolder", &cpContacts,
+                                      {CComVariant(LONG{Outlook::olFolderContacts})});
+  if (FAILED(hr)) trace.Error("cpSession->GetDefaultFolder(olFolderContacts)", hr);
+  *ppContacts = cpContacts.Detach();
+  return hr;
 }

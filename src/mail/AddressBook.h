@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <mapix.h>
 
+#include "module/Trace.h"
+
 // The service's name in the profile's service table.
 constexpr char kAddressBookService[] = "VMSRVC";
 
@@ -12,3 +14,5 @@ HRESULT FindMsgService(IMsgServiceAdmin* pAdmin, const char* szName, BOOL* pbFou
 HRESULT RegisterAB(IDispatch* pApplication, BOOL bAdd, HWND hwnd, DWORD* pdwAdded);
 // Appends an address or "@domain" to the safe-senders list unless present in any letter case.
 HRESULT AddToSafeSenders(IDispatch* pApplication, LPCWSTR wszEntry);
+// The default contacts folder of the session an Outlook item belongs to; a failure is traced.
+HRESULT DefaultContactsFolder(IDispatch* pItem, IDispatch** ppContacts, CTraceScope& trace);

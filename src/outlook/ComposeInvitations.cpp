@@ -8,6 +8,7 @@
 #include "com/Variant.h"
 #include "hosts/Outlook.h"
 #include "mail/Accounts.h"
+#include "mail/AddressBook.h"
 #include "mail/Invitations.h"
 #include "mail/ItemText.h"
 #include "mail/WindowHelpers.h"
@@ -129,12 +130,8 @@ HRESULT CComposeRibbon::SendBatchInvitation(IDispatch* pMailItem) {
   CComPtr<IDispatch> cpItem;
   HRESULT hr = InvitationItem(pMailItem, cpItem);
   if (FAILED(hr)) return hr;
-  CComPtr<IDispatch> cpSession, cpContacts;
-  hr = LateBound::GetObjectProperty(cpItem, L"Session", &cpSession);
-  if (SUCCEEDED(hr))
-    hr = LateBound::GetObjectProperty(cpSession, L"GetDefaultFolder", &cpContacts,
-                                      {CComVariant(LONG{Outlook::olFolderContacts})});
-  if (FAILED(hr)) scope.Error("cpSession->GetDefaultFolder(olFolderContacts)", hr);
+  CComPtr<IDispatch> cpContacts;
+  DefaultContactsFolder(cpItem, &cpContacts, scope);
 
   const CCertLibrary certLib;
   CComBSTR bsRecipients;

@@ -87,12 +87,8 @@ HRESULT InstallAuthorityAnswer(CTraceScope& trace, const CCertLibrary& certLib, 
   }
   if (pdwDone) *pdwDone = 1;
   const std::wstring wsIssuedText = wsIssued.Get() ? wsIssued.Get() : L"";
-  CComPtr<IDispatch> cpSession, cpContacts;
-  hr = LateBound::GetObjectProperty(pMailItem, L"Session", &cpSession);
-  if (SUCCEEDED(hr))
-    hr = LateBound::GetObjectProperty(cpSession, L"GetDefaultFolder", &cpContacts,
-                                      {CComVariant(LONG{Outlook::olFolderContacts})});
-  if (FAILED(hr)) trace.Error("cpSession->GetDefaultFolder(olFolderContacts)", hr);
+  CComPtr<IDispatch> cpContacts;
+  DefaultContactsFolder(pMailItem, &cpContacts, trace);
   CComBSTR bsRecipients;
   hr = RunCertificateSuccessWizard(certLib, hwnd, wsIssuedText.c_str(), cpContacts, &bsRecipients);
   if (FAILED(hr)) trace.Error("RunCertificateSuccessWizard()", hr);
