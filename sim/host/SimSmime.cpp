@@ -236,8 +236,6 @@ Bytes UtcTimeNow() {
   return Tlv(0x17, Bytes(sz, sz + lstrlenA(sz)));
 }
 
-// A detached SignedData over the content, with the signed attributes Outlook adds; the
-// platform adds the content type and the message digest.
 // The private key of a signing certificate through its key provider. Like Outlook, the engine acquires
 // it once and keeps it for the process (under Wine every acquisition of a key container also keeps
 // a registry key open: docs/platform-notes.md).
@@ -269,6 +267,8 @@ HRESULT SigningKey(PCCERT_CONTEXT pSigner, SSigningKey* pKey) {
   return S_OK;
 }
 
+// A detached SignedData over the content, with the signed attributes Outlook adds; the
+// platform adds the content type and the message digest.
 HRESULT Sign(const std::string& sContent, PCCERT_CONTEXT pSigner, PCCERT_CONTEXT pEncryption,
              const SSecurityProfile& profile, Bytes* pSignature) {
   SSigningKey key = {};
