@@ -781,9 +781,14 @@ HRESULT RunProcess(const std::wstring& wsCommandLine, bool bPump, std::vector<st
   si.hStdOutput = si.hStdError = hOutput;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
-  const BOOL bStarted =
-      CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  const DWORD dwError = GetLastError();
+  // Wine now and then fails to start a process with ERROR_INTERNAL_ERROR; a second try starts it.
+  BOOL bStarted = FALSE;
+  DWORD dwError = ERROR_INTERNAL_ERROR;
+  for (int iTry = 0; iTry < 2 && !bStarted && dwError == ERROR_INTERNAL_ERROR; ++iTry) {
+    if (iTry) Sleep(200);
+    bStarted = CreateProcessW(nullptr, wsCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    dwError = GetLastError();
+  }
   CloseHandle(hOutput);
   if (!bStarted) {
     DeleteFileW(wszOutput);
