@@ -55,3 +55,16 @@ wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed:
 mkdir -p "$WINEPREFIX/drive_c/Program Files/OfficeSim"
 cp "$build/sim/SimXmlDsig.dll" "$WINEPREFIX/drive_c/Program Files/OfficeSim/"
 wine regsvr32 /s 'C:\Program Files\OfficeSim\SimXmlDsig.dll' || { echo "regsvr32 SimXmlDsig.dll failed: $?" >&2; exit 1; }
+# Outlook as a local COM server: creating Outlook.Application out of process starts the simulator,
+# which serves the class while it runs (sim/runner/OfcSim.cpp, "-Embedding").
+outlook_clsid='{0006F03A-0000-0000-C000-000000000046}'
+ofcsim_win=$(winepath -w "$build/sim/ofcsim.exe")
+wine reg add "HKLM\\SOFTWARE\\Classes\\CLSID\\$outlook_clsid\\LocalServer32" /ve /t REG_SZ /d "\"$ofcsim_win\"" \
+  /f /reg:64 >/dev/null
+wine reg add "HKLM\\SOFTWARE\\Classes\\CLSID\\$outlook_clsid\\ProgID" /ve /t REG_SZ /d Outlook.Application.14 \
+  /f /reg:64 >/dev/null
+wine reg add 'HKLM\SOFTWARE\Classes\Outlook.Application\CLSID' /ve /t REG_SZ /d "$outlook_clsid" /f /reg:64 >/dev/null
+# A class with DllSurrogate="" runs in syswow64's dllhost.exe under 64-bit Wine, which a 64-bit
+# prefix lacks (docs/platform-notes.md): the test machine gets a copy of system32's.
+mkdir -p "$WINEPREFIX/drive_c/windows/syswow64"
+cp "$WINEPREFIX/drive_c/windows/system32/dllhost.exe" "$WINEPREFIX/drive_c/windows/syswow64/"

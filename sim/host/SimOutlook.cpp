@@ -690,6 +690,34 @@ CComAddIn::CComAddIn(const std::wstring& wsProgId, const CLSID& clsid, const std
   });
 }
 
+namespace {
+
+// Outlook.Application's class object in the local server: every client gets the one application.
+// It holds the application weakly: Quit revokes it before the application can go.
+class CApplicationFactory final : public CUnknownImpl<IClassFactory> {
+ public:
+  explicit CApplicationFactory(COutlook* pOutlook) : CUnknownImpl({IID_IClassFactory}), m_pOutlook(pOutlook) {}
+  STDMETHOD(CreateInstance)(IUnknown* pOuter, REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (pOuter) return CLASS_E_NOAGGREGATION;
+    return m_pOutlook->QueryInterface(riid, ppv);
+  }
+  STDMETHOD(LockServer)(BOOL) override { return S_OK; }
+
+ private:
+  COutlook* m_pOutlook;
+};
+
+HRESULT RegisterApplicationClass(COutlook* pOutlook, DWORD* pdwCookie) {
+  CComPtr<CApplicationFactory> cpFactory;
+  cpFactory.Attach(new CApplicationFactory(pOutlook));
+  return CoRegisterClassObject(Outlook::CLSID_Application, static_cast<IClassFactory*>(cpFactory), CLSCTX_LOCAL_SERVER,
+                               REGCLS_MULTIPLEUSE, pdwCookie);
+}
+
+}  // namespace
+
 COutlook::COutlook(SOutlookOptions options) : CDispatch({Outlook::IID__Application}), m_options(std::move(options)) {
   if (m_options.wsProfilePath.empty()) {
     wchar_t wszFolder[MAX_PATH] = {};
@@ -791,6 +819,10 @@ HRESULT COutlook::Start() {
       [](Office::IDTExtensibility2* pAddIn, SAFEARRAY** ppsaCustom) { return pAddIn->OnStartupComplete(ppsaCustom); },
       &SStartupCost::dStartupCompleteMs);
   Log(L"Event Startup " + HresultText(Fire(Outlook::DIID_ApplicationEvents_11, Outlook::DISPID_Startup)));
+  // As Outlook, one instance serves every client that creates Outlook.Application, whether COM
+  // started it for one or the user did; whoever sees it in the running object table can create it.
+  hr = RegisterApplicationClass(this, &m_dwClassObject);
+  Log(L"Serving Outlook.Application " + HresultText(hr));
   // Other programs reach the running Outlook through the running object table.
   hr = RegisterActiveObject(static_cast<IDispatch*>(this), Outlook::CLSID_Application, ACTIVEOBJECT_STRONG,
                             &m_dwActiveObject);
@@ -803,6 +835,7 @@ HRESULT COutlook::Quit() {
   m_bStarted = false;
   Log(L"Quit Outlook");
   if (m_dwActiveObject) RevokeActiveObject(std::exchange(m_dwActiveObject, 0), nullptr);
+  if (m_dwClassObject) CoRevokeClassObject(std::exchange(m_dwClassObject, 0));
   while (!m_cpInspectors->m_items.empty()) {
     CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard, false);
   }

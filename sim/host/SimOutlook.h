@@ -239,6 +239,7 @@ class COutlook final : public CDispatch {
   bool m_bQuitRequested = false;
   DWORD m_dwActiveObject = 0;  // registration in the running object table
   CBalloonWatch m_balloons;
+  DWORD m_dwClassObject = 0;  // Outlook.Application's class object, when COM started Outlook
 };
 
 class CWindowObject : public CDispatch {

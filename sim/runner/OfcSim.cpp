@@ -6,7 +6,9 @@
 //   --log       appends what the run prints to FILE
 //   /SWITCH     Office's own switches, such as the launch point "/P12", are accepted and not acted on
 // Started without arguments, as Outlook is started again after a restart, it takes the arguments
-// that a scenario's "relaunch" step left in HKCU\Software\OfficeSim (once).
+// that a scenario's "relaunch" step left in HKCU\Software\OfficeSim (once). Started by COM for
+// Outlook.Application ("-Embedding"), it takes "AutomationArguments" there. Outlook serves that
+// class while it runs, however it was started.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -36,16 +38,22 @@ HRESULT CallExport(HMODULE hModule, const char* szName) {
   return pfn ? pfn() : E_NOINTERFACE;
 }
 
-// The arguments a scenario left for the next start without arguments; the value is used once.
-std::vector<std::wstring> RelaunchArguments() {
+// COM starts a local server with this switch.
+bool IsEmbedding(const std::wstring& wsArg) {
+  return !_wcsicmp(wsArg.c_str(), L"-Embedding") || !_wcsicmp(wsArg.c_str(), L"/Embedding");
+}
+
+// The arguments stored for a start that names none: those a scenario left for the next start
+// (used once), or those of a start by COM.
+std::vector<std::wstring> StoredArguments(const wchar_t* wszValue, bool bOnce) {
   wchar_t wszLine[2048] = {};
   DWORD cbLine = sizeof wszLine - sizeof(wchar_t);
   std::vector<std::wstring> args;
-  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", L"RelaunchArguments", RRF_RT_REG_SZ, nullptr, wszLine,
-                   &cbLine) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", wszValue, RRF_RT_REG_SZ, nullptr, wszLine, &cbLine) !=
+      ERROR_SUCCESS) {
     return args;
   }
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", L"RelaunchArguments");
+  if (bOnce) RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\OfficeSim", wszValue);
   int cArgs = 0;
   wchar_t** ppArgs = CommandLineToArgvW((std::wstring(L"ofcsim ") + wszLine).c_str(), &cArgs);
   for (int i = 0; ppArgs && i < cArgs; ++i) args.push_back(ppArgs[i]);
@@ -53,13 +61,40 @@ std::vector<std::wstring> RelaunchArguments() {
   return args;
 }
 
+// COM starts a local server without a console, so the C runtime has no standard output that
+// "--log" could redirect: the server runs again as a child with one, and lives as long as it.
+int RunWithStandardOutput() {
+  SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+  HANDLE hNul =
+      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = hNul;
+  PROCESS_INFORMATION process = {};
+  std::wstring wsCommandLine = GetCommandLineW();
+  DWORD dwExitCode = 2;
+  if (CreateProcessW(nullptr, wsCommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &dwExitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(hNul);
+  return static_cast<int>(dwExitCode);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv, argv + argc);
-  if (argc == 1) args = RelaunchArguments();
-  argc = static_cast<int>(args.size());
   Sim::SOutlookOptions options;
+  const bool bAutomation = argc == 2 && IsEmbedding(args[1]);
+  if (bAutomation && _fileno(stdout) < 0) return RunWithStandardOutput();
+  if (argc == 1) args = StoredArguments(L"RelaunchArguments", true);
+  if (bAutomation) args = StoredArguments(L"AutomationArguments", false);
+  argc = static_cast<int>(args.size());
   std::vector<HMODULE> registered;
   std::wstring wsScript;
   int iResult = 0;

@@ -24,7 +24,7 @@ const std::map<std::wstring, size_t> kTextSteps = {
     {L"receive", 1},    {L"type", 2}, {L"press", 2},    {L"intercept", 2},  {L"folder", 1},
     {L"account", 2},    {L"run", 1},  {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1},
     {L"saveas", 1},     {L"open", 1}, {L"view", 1},     {L"save", 3},       {L"lineimage", 2},
-    {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}};
+    {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}, {L"await", 1}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},       {L"safesenders", 1},
     {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},  {L"signature", 2},
@@ -335,6 +335,7 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = L"at (" + std::to_wstring(pt.x) + L", " + std::to_wstring(pt.y) + L")";
     return S_OK;
   }
+  if (wsVerb == L"await" && cArgs == 1) return Await(words[1], pwsDetail);
   if (wsVerb == L"load" && cArgs == 1) return pOutlook->LoadAddIn(words[1]);
   if (wsVerb == L"unload" && cArgs == 1) return pOutlook->UnloadAddIn(words[1]);
   if (wsVerb == L"logon" && !cArgs) {
@@ -737,6 +738,17 @@ void CScenario::Wait(DWORD dwMilliseconds) {
   for (ULONGLONG ullNow = GetTickCount64(); ullNow < ullEnd && !(m_cpOutlook && m_cpOutlook->QuitRequested());
        ullNow = GetTickCount64()) {
     PumpUntil(nullptr, static_cast<DWORD>(std::min<ULONGLONG>(ullEnd - ullNow, 50)));
+  }
+}
+
+HRESULT CScenario::Await(const std::wstring& wsText, std::wstring* pwsDetail) {
+  for (;;) {
+    for (const std::wstring& wsLine : Record()) {
+      if (wsLine.find(wsText) == std::wstring::npos) continue;
+      *pwsDetail = L"seen \"" + wsLine + L"\"";
+      return S_OK;
+    }
+    PumpUntil(nullptr, 50);
   }
 }
 

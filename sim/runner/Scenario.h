@@ -68,6 +68,9 @@ class CScenario {
   HRESULT Measure(std::wstring* pwsDetail);
   // Lets the thread's timers and windows run for a while; ends early when Outlook is asked to quit.
   void Wait(DWORD dwMilliseconds);
+  // Lets them run until a line of the host's log or of an add-in's record holds the text (calls
+  // from other programs are answered meanwhile); the step's bound ends a wait for nothing.
+  HRESULT Await(const std::wstring& wsText, std::wstring* pwsDetail);
   // Runs a program (relative paths from the runner's folder) while Outlook keeps answering calls.
   HRESULT ForgetPersonalCertificates(std::wstring* pwsDetail);
   HRESULT RunProgram(const std::wstring& wsCommandLine, std::wstring* pwsDetail);

@@ -3,38 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "Installation.h"
 
 namespace {
-
-std::wstring BuildFolder() {
-  wchar_t wszPath[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, wszPath, MAX_PATH);
-  std::wstring ws = wszPath;
-  ws.erase(ws.find_last_of(L'\\'));             // tests
-  return ws.substr(0, ws.find_last_of(L'\\'));  // the build folder
-}
-
-std::wstring SimulatorPath() { return BuildFolder() + L"\\sim\\ofcsim.exe"; }
-
-std::string ReadFile(const std::wstring& wsPath) {
-  std::string sText;
-  FILE* pFile = _wfopen(wsPath.c_str(), L"rb");
-  char sz[4096];
-  for (size_t cb; pFile && (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sText.append(sz, cb);
-  if (pFile) fclose(pFile);
-  return sText;
-}
-
-void WriteFile(const std::wstring& wsPath, const std::string& sText) {
-  FILE* pFile = _wfopen(wsPath.c_str(), L"wb");
-  ASSERT_NE(nullptr, pFile);
-  fwrite(sText.data(), 1, sText.size(), pFile);
-  fclose(pFile);
-}
 
 std::string Narrow(const std::wstring& ws) { return std::string(ws.begin(), ws.end()); }
 
@@ -62,22 +35,22 @@ class AddInRestartTest : public ::testing::Test {
 // the service configured once, the safe-senders entry kept, and no second question.
 TEST_F(AddInRestartTest, OutlookQuitsAndComesBackWithThePreparedProfile) {
   const std::wstring wsCommon = L"--only VmOfcX.ComposeRibbon --profile \"" + File(L"profile") + L"\"";
-  WriteFile(File(L"first.scn"), "relaunch " + Narrow(wsCommon) + " --log \"" + Narrow(File(L"second.log")) + "\" \"" +
-                                    Narrow(File(L"second.scn")) +
-                                    "\"\n"
-                                    "answer yes\n"
-                                    "start 14\n"
-                                    "expect service VMSRVC 1\n"
-                                    "wait 30000\n");
-  WriteFile(File(L"second.scn"),
-            "start 14\n"
-            "expect seen OnStartupComplete VmOfcX.ComposeRibbon 0x00000000\n"
-            "expect service VMSRVC 1\n"
-            "expect safesenders @ca.tessaly.example\n"
-            "quit\n");
+  WriteTextFile(File(L"first.scn"), "relaunch " + Narrow(wsCommon) + " --log \"" + Narrow(File(L"second.log")) +
+                                        "\" \"" + Narrow(File(L"second.scn")) +
+                                        "\"\n"
+                                        "answer yes\n"
+                                        "start 14\n"
+                                        "expect service VMSRVC 1\n"
+                                        "wait 30000\n");
+  WriteTextFile(File(L"second.scn"),
+                "start 14\n"
+                "expect seen OnStartupComplete VmOfcX.ComposeRibbon 0x00000000\n"
+                "expect service VMSRVC 1\n"
+                "expect safesenders @ca.tessaly.example\n"
+                "quit\n");
   const DWORD dwExitCode = RunProgram(L"\"" + SimulatorPath() + L"\" " + wsCommon + L" --log \"" + File(L"first.log") +
                                       L"\" \"" + File(L"first.scn") + L"\"");
-  const std::string sFirst = ReadFile(File(L"first.log"));
+  const std::string sFirst = ReadTextFile(File(L"first.log"));
   ASSERT_EQ(0u, dwExitCode) << sFirst;
   EXPECT_NE(std::string::npos, sFirst.find("Outlook quit at an add-in's request")) << sFirst;
 
@@ -85,7 +58,7 @@ TEST_F(AddInRestartTest, OutlookQuitsAndComesBackWithThePreparedProfile) {
   std::string sSecond;
   for (int i = 0; i < 600 && sSecond.find("ofcsim: exit code") == std::string::npos; ++i) {
     Sleep(100);
-    sSecond = ReadFile(File(L"second.log"));
+    sSecond = ReadTextFile(File(L"second.log"));
   }
   EXPECT_NE(std::string::npos, sSecond.find("ofcsim: exit code 0")) << sSecond;
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <cstdio>
+
 std::wstring InstallFolder() {
   wchar_t wszFolder[MAX_PATH] = {};
   DWORD cbFolder = sizeof(wszFolder);
@@ -42,4 +44,30 @@ GUID ToGuid(const wchar_t* wszGuid) {
   GUID guid = GUID_NULL;
   EXPECT_EQ(S_OK, CLSIDFromString(wszGuid, &guid)) << "not a GUID";
   return guid;
+}
+
+std::wstring BuildFolder() {
+  wchar_t wszPath[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, wszPath, MAX_PATH);
+  std::wstring ws = wszPath;
+  ws.erase(ws.find_last_of(L'\\'));             // tests
+  return ws.substr(0, ws.find_last_of(L'\\'));  // the build folder
+}
+
+std::wstring SimulatorPath() { return BuildFolder() + L"\\sim\\ofcsim.exe"; }
+
+std::string ReadTextFile(const std::wstring& wsPath) {
+  std::string sText;
+  FILE* pFile = _wfopen(wsPath.c_str(), L"rb");
+  char sz[4096];
+  for (size_t cb; pFile && (cb = fread(sz, 1, sizeof sz, pFile)) > 0;) sText.append(sz, cb);
+  if (pFile) fclose(pFile);
+  return sText;
+}
+
+void WriteTextFile(const std::wstring& wsPath, const std::string& sText) {
+  FILE* pFile = _wfopen(wsPath.c_str(), L"wb");
+  ASSERT_NE(nullptr, pFile);
+  fwrite(sText.data(), 1, sText.size(), pFile);
+  fclose(pFile);
 }

@@ -34,6 +34,14 @@ DWORD RunProgram(std::wstring wsCommand);
 
 GUID ToGuid(const wchar_t* wszGuid);
 
+// The build folder: the parent of the test program's folder.
+std::wstring BuildFolder();
+// The simulator's runner, ofcsim.exe, in the build folder.
+std::wstring SimulatorPath();
+// A whole file, or an empty text when it cannot be read; a file written whole.
+std::string ReadTextFile(const std::wstring& wsPath);
+void WriteTextFile(const std::wstring& wsPath, const std::string& sText);
+
 template <class TFunction>
 TFunction GetExport(HMODULE hModule, const char* szName) {
   // Through void (*)(), the one function type that any other converts to without a warning.
