@@ -30,7 +30,7 @@ constexpr char kInvitationScript[] =
     "start 14\n"
     "expect seen Serving Outlook.Application 0x00000000\n"
     "answer ok\n"
-    "await Message window\n"
+    "await Compose window\n"
     "expect property item Subject Invitation to exchange secure e-mail\n"
     "expect property item Sent false\n"
     "quit\n";
