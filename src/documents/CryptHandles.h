@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <memory>
 #include <utility>
 
 template <class T, class TTraits>
@@ -13,6 +14,11 @@ class CCryptHandle {
   ~CCryptHandle() { Close(); }
   CCryptHandle(const CCryptHandle&) = delete;
   CCryptHandle& operator=(const CCryptHandle&) = delete;
+  CCryptHandle(CCryptHandle&& other) noexcept : m_h(other.Detach()) {}
+  CCryptHandle& operator=(CCryptHandle&& other) noexcept {
+    if (this != std::addressof(other)) Attach(other.Detach());
+    return *this;
+  }
 
   void Close() {
     if (T h = std::exchange(m_h, T{})) TTraits::Close(h);

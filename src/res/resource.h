@@ -32,5 +32,10 @@
 #define IDR_RIBBON_EXPLORER 607
 #define IDR_RIBBON_DOCUMENT 608
 
+// The form region's manifest (single-byte XML, "%ls" for the region's name) and its layout (a
+// Forms 2.0 form in a compound file), RT_RCDATA.
+#define IDR_FORMREGION_MANIFEST 603
+#define IDR_FORMREGION_STORAGE 605
+
 // The DER S/MIME capabilities offered in every security profile (RT_RCDATA).
 #define IDR_SMIME_CAPABILITIES 606
