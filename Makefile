@@ -1,10 +1,10 @@
 # make test: build everything and run the tests; make demo: the main job; make bench: benchmarks;
-# make soak: 500 secure sends in one simulated Outlook;
+# make soak: 500 secure sends in one simulated Outlook; make package: the signed installer package;
 # make demo-stress: make demo three times in a row beside a parallel compile.
 BUILD ?= build
 CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all deps build test demo demo-stress bench soak screenshots clean
+.PHONY: all deps build test demo demo-stress bench soak screenshots package clean
 
 all: build
 
@@ -41,6 +41,11 @@ soak: build
 screenshots: build
 	@rm -rf $(BUILD)/prefix-shots
 	@tools/wine-session.sh $(BUILD)/prefix-shots tools/uidriver-shots.sh $(BUILD)
+
+# The module's Windows Installer package, signed with the test authority's code-signing
+# certificate, in $(BUILD)/package (docs/administration.md).
+package: build
+	@tools/wine-session.sh $(BUILD)/prefix-package-build tools/package.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

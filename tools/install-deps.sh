@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 libwine-dev googletest xvfb openssl python3 python3-cryptography python3-olefile xmlsec1
+  wixl msitools osslsigncode
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,14 +1,17 @@
 #!/bin/bash
-# Usage: install-prefix.sh BUILD_DIR
+# Usage: install-prefix.sh BUILD_DIR [--without-module]
 # Run inside wine-session.sh: installs the module into the suite's folder of the
-# current prefix, writes the machine values it reads and registers it.
+# current prefix, writes the machine values it reads and registers it. Without the module: the
+# suite's stand-ins and the simulator only, for a test that installs the module's package.
 set -eu
 build=$(cd "$1" && pwd)
+with_module=true
+[ "${2:-}" != --without-module ] || with_module=false
+tools=$(cd "$(dirname "$0")" && pwd)
 suite_win='C:\Program Files\Velmora\Tessaly'
 suite_unix="$WINEPREFIX/drive_c/Program Files/Velmora/Tessaly"
 
 mkdir -p "$suite_unix"
-cp "$build/VmOfcX.dll" "$suite_unix/"
 
 wine reg add 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /t REG_SZ /d "$suite_win" /f /reg:64 >/dev/null
 # The machine has no Windows fonts; dialogs and images ask for these faces.
@@ -18,38 +21,38 @@ done
 # The signer's name on a signature line is drawn in a handwriting face (string 430).
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Segoe Script" /t REG_SZ /d "DejaVu Serif" /f >/dev/null
 # The policy service beside the system's libraries, where the module finds it by name; the
-# branding DLL that the registry names; the module's satellites in their language folders.
+# branding DLL that the registry names.
 cp "$build/suite/VmFPApi.dll" "$WINEPREFIX/drive_c/windows/system32/"
 cp "$build/suite/VmBranding.dll" "$suite_unix/"
 wine reg add 'HKLM\SOFTWARE\Velmora\Applications\Tessaly\Branding' /v DLLPath /t REG_SZ \
   /d "$suite_win\\VmBranding.dll" /f /reg:64 >/dev/null
-for satellite in "$build"/suite/*/VmOfcX.dll.mui; do
-  language=$(basename "$(dirname "$satellite")")
-  mkdir -p "$suite_unix/$language"
-  cp "$satellite" "$suite_unix/$language/"
-done
 # The backup library, the management libraries and the console that shows their pages; the
 # suite names its program folder in the 32-bit view.
 cp "$build"/suite/{VmPrivSuiteCfg,VmPersCertMgr,VmTrustContMgr}.dll "$build/suite/VmUserConsole.exe" "$suite_unix/"
 wine reg add 'HKLM\SOFTWARE\Velmora\Applications' /v BinDir /t REG_SZ /d "$suite_win" /f /reg:32 >/dev/null
 # Certificate services: library, secret store, key provider, and the test authority that
-# every prefix of this build shares: made under a lock, since the test lanes install at once and
-# the first must make it before the other reads it.
+# every prefix of this build shares.
 cp "$build"/suite/{VmCertWorks,VmStoreMan,VmSolvaneCsp}.dll "$suite_unix/"
 wine regsvr32 /s "$suite_win\\VmSolvaneCsp.dll" || { echo "regsvr32 VmSolvaneCsp.dll failed: $?" >&2; exit 1; }
-mkdir -p "$build/pki" "$suite_unix/TestCA"
-(
-  flock 9
-  wine "$build/tools/vmpki.exe" authority "Z:$(echo "$build/pki" | tr / '\\')" 9>&-
-  cp "$build"/pki/authority.* "$suite_unix/TestCA/"
-) 9>"$build/pki/.lock"
+"$tools/test-authority.sh" "$build"
+mkdir -p "$suite_unix/TestCA"
+cp "$build"/pki/authority.* "$suite_unix/TestCA/"
 # The usage-tracking component, registered but not installed until a test says so; the product's
 # version that its reports give.
 cp "$build/suite/VmUsageTracking.dll" "$suite_unix/"
 wine regsvr32 /s "$suite_win\\VmUsageTracking.dll" || { echo "regsvr32 VmUsageTracking.dll failed: $?" >&2; exit 1; }
 version=$(sed -n 's/^#define VMOFCX_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/version.h")
 wine reg add 'HKLM\SOFTWARE\Velmora\Products\Tessaly' /v Version /t REG_SZ /d "$version" /f /reg:64 >/dev/null
-wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }
+if $with_module; then
+  # The module and its satellites in their language folders.
+  cp "$build/VmOfcX.dll" "$suite_unix/"
+  for satellite in "$build"/suite/*/VmOfcX.dll.mui; do
+    language=$(basename "$(dirname "$satellite")")
+    mkdir -p "$suite_unix/$language"
+    cp "$satellite" "$suite_unix/$language/"
+  done
+  wine regsvr32 /s "$suite_win\\VmOfcX.dll" || { echo "regsvr32 VmOfcX.dll failed: $?" >&2; exit 1; }
+fi
 # MSXML 5's document and digital-signature classes, which Office brings and Wine lacks: the
 # simulator's stand-in, registered under their class ids.
 mkdir -p "$WINEPREFIX/drive_c/Program Files/OfficeSim"

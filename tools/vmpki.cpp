@@ -15,7 +15,12 @@
 //   vmpki classify EMAIL VALUE           the classification the suite's provider reports for the
 //                                        key of the user's own certificate of that address
 //   vmpki list                           the user's own certificates and trusted contacts
+//   vmpki trust FILE                     the authority made a trusted root of the machine, as an
+//                                        administrator deploys it; then the file's Authenticode
+//                                        signature checked by WinVerifyTrust
 #include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <string>
@@ -200,11 +205,41 @@ HRESULT Export(const std::wstring& wsEmail, const std::wstring& wsCertFile, cons
   return hr;
 }
 
+HRESULT AddMachineRoot(PCCERT_CONTEXT pCert) {
+  HCERTSTORE hStore = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  if (!hStore) return LastErrorResult();
+  const BOOL bAdded = CertAddCertificateContextToStore(hStore, pCert, CERT_STORE_ADD_USE_EXISTING, nullptr);
+  const HRESULT hr = bAdded ? S_OK : LastErrorResult();
+  CertCloseStore(hStore, 0);
+  return hr;
+}
+
+// WinVerifyTrust answers a trust code, not a last error: a bad signature is TRUST_E_BAD_DIGEST.
+HRESULT VerifyTrust(const std::wstring& wsFile) {
+  CTestAuthority authority;
+  HRESULT hr = LoadAuthority(&authority);
+  if (SUCCEEDED(hr)) hr = AddMachineRoot(authority.Certificate());
+  if (FAILED(hr)) return hr;
+  WINTRUST_FILE_INFO file = {sizeof(file), wsFile.c_str(), nullptr, nullptr};
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  hr = static_cast<HRESULT>(WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data));
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  return hr;
+}
+
 int Usage() {
   fputws(
       L"usage: vmpki authority FOLDER | user EMAIL NAME [--expired] | contact EMAIL NAME FILE |\n"
       L"             obtain EMAIL NAME | request EMAIL NAME | add-contact FILE | list |\n"
-      L"             export EMAIL CERT [KEY] | classify EMAIL VALUE\n",
+      L"             export EMAIL CERT [KEY] | classify EMAIL VALUE | trust FILE\n",
       stderr);
   return 2;
 }
@@ -221,6 +256,7 @@ int wmain(int argc, wchar_t** argv) {
   if (wsCommand == L"contact" && args.size() == 4) return Report("contact", MakeContact(args[1], args[2], args[3]));
   if (wsCommand == L"classify" && args.size() == 3)
     return Report("classify", Classify(args[1], wcstoul(args[2].c_str(), nullptr, 0)));
+  if (wsCommand == L"trust" && args.size() == 2) return Report("trust", VerifyTrust(args[1]));
   if (wsCommand == L"export" && (args.size() == 3 || args.size() == 4))
     return Report("export", Export(args[1], args[2], args.size() == 4 ? &args[3] : nullptr));
 
