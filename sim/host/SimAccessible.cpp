@@ -75,9 +75,15 @@ STDMETHODIMP CAccessibleNode::get_accState(VARIANT varChild, VARIANT* pvar) {
 
 STDMETHODIMP CAccessibleNode::accDoDefaultAction(VARIANT varChild) {
   const SSimple* pSimple = nullptr;
-  if (!Element(varChild, &pSimple) || pSimple) return E_INVALIDARG;
-  if (m_fnAction) {
-    m_fnAction();
+  if (!Element(varChild, &pSimple)) return E_INVALIDARG;
+  if (pSimple) {
+    if (!pSimple->fnAction) return DISP_E_MEMBERNOTFOUND;
+    // The action may change this node's children, and with them the element.
+    const std::function<void()> fnAction = pSimple->fnAction;
+    fnAction();
+  } else if (m_fnAction) {
+    const std::function<void()> fnAction = m_fnAction;
+    fnAction();
   } else {
     m_bOpen = !m_bOpen;
   }

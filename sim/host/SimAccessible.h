@@ -27,6 +27,7 @@ class CAccessibleNode final : public CDispatchImpl<IAccessible> {
     LONG lRole;
     std::wstring wsName;
     std::function<RECT()> fnLocation;
+    std::function<void()> fnAction;  // its default action; none when empty
   };
   std::vector<CComPtr<CAccessibleNode>> m_children;
   std::vector<SSimple> m_simple;       // child ids after the whole children's

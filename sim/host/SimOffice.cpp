@@ -528,11 +528,6 @@ CRibbonWindow* COfficeApp::FrontRibbon(HWND* phwndWindow) const {
   return pWindow->Ribbon();
 }
 
-HRESULT COfficeApp::MenuItems(const std::wstring& wsMenuId, std::vector<SMenuItem>* pItems) {
-  CSimDocument* pDocument = ActiveDocument();
-  return pDocument ? m_ribbons.MenuItems(RibbonId(), pDocument->Window(), wsMenuId, pItems) : E_FAIL;
-}
-
 HRESULT COfficeApp::Click(const std::wstring& wsControlId) {
   CSimDocument* pDocument = ActiveDocument();
   return pDocument ? m_ribbons.Click(RibbonId(), pDocument->Window(), wsControlId) : E_FAIL;

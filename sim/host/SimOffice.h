@@ -116,8 +116,6 @@ class COfficeApp final : public CDispatch {
   bool ControlRect(const std::wstring& wsControlId, HWND* phwndWindow, RECT* prc) const;
   // The ribbon window of the document window in front and that window; null when there is none.
   CRibbonWindow* FrontRibbon(HWND* phwndWindow) const;
-  // The items of a drop-down menu of the front window's ribbon as they show now.
-  HRESULT MenuItems(const std::wstring& wsMenuId, std::vector<SMenuItem>* pItems);
   // The balloon tips that add-ins show on the application's windows.
   std::map<HWND, SBalloon> Balloons() const { return m_balloons.Shown(); }
 

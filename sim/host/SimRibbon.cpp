@@ -310,27 +310,70 @@ std::vector<SRibbonGroup> CRibbonHost::Groups(const std::wstring& wsRibbonId, ID
       if (group.wsElement != L"group" || !label(wsGroupId, &ribbonGroup.wsLabel)) continue;
       for (const SControl& control : ribbon.controls) {
         if (control.wsParentId != wsGroupId) continue;
-        SRibbonItem item = {control.attributes.at(L"id"), L"", ROLE_SYSTEM_PUSHBUTTON};
-        std::wstring wsNamedBy = item.wsControlId;
+        SRibbonItem item(control.attributes.at(L"id"));
+        const SControl* pNamedBy = &control;
+        const SControl* pMenu = nullptr;
         if (control.wsElement == L"splitButton") {
           item.lRole = ROLE_SYSTEM_SPLITBUTTON;
           for (const SControl& part : ribbon.controls) {
-            if (part.wsParentId == item.wsControlId && part.wsElement == L"button") {
-              wsNamedBy = part.attributes.at(L"id");
-              break;
-            }
+            if (part.wsParentId != item.wsControlId) continue;
+            if (part.wsElement == L"button" && pNamedBy == &control) pNamedBy = &part;
+            if (part.wsElement == L"menu" && !pMenu) pMenu = &part;
           }
         } else if (control.wsElement == L"menu") {
           item.lRole = ROLE_SYSTEM_BUTTONDROPDOWN;
+          pMenu = &control;
         } else if (control.wsElement != L"button") {
           continue;
         }
-        if (label(wsNamedBy, &item.wsName)) ribbonGroup.items.push_back(item);
+        if (!label(pNamedBy->attributes.at(L"id"), &item.wsName)) continue;
+        item.cpImage = ImageOf(ribbon, *pNamedBy);
+        if (pMenu) {
+          const std::wstring wsMenuId = pMenu->attributes.at(L"id");
+          item.fnEntries = [this, wsRibbonId, pWindow, wsMenuId] { return MenuEntries(wsRibbonId, pWindow, wsMenuId); };
+        }
+        ribbonGroup.items.push_back(item);
       }
       groups.push_back(ribbonGroup);
     }
   }
   return groups;
+}
+
+IPictureDisp* CRibbonHost::ImageOf(const SRibbon& ribbon, const SControl& control) {
+  auto itImage = control.attributes.find(L"image");
+  if (itImage == control.attributes.end()) return nullptr;
+  auto itPicture = ribbon.images.find(itImage->second);
+  return itPicture == ribbon.images.end() ? nullptr : itPicture->second.Get();
+}
+
+// A menu's entries as Office shows them when it drops: the visible buttons named by their labels
+// (asked now) with their images, and the separators.
+std::vector<SRibbonItem> CRibbonHost::MenuEntries(const std::wstring& wsRibbonId, IDispatch* pWindow,
+                                                  const std::wstring& wsMenuId) {
+  std::vector<SRibbonItem> entries;
+  SRibbon* pRibbon = nullptr;
+  if (!FindControl(wsRibbonId, wsMenuId, &pRibbon)) return entries;
+  for (const SControl& control : pRibbon->controls) {
+    if (control.wsParentId != wsMenuId) continue;
+    SRibbonItem entry(control.attributes.at(L"id"));
+    if (control.wsElement == L"menuSeparator") {
+      entry.lRole = ROLE_SYSTEM_SEPARATOR;
+      entries.push_back(entry);
+      continue;
+    }
+    SControlState state;
+    if (control.wsElement != L"button" || FAILED(ControlState(wsRibbonId, pWindow, entry.wsControlId, &state)) ||
+        !state.bVisible)
+      continue;
+    entry.wsName = state.wsLabel;
+    entry.lRole = ROLE_SYSTEM_MENUITEM;
+    entry.cpImage = state.cpImage ? state.cpImage.Get() : ImageOf(*pRibbon, control);
+    const std::wstring wsId = entry.wsControlId;
+    entry.fnAction = [this, wsRibbonId, pWindow, wsId] { Click(wsRibbonId, pWindow, wsId); };
+    entries.push_back(entry);
+  }
+  return entries;
 }
 
 HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsControlId,
@@ -369,28 +412,6 @@ HRESULT CRibbonHost::ControlState(const std::wstring& wsRibbonId, IDispatch* pWi
   if (!pState->wsTip.empty()) wsDetails = L" tip=\"" + pState->wsTip + L"\"" + wsDetails;
   m_log(L"Control " + wsControlId + L" label=\"" + pState->wsLabel + L"\" visible=" + (pState->bVisible ? L"1" : L"0") +
         L" enabled=" + (pState->bEnabled ? L"1" : L"0") + wsDetails);
-  return S_OK;
-}
-
-HRESULT CRibbonHost::MenuItems(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsMenuId,
-                               std::vector<SMenuItem>* pItems) {
-  SRibbon* pRibbon = nullptr;
-  if (!FindControl(wsRibbonId, wsMenuId, &pRibbon)) return DISP_E_MEMBERNOTFOUND;
-  pItems->clear();
-  for (const SControl& control : pRibbon->controls) {
-    if (control.wsParentId != wsMenuId) continue;
-    if (control.wsElement == L"menuSeparator") {
-      pItems->push_back({true, L"", nullptr});
-      continue;
-    }
-    SControlState state;
-    const HRESULT hr = ControlState(wsRibbonId, pWindow, control.attributes.at(L"id"), &state);
-    if (FAILED(hr)) return hr;
-    if (!state.bVisible) continue;
-    auto itImage = control.attributes.find(L"image");
-    if (itImage != control.attributes.end()) state.cpImage = pRibbon->images[itImage->second];
-    pItems->push_back({false, state.wsLabel, state.cpImage});
-  }
   return S_OK;
 }
 

@@ -86,10 +86,6 @@ class CRibbonHost {
   IPictureDisp* Image(const std::wstring& wsRibbonId, const std::wstring& wsImageId) const;
   // The add-ins' groups of the ribbons of that id as the window shows them now (SimRibbonWindow.h).
   std::vector<SRibbonGroup> Groups(const std::wstring& wsRibbonId, IDispatch* pWindow);
-  // The items of a drop-down menu as the window shows them now: separators, and the visible
-  // buttons with their labels and pictures (image or getImage).
-  HRESULT MenuItems(const std::wstring& wsRibbonId, IDispatch* pWindow, const std::wstring& wsMenuId,
-                    std::vector<SMenuItem>* pItems);
   // How often an add-in's ribbon of that id was invalidated (Invalidate and InvalidateControl).
   ULONG Invalidations(const std::wstring& wsRibbonId) const;
 
@@ -109,6 +105,9 @@ class CRibbonHost {
   };
   HRESULT InvokeCallback(SRibbon& ribbon, const std::wstring& wsName, std::vector<VARIANT> args, VARIANT* pResult);
   void LoadImages(SRibbon& ribbon, const std::wstring& wsCallback);
+  static IPictureDisp* ImageOf(const SRibbon& ribbon, const SControl& control);
+  std::vector<SRibbonItem> MenuEntries(const std::wstring& wsRibbonId, IDispatch* pWindow,
+                                       const std::wstring& wsMenuId);
   const SControl* FindControl(const std::wstring& wsRibbonId, const std::wstring& wsControlId, SRibbon** ppRibbon);
 
   LogFn m_log;

@@ -13,28 +13,33 @@
 
 namespace Sim {
 
-// A control of the active tab: an add-in's (by its id) or Office's own (no id).
+// A control of the active tab: an add-in's (by its id) or Office's own (no id); or an entry of a
+// dropped menu (a menu item or a separator).
 struct SRibbonItem {
+  SRibbonItem(std::wstring wsId = {}, std::wstring wsLabel = {}, LONG lItemRole = ROLE_SYSTEM_PUSHBUTTON)
+      : wsControlId(std::move(wsId)), wsName(std::move(wsLabel)), lRole(lItemRole) {}
   std::wstring wsControlId;
   std::wstring wsName;
   LONG lRole;
+  CComPtr<IPictureDisp> cpImage;  // drawn beside the name; none when empty
+  // A menu's or split button's entries as they are when it drops; none for other controls.
+  std::function<std::vector<SRibbonItem>()> fnEntries;
+  std::function<void()> fnAction;  // a menu item's command
 };
 struct SRibbonGroup {
   std::wstring wsLabel;
   std::vector<SRibbonItem> items;
-};
-// An item of a drop-down menu as it shows: a separator, or a label with its picture (or none).
-struct SMenuItem {
-  bool bSeparator;
-  std::wstring wsLabel;
-  CComPtr<IPictureDisp> cpImage;
 };
 
 // Office's accessible tree of a ribbon: the ribbon (property page "Ribbon") holds the pane whose
 // value is "Upper Ribbon" (the quick access toolbar) and the pane whose value is "Lower Ribbon":
 // the tab list, then the active tab (a property page named after it) with its groups (groupings
 // named by their labels) and their controls (split buttons with their button and drop-down parts
-// as simple elements, drop-down buttons, push buttons), each placed on screen.
+// as simple elements, drop-down buttons, push buttons), each placed on screen. A menu drops by
+// its default action (a split button's by that of its drop-down part): the control then holds a
+// menu pop-up named like it, before any simple elements, with its entries (menu items named by
+// their labels, separators), and a pop-up window draws them with their images. An entry's default
+// action closes the menu and runs its command.
 class CRibbonWindow {
  public:
   // wszClass: the window class Office uses there; fnGroups: the active tab's groups as they are
@@ -50,25 +55,28 @@ class CRibbonWindow {
   void Refresh();
   // The screen rectangle of a control of the tab as it was last asked for; false when it is not there.
   bool ControlRect(const std::wstring& wsControlId, RECT* prc) const;
-  // Shows the drop-down menu of a control of the tab below it, in a window of its own, until
-  // CloseMenu; the menu's window, or null when the control is not there.
-  HWND OpenMenu(const std::wstring& wsControlId, std::vector<SMenuItem> items);
-  void CloseMenu();
+  // The window of the dropped menu, or null.
+  HWND MenuWindow() const { return m_hwndMenu; }
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK MenuProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
   void Paint();
-  void PaintMenu();
   RECT Place(const RECT& rcInWindow) const;
+  // Drops the item's menu below rcItem (ribbon window coordinates) into pNode, or closes it.
+  void ToggleMenu(CAccessibleNode* pNode, const SRibbonItem& item, const RECT& rcItem);
+  void CloseMenu();
+  static LRESULT CALLBACK MenuProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+  void PaintMenu();
   HWND m_hwnd = nullptr;
   WNDPROC m_pfnClassProc = nullptr;
   std::wstring m_wsTab;
   std::function<std::vector<SRibbonGroup>()> m_fnGroups;
   std::vector<SRibbonGroup> m_groups;
   CComPtr<CAccessibleNode> m_cpRoot;
+  // The dropped menu: the control's node that holds it, its entries and the window drawing them.
+  CAccessibleNode* m_pMenuNode = nullptr;
+  std::vector<SRibbonItem> m_menuEntries;
   HWND m_hwndMenu = nullptr;
-  std::vector<SMenuItem> m_menu;
 };
 
 }  // namespace Sim

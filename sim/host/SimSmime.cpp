@@ -407,7 +407,8 @@ std::string Base64Lines(const BYTE* pb, size_t cb) {
   if (!cb || !CryptBinaryToStringA(pb, static_cast<DWORD>(cb), CRYPT_STRING_BASE64, nullptr, &cch)) return "";
   std::string s(cch, '\0');
   CryptBinaryToStringA(pb, static_cast<DWORD>(cb), CRYPT_STRING_BASE64, s.data(), &cch);
-  s.resize(cch);
+  // Wine counts up to two characters more than it writes for some lengths: the text ends at its end.
+  s.resize(strnlen(s.data(), std::min<size_t>(cch, s.size())));
   return s;
 }
 

@@ -2,7 +2,6 @@
 #include <cwctype>
 
 #include "Scenario.h"
-#include "UiDriver.h"
 #include "com/LateBound.h"
 
 namespace Sim {
@@ -94,9 +93,6 @@ HRESULT CScenario::DocumentStep(const Words& words, std::wstring* pwsDetail) {
   if (wsVerb == L"click" && cArgs == 2 && words[1] == L"document") return m_cpOffice->Click(words[2]);
   if (wsVerb == L"save" && cArgs == 3 && words[1] == L"image" && words[2] == L"document")
     return SaveRibbonImage(words, pwsDetail);
-  if (wsVerb == L"shot" &&
-      ((cArgs == 2 && words[1] == L"document") || (cArgs == 5 && words[1] == L"menu" && words[2] == L"document")))
-    return Shot(words, pwsDetail);
   // Held for the step: Close releases the application's reference while the call runs.
   CComPtr<IDispatch> cpDocument = Document(pwsDetail);
   if (!cpDocument) return E_UNEXPECTED;
@@ -194,30 +190,6 @@ HRESULT CScenario::ExpectDocument(const Words& words, std::wstring* pwsDetail) {
   VariantClear(&var);
   *pwsDetail = L"\"" + wsValue + L"\"";
   return SUCCEEDED(hr) && wsValue == wsExpected ? S_OK : E_FAIL;
-}
-
-// "shot document FILE": a picture of the front window with the balloons it shows; "shot menu
-// document CONTROL MENU FILE": with the drop-down menu of that ribbon control open.
-HRESULT CScenario::Shot(const Words& words, std::wstring* pwsDetail) {
-  HWND hwndWindow = nullptr;
-  CRibbonWindow* pRibbon = m_cpOffice->FrontRibbon(&hwndWindow);
-  if (!pRibbon) return *pwsDetail = L"no document window with a ribbon", E_FAIL;
-  // Drawn as Office draws it: with the add-ins' controls as they are now.
-  pRibbon->Refresh();
-  std::vector<HWND> windows = {hwndWindow};
-  for (const auto& [hwndTip, balloon] : m_cpOffice->Balloons()) windows.push_back(hwndTip);
-  if (words[1] == L"menu") {
-    std::vector<SMenuItem> items;
-    const HRESULT hr = m_cpOffice->MenuItems(words[4], &items);
-    if (FAILED(hr)) return hr;
-    const HWND hwndMenu = pRibbon->OpenMenu(words[3], std::move(items));
-    if (!hwndMenu) return *pwsDetail = L"no such control on screen", E_FAIL;
-    windows.push_back(hwndMenu);
-  }
-  *pwsDetail = ExpandedPath(words.back());
-  const bool bSaved = UiDriver::SavePngOf(windows, *pwsDetail);
-  pRibbon->CloseMenu();
-  return bSaved ? S_OK : E_FAIL;
 }
 
 // "expect label|tip|image|visible document ID TEXT": a control of the document window's ribbon, refreshed.

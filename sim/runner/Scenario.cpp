@@ -21,10 +21,10 @@ namespace {
 
 // Steps whose last word is the rest of the line, by the number of words before it.
 const std::map<std::wstring, size_t> kTextSteps = {
-    {L"receive", 1},    {L"type", 2}, {L"press", 2},    {L"intercept", 2},  {L"folder", 1},
-    {L"account", 2},    {L"run", 1},  {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1},
-    {L"saveas", 1},     {L"open", 1}, {L"view", 1},     {L"save", 3},       {L"lineimage", 2},
-    {L"saveformat", 2}, {L"dump", 2}, {L"maildrop", 1}, {L"contact", 2}, {L"await", 1}};
+    {L"receive", 1}, {L"type", 2},     {L"press", 2},      {L"intercept", 2},  {L"folder", 1}, {L"account", 2},
+    {L"run", 1},     {L"relaunch", 1}, {L"safesender", 1}, {L"new", 1},        {L"saveas", 1}, {L"open", 1},
+    {L"view", 1},    {L"save", 3},     {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1},
+    {L"contact", 2}, {L"await", 1},    {L"drop", 2},       {L"pick", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
     {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},       {L"safesenders", 1},
     {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},  {L"signature", 2},
@@ -305,6 +305,8 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     return S_OK;
   }
   if (m_cpOffice && wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
+  if (wsVerb == L"shot" && cArgs == 2) return Shot(words, pwsDetail);
+  if ((wsVerb == L"drop" || wsVerb == L"pick") && cArgs == 2) return PickFromMenu(words, pwsDetail);
   if (m_cpOffice) return DocumentStep(words, pwsDetail);
   // Programs may prepare the machine before Outlook starts.
   if (wsVerb == L"run" && cArgs == 1) return RunProgram(words[1], pwsDetail);
@@ -621,14 +623,15 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = L"\"" + wsActual + L"\"";
     return wsActual == wsText.substr(nSpace + 1) ? S_OK : E_FAIL;
   }
-  if ((wsWhat == L"label" || wsWhat == L"visible" || wsWhat == L"enabled") && cArgs == 3) {
+  if ((wsWhat == L"label" || wsWhat == L"tip" || wsWhat == L"visible" || wsWhat == L"enabled") && cArgs == 3) {
     IDispatch* pWindow = Window(words[2], pwsDetail);
     SControlState state;
     HRESULT hr = pWindow ? m_cpOutlook->ControlState(pWindow, words[3], &state) : E_INVALIDARG;
     if (FAILED(hr)) return hr;
-    if (wsWhat == L"label") {
-      *pwsDetail = L"\"" + state.wsLabel + L"\"";
-      return state.wsLabel == words[4] ? S_OK : E_FAIL;
+    if (wsWhat == L"label" || wsWhat == L"tip") {
+      const std::wstring& wsText = wsWhat == L"label" ? state.wsLabel : state.wsTip;
+      *pwsDetail = L"\"" + wsText + L"\"";
+      return wsText == words[4] ? S_OK : E_FAIL;
     }
     bool bExpected = false;
     if (!YesNo(words[4], &bExpected)) return *pwsDetail = L"yes or no?", E_INVALIDARG;
@@ -962,6 +965,113 @@ HRESULT CScenario::SaveAttachment(const Words& words, std::wstring* pwsDetail) {
   CloseHandle(hFile);
   *pwsDetail = std::to_wstring(cbWritten) + L" bytes to " + wszPath;
   return hr;
+}
+
+namespace {
+
+// The element of that role and name under pAccessible, depth first, through AccessibleChildren
+// as an accessibility client walks it: a whole object (child id self) or a simple element.
+bool FindAccessible(IAccessible* pAccessible, LONG lRole, const std::wstring& wsName, CComPtr<IAccessible>& cpFound,
+                    LONG* plChild) {
+  LONG cChildren = 0;
+  if (FAILED(pAccessible->get_accChildCount(&cChildren)) || cChildren <= 0) return false;
+  std::vector<VARIANT> children(static_cast<size_t>(cChildren));
+  LONG cObtained = 0;
+  if (FAILED(AccessibleChildren(pAccessible, 0, cChildren, children.data(), &cObtained))) return false;
+  bool bFound = false;
+  for (LONG i = 0; i < cObtained; ++i) {
+    VARIANT& varChild = children[static_cast<size_t>(i)];
+    CComPtr<IAccessible> cpChild;
+    if (varChild.vt == VT_DISPATCH && varChild.pdispVal)
+      varChild.pdispVal->QueryInterface(kIIDAccessible, reinterpret_cast<void**>(&cpChild));
+    IAccessible* pOwner = cpChild ? cpChild.Get() : pAccessible;
+    VARIANT varSelf = {};
+    varSelf.vt = VT_I4;
+    varSelf.lVal = cpChild ? CHILDID_SELF : varChild.lVal;
+    VARIANT varRole;
+    VariantInit(&varRole);
+    BSTR bsName = nullptr;
+    if (!bFound && SUCCEEDED(pOwner->get_accRole(varSelf, &varRole)) && varRole.vt == VT_I4 && varRole.lVal == lRole &&
+        SUCCEEDED(pOwner->get_accName(varSelf, &bsName)) && bsName && wsName == bsName) {
+      cpFound = pOwner;
+      *plChild = varSelf.lVal;
+      bFound = true;
+    }
+    SysFreeString(bsName);
+    if (!bFound && cpChild) bFound = FindAccessible(cpChild, lRole, wsName, cpFound, plChild);
+  }
+  for (LONG i = 0; i < cObtained; ++i) VariantClear(&children[static_cast<size_t>(i)]);
+  return bFound;
+}
+
+HRESULT DoDefaultAction(IAccessible* pAccessible, LONG lChild) {
+  VARIANT varChild = {};
+  varChild.vt = VT_I4;
+  varChild.lVal = lChild;
+  return pAccessible->accDoDefaultAction(varChild);
+}
+
+}  // namespace
+
+// The window a step names (explorer, inspector, or document: the document window in front) and
+// its ribbon (null without one); null when there is no such window.
+HWND CScenario::StepWindow(const std::wstring& wsWindow, CRibbonWindow** ppRibbon, std::wstring* pwsDetail) {
+  HWND hwndWindow = nullptr;
+  *ppRibbon = nullptr;
+  if (m_cpOffice && wsWindow == L"document") {
+    *ppRibbon = m_cpOffice->FrontRibbon(&hwndWindow);
+  } else if (CWindowObject* pWindow = m_cpOffice ? nullptr : Window(wsWindow, pwsDetail)) {
+    hwndWindow = pWindow->Window();
+    *ppRibbon = pWindow->Ribbon();
+  }
+  if (!hwndWindow) *pwsDetail = L"no " + wsWindow + L" window";
+  return hwndWindow;
+}
+
+// "drop WINDOW NAME" and "pick WINDOW NAME > ENTRY", through Active Accessibility as a user's
+// tool does it: the ribbon's drop-down named NAME (a menu, or a split button's arrow) drops its
+// menu by its default action (or closes it again); "pick" then does the default action of the
+// menu item named ENTRY.
+HRESULT CScenario::PickFromMenu(const Words& words, std::wstring* pwsDetail) {
+  CRibbonWindow* pRibbon = nullptr;
+  if (!StepWindow(words[1], &pRibbon, pwsDetail)) return E_INVALIDARG;
+  if (!pRibbon) return *pwsDetail = L"the window has no ribbon", E_FAIL;
+  const size_t nArrow = words[2].find(L" > ");
+  if ((words[0] == L"pick") != (nArrow != std::wstring::npos)) return *pwsDetail = L"NAME > ENTRY?", E_INVALIDARG;
+  const std::wstring wsMenu = words[2].substr(0, nArrow);
+  CComPtr<IAccessible> cpRibbon, cpFound;
+  LONG lChild = CHILDID_SELF;
+  HRESULT hr = AccessibleObjectFromWindow(pRibbon->Window(), static_cast<DWORD>(OBJID_CLIENT), kIIDAccessible,
+                                          reinterpret_cast<void**>(&cpRibbon));
+  if (FAILED(hr)) return *pwsDetail = L"AccessibleObjectFromWindow", hr;
+  if (!FindAccessible(cpRibbon, ROLE_SYSTEM_BUTTONDROPDOWN, wsMenu, cpFound, &lChild))
+    return *pwsDetail = L"no drop-down named \"" + wsMenu + L"\"", E_FAIL;
+  hr = DoDefaultAction(cpFound, lChild);
+  if (FAILED(hr) || words[0] == L"drop") return hr;
+  const std::wstring wsEntry = words[2].substr(nArrow + 3);
+  CComPtr<IAccessible> cpMenu;
+  if (!FindAccessible(cpRibbon, ROLE_SYSTEM_MENUPOPUP, wsMenu, cpMenu, &lChild))
+    return *pwsDetail = L"the menu did not drop", E_FAIL;
+  if (!FindAccessible(cpMenu, ROLE_SYSTEM_MENUITEM, wsEntry, cpFound, &lChild))
+    return *pwsDetail = L"the menu has no item \"" + wsEntry + L"\"", E_FAIL;
+  return DoDefaultAction(cpFound, lChild);
+}
+
+// "shot explorer|inspector|document FILE": a PNG of the window on screen with the balloons shown
+// and its ribbon's dropped menu.
+HRESULT CScenario::Shot(const Words& words, std::wstring* pwsDetail) {
+  CRibbonWindow* pRibbon = nullptr;
+  const HWND hwndWindow = StepWindow(words[1], &pRibbon, pwsDetail);
+  if (!hwndWindow) return E_INVALIDARG;
+  std::vector<HWND> windows = {hwndWindow};
+  // Drawn as Office draws it: with the add-ins' controls as they are now, or as they were when
+  // the menu dropped (asking for them again closes it).
+  if (pRibbon && !pRibbon->MenuWindow()) pRibbon->Refresh();
+  if (pRibbon && pRibbon->MenuWindow()) windows.push_back(pRibbon->MenuWindow());
+  for (const auto& [hwndTip, balloon] : m_cpOffice ? m_cpOffice->Balloons() : m_cpOutlook->Balloons())
+    windows.push_back(hwndTip);
+  *pwsDetail = ExpandedPath(words[2]);
+  return UiDriver::SavePngOf(windows, *pwsDetail) ? S_OK : E_FAIL;
 }
 
 // "save image explorer|inspector IMAGEID FILE": what the add-in's loadImage gave, as a PNG file.

@@ -79,6 +79,7 @@ class CScenario {
   HRESULT Shot(const Words& words, std::wstring* pwsDetail);
   HRESULT SaveAttachment(const Words& words, std::wstring* pwsDetail);
   HRESULT SaveRibbonImage(const Words& words, std::wstring* pwsDetail);
+  HRESULT PickFromMenu(const Words& words, std::wstring* pwsDetail);
   HRESULT Compose(const std::wstring& wsKind, std::wstring* pwsDetail);
   HRESULT ExpectRefused(const Words& words, std::wstring* pwsDetail);
   // Word, Excel and PowerPoint (DocumentSteps.cpp).
@@ -88,6 +89,7 @@ class CScenario {
   HRESULT ExpectDocument(const Words& words, std::wstring* pwsDetail);
   IDispatch* Document(std::wstring* pwsDetail);
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
+  HWND StepWindow(const std::wstring& wsWindow, CRibbonWindow** ppRibbon, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
   IMessage* Item();
   // A MAPI property of the current item by its tag in hexadecimal, or null (with the reason).

@@ -58,7 +58,8 @@ TEST(SettingsInPrefix, BinDirIsReadFromThe32BitView) {
   ASSERT_EQ(0u, Reg(wsKey + L"/d \"C:\\Program Files (x86)\\Velmora\\Bin\" /reg:32"));
   ASSERT_EQ(0u, Reg(wsKey + L"/d \"C:\\Elsewhere\" /reg:64"));
   EXPECT_EQ(L"C:\\Program Files (x86)\\Velmora\\Bin", ReadBinDir());
-  Reg(L"delete HKLM\\SOFTWARE\\Velmora\\Applications /v BinDir /f /reg:32");
+  // The suite's folder as installed: later tests open its console.
+  EXPECT_EQ(0u, Reg(wsKey + L"/d " + Quoted(InstallFolder().c_str()) + L" /reg:32"));
   Reg(L"delete HKLM\\SOFTWARE\\Velmora\\Applications /v BinDir /f /reg:64");
 }
 

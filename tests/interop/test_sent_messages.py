@@ -114,18 +114,30 @@ class SentMessages(unittest.TestCase):
         printed = openssl("cms", "-cmsout", "-print", "-inform", "SMIME", "-in", str(OUT / "sealed.eml"))
         self.assertEqual(2, printed.stdout.count(b"d.ktri:"), "for Bob and Alice")
 
+    def opened(self, subject):
+        """A sealed message decrypted with Alice's key, and its signed content verified."""
+        (OUT / "opened.eml").write_bytes(self.message(subject))
+        result = openssl("cms", "-decrypt", "-in", str(OUT / "opened.eml"), "-inkey", str(OUT / "alice.key.pem"),
+                         "-recip", str(OUT / "alice.pem"))
+        self.assertEqual(0, result.returncode, result.stderr.decode())
+        return self.verify(result.stdout)
+
+    def test_outlook_2007s_compose_ribbon_signs_and_seals(self):
+        signed = self.message("Signed in 2007")
+        self.assertEqual("multipart/signed",
+                         email.message_from_bytes(signed, policy=email.policy.default).get_content_type())
+        self.assertIn(b"Signed from the older ribbon.", self.verify(signed)[0])
+        content, attrs = self.opened("Sealed in 2007")
+        self.assertIn(b"Sealed from the older ribbon.", content)
+        self.assertIn(der_oid("1.2.840.113549.1.9.16.2.2"), attrs, "a sealed message carries the label")
+
     def test_the_split_buttons_face_signs_and_seals_as_the_setting_says(self):
         signed = self.message("Face signs")
         self.assertEqual("multipart/signed",
                          email.message_from_bytes(signed, policy=email.policy.default).get_content_type())
         content, _ = self.verify(signed)
         self.assertIn(b"Signed by the button.", content)
-        (OUT / "face.eml").write_bytes(self.message("Face seals"))
-        result = openssl("cms", "-decrypt", "-in", str(OUT / "face.eml"), "-inkey", str(OUT / "alice.key.pem"),
-                         "-recip", str(OUT / "alice.pem"))
-        self.assertEqual(0, result.returncode, result.stderr.decode())
-        content, _ = self.verify(result.stdout)
-        self.assertIn(b"Sealed by the button.", content)
+        self.assertIn(b"Sealed by the button.", self.opened("Face seals")[0])
 
     def test_a_batch_invitation_reaches_both_contacts_without_showing_them_to_each_other(self):
         for recipient in ("bob@example.org", "dave@example.org"):

@@ -3,6 +3,8 @@
 // controls have no window.
 #include <olectl.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include "TraceFixture.h"
@@ -44,6 +46,21 @@ class CTestControl final : public CStackDispatch<Office::IRibbonControl> {
 
  private:
   std::wstring m_wsId;
+};
+
+// A control whose calls throw, as a broken host or a bug below a callback would.
+class CThrowingControl final : public CStackDispatch<Office::IRibbonControl> {
+ public:
+  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+    if (IsEqualIID(riid, Office::IID_IRibbonUI)) throw std::runtime_error("broken ribbon");
+    const bool bKnown = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+                        IsEqualIID(riid, Office::IID_IRibbonControl);
+    *ppv = bKnown ? this : nullptr;
+    return bKnown ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHOD(get_Id)(BSTR*) override { throw std::runtime_error("broken control"); }
+  STDMETHOD(get_Context)(IDispatch**) override { throw std::runtime_error("broken control"); }
+  STDMETHOD(get_Tag)(BSTR*) override { throw std::runtime_error("broken control"); }
 };
 
 // Anything that is not a ribbon control.
@@ -102,6 +119,25 @@ TEST_F(RibbonCallbacksTest, AControlThatIsNoRibbonControlIsRefusedAndTraced) {
   EXPECT_EQ(E_NOINTERFACE, m_cpRibbon->Ribbon_OnMenuItemClicked(&notAControl));
   EXPECT_EQ(E_POINTER, m_cpRibbon->Ribbon_OnMenuItemClicked(nullptr));
   EXPECT_TRUE(Traced("QueryInterface(__uuidof(Office::IRibbonControl))"));
+}
+
+// Whatever a callback meets below it, Outlook gets E_UNEXPECTED and the trace an error record
+// with empty text.
+TEST_F(RibbonCallbacksTest, AnExceptionInsideAnyCallbackBecomesEUnexpected) {
+  CThrowingControl broken;
+  CComBSTR bsText;
+  VARIANT_BOOL bVisible = VARIANT_FALSE;
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_OnLoadCompose(&broken));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_OnLoadExplorer(&broken));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_GetGroupLabel(&broken, &bsText));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_GetButtonLabel(&broken, &bsText));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_GetMenuItemLabel(&broken, &bsText));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_GetMenuItemTip(&broken, &bsText));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_GetMenuItemVisible(&broken, &bVisible));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_OnMenuItemClicked(&broken));
+  EXPECT_EQ(E_UNEXPECTED, m_cpRibbon->Ribbon_OnButtonClicked(&broken));
+  const std::vector<std::string> errors = Read().Texts('E');
+  EXPECT_EQ(9, std::count(errors.begin(), errors.end(), std::to_string(E_UNEXPECTED) + " "));
 }
 
 // An invitation needs the control's window; without one the click fails, traced.
