@@ -36,8 +36,8 @@ soak: build
 	@SOAK_SENDS=500 tools/wine-session.sh $(BUILD)/prefix-soak bash -c 'tools/install-prefix.sh $(BUILD) >/dev/null && \
 	  wine $(BUILD)/tests/integration_tests.exe --gtest_filter="SoakTest.*"'
 
-# A PNG of every dialog and wizard page in every language, and of the document ribbon's menus and
-# balloon, in $(BUILD)/screenshots.
+# A PNG of every dialog and wizard page in every language, of the document ribbon's menus and
+# balloon, and of Outlook's ribbon menus and balloon in English and German, in $(BUILD)/screenshots.
 screenshots: build
 	@rm -rf $(BUILD)/prefix-shots
 	@tools/wine-session.sh $(BUILD)/prefix-shots tools/uidriver-shots.sh $(BUILD)

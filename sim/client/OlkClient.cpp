@@ -4,6 +4,7 @@
 //        olkclient setevent NAME     sets a named manual-reset event (created when missing)
 //        olkclient resetevent NAME   resets it
 //        olkclient pulseevent NAME   sets it and resets it at once (PulseEvent)
+//        olkclient setresetevent NAME sets it, then resets it at once (SetEvent, ResetEvent)
 #include <windows.h>
 #include <oleauto.h>
 
@@ -52,9 +53,10 @@ int Invite() {
 int SignalNamedEvent(const wchar_t* wszName, const std::wstring& wsCommand) {
   HANDLE hEvent = CreateEventW(nullptr, TRUE, FALSE, wszName);
   if (!hEvent) return printf("CreateEvent: %lu\n", GetLastError()), 1;
-  const BOOL bDone = wsCommand == L"setevent"     ? SetEvent(hEvent)
-                     : wsCommand == L"resetevent" ? ResetEvent(hEvent)
-                                                  : PulseEvent(hEvent);
+  const BOOL bDone = wsCommand == L"setevent"        ? SetEvent(hEvent)
+                     : wsCommand == L"resetevent"    ? ResetEvent(hEvent)
+                     : wsCommand == L"setresetevent" ? SetEvent(hEvent) && ResetEvent(hEvent)
+                                                     : PulseEvent(hEvent);
   CloseHandle(hEvent);
   printf("%ls %ls\n", wsCommand.c_str(), wszName);
   return bDone ? 0 : 1;
@@ -68,10 +70,13 @@ int wmain(int argc, wchar_t** argv) {
   if (wsCommand == L"invite" && argc == 2 && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     iResult = Invite();
     CoUninitialize();
-  } else if ((wsCommand == L"setevent" || wsCommand == L"resetevent" || wsCommand == L"pulseevent") && argc == 3) {
+  } else if ((wsCommand == L"setevent" || wsCommand == L"resetevent" || wsCommand == L"setresetevent" ||
+              wsCommand == L"pulseevent") &&
+             argc == 3) {
     iResult = SignalNamedEvent(argv[2], wsCommand);
   } else {
-    fprintf(stderr, "usage: olkclient invite | setevent NAME | resetevent NAME | pulseevent NAME\n");
+    fprintf(stderr,
+            "usage: olkclient invite | setevent NAME | resetevent NAME | setresetevent NAME | pulseevent NAME\n");
   }
   return iResult;
 }
