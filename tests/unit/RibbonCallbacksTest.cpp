@@ -160,9 +160,12 @@ TEST_F(RibbonCallbacksTest, OnlyTheTwoMailRibbonsAndTheTableImagesAreServed) {
   EXPECT_EQ(E_POINTER, cpExtensibility->GetCustomUI(CComBSTR(L"Microsoft.Outlook.Explorer"), nullptr));
   CComPtr<IPictureDisp> cpPicture;
   CComBSTR bsUnknown(L"NoSuchImage");
-  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_OnLoadImage(&bsUnknown, &cpPicture));
+  BSTR bsIn = bsUnknown;  // CComBSTR's & empties it for an out-parameter
+  EXPECT_EQ(E_NOTIMPL, m_cpRibbon->Ribbon_OnLoadImage(&bsIn, &cpPicture));
   EXPECT_EQ(nullptr, cpPicture.Get());
   EXPECT_EQ(E_POINTER, m_cpRibbon->Ribbon_OnLoadImage(nullptr, &cpPicture));
+  const std::vector<std::string> messages = Read().Texts('U');
+  EXPECT_NE(messages.end(), std::find(messages.begin(), messages.end(), "Image ID = NoSuchImage"));
   EXPECT_TRUE(Traced("LoadRibbonIcon()"));
 }
 
