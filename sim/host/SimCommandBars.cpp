@@ -165,6 +165,13 @@ HRESULT CCommandBarControl::Execute(bool bHandled) {
   cancelDefault.bValue = bHandled ? VARIANT_TRUE : VARIANT_FALSE;
   CVariant varControl(static_cast<IDispatch*>(this));
   HRESULT hr = Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
+  // Office raises Click on every control that shares the clicked one's Tag, each window's copy of
+  // an add-in's menu among them; all hear of the clicked control and of one CancelDefault.
+  for (const CComPtr<CCommandBarControl>& cpButton : AllButtons()) {
+    if (FAILED(hr)) return hr;
+    if (cpButton.Get() == this || m_wsTag.empty() || cpButton->m_wsTag != m_wsTag || !cpButton->m_pOwner) continue;
+    hr = cpButton->Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
+  }
   if (FAILED(hr)) return hr;
   if (cancelDefault.Cancelled()) return S_FALSE;
   return m_fnCommand ? m_fnCommand() : S_OK;

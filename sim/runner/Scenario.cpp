@@ -432,6 +432,8 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     CWindowObject* pWindow = Window(words[1], pwsDetail);
     CCommandBarControl* pControl = pWindow ? pWindow->CommandBars()->Find(words[2]) : nullptr;
     if (pWindow && !pControl) *pwsDetail = L"no command bar control of that tag or caption";
+    // The user's click brings the window to the front.
+    if (pControl && pOutlook->TopWindowObject() != static_cast<IDispatch*>(pWindow)) pWindow->Activate();
     const HRESULT hr = pControl ? pControl->Execute(wsVerb == L"intercept") : E_INVALIDARG;
     if (hr == S_FALSE) *pwsDetail = L"default action cancelled";
     return hr;

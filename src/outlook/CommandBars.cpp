@@ -3,8 +3,8 @@
 // windows a toolbar of the product's own with the secure-send button and the same menu.
 // Windows get their sinks here (WindowSinks.h): their closing lets go of their controls' click
 // sinks, and Word's shared toolbar follows the window in front.
-// Not part of this build: button faces, the button for received messages in their windows and
-// the reading pane (message analysis), and the menu commands other than secure sending.
+// Not part of this build: button faces, and the button for received messages in their windows
+// and the reading pane with its commands 1 to 3 (message actions).
 #include <cwchar>
 #include <type_traits>
 
@@ -51,8 +51,12 @@ constexpr SCommandText kCommandTexts[] = {
     {IDS_MENU_HELP, IDS_TIP_HELP},
 };
 constexpr LONG kCommandCount = static_cast<LONG>(sizeof kCommandTexts / sizeof kCommandTexts[0]);
-// The secure-send commands: the button, and the menu's sign and seal.
-enum : LONG { kSecureSend = 0, kSign = 5, kSeal = 6 };
+// The commands that act on the message in front; the others lead to the suite's tools, as the
+// ribbon's items of these ids do.
+enum : LONG { kSecureSend = 0, kRequestCertificate = 4, kSign = 5, kSeal = 6, kInvite = 7, kBatchInvite = 8 };
+constexpr const wchar_t* kSuiteCommandIds[] = {L"CustomMenuManage", L"CustomMenuBuddies", L"CustomMenuOptions",
+                                               L"CustomMenuHelp"};
+constexpr LONG kFirstSuiteCommand = 9;
 
 struct SMenuRow {
   LONG lCommand;
@@ -350,9 +354,11 @@ HRESULT CComposeRibbon::SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG
                               {L"Style", CComVariant(LONG{msoButtonIconAndCaption})},
                               {L"Caption", CComVariant(wsCaption.c_str())},
                               {L"TooltipText", CComVariant(wsTip.c_str())},
-                              {L"BeginGroup", CComVariant(bBeginGroup)}});
+                              {L"BeginGroup", CComVariant(bBeginGroup)},
+                              {L"Parameter", CComVariant(NewGuidText().c_str())}});
   if (FAILED(hr)) return hr;
-  // The sink holds the add-in until it is disconnected.
+  // The sink holds the add-in until it is disconnected: it is connected last, so that no failing
+  // step leaves one behind that nobody keeps.
   CComPtr<IUnknown> cpSelf(GetControllingUnknown());
   hr = CDispEventHandler::Advise(
       pButton, Office::DIID__CommandBarButtonEvents,
@@ -377,14 +383,12 @@ HRESULT CComposeRibbon::SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG
         return hrClick;
       },
       pdwCookie);
-  if (FAILED(hr)) {
-    scope.Error("click sink Advise()", hr);
-    return hr;
-  }
-  return PutProperties(scope, pButton, {{L"Parameter", CComVariant(NewGuidText().c_str())}});
+  if (FAILED(hr)) scope.Error("click sink Advise()", hr);
+  return hr;
 }
 
-// Of the commands, secure sending is part of this build; the others are refused, visibly in the trace.
+// Commands 1 to 3 answer a received message, which is not part of this build: they are refused,
+// visibly in the trace.
 HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
   CTraceScope scope("CComposeRibbon::OnButtonClick()");
   if (!pButton) return E_POINTER;
@@ -398,20 +402,37 @@ HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
   const LONG lCommand = varTag.lVal;
   scope.Message("command %ld", static_cast<long>(lCommand));
   if (lCommand < 0 || lCommand >= kCommandCount) return S_OK;
-  if (lCommand == kSecureSend || lCommand == kSign || lCommand == kSeal) {
-    // These commands live only in compose windows: they act on the message window in front,
-    // which Outlook's own editor does not make the application's active window object.
-    CComPtr<IDispatch> cpInspector, cpItem;
-    hr = LateBound::GetObjectProperty(m_spApplication, L"ActiveInspector", &cpInspector);
-    if (SUCCEEDED(hr)) hr = GetCurrentMailItem(cpInspector, &cpItem, nullptr);
-    if (FAILED(hr)) {
-      scope.Error("cpApplication->ActiveInspector()", hr);
-      return hr;
-    }
-    if (lCommand == kSign) return SendCurrentItem(cpItem, TRUE, FALSE, FALSE);
-    if (lCommand == kSeal) return SendCurrentItem(cpItem, TRUE, TRUE, FALSE);
-    return SendCurrentItem(cpItem, TRUE, (ReadUserSetting(kEmailSecurity) & kEmailSecuritySeal) != 0, TRUE);
+  // The clicked control is in the window in front (Outlook's own editor included, which the
+  // add-in's active-window helper leaves to the main window): its message, or the reading pane's.
+  CComPtr<IDispatch> cpWindow, cpItem;
+  hr = LateBound::GetObjectProperty(m_spApplication, L"ActiveWindow", &cpWindow);
+  if (FAILED(hr)) {
+    scope.Error("cpApplication->ActiveWindow()", hr);
+    return hr;
   }
+  BOOL bReadingPane = FALSE;
+  const HRESULT hrItem = GetCurrentMailItem(cpWindow, &cpItem, &bReadingPane);
+  switch (lCommand) {
+    case kSecureSend:
+    case kSign:
+    case kSeal:
+      if (FAILED(hrItem)) return hrItem;
+      if (lCommand == kSign) return SendCurrentItem(cpItem, TRUE, FALSE, FALSE);
+      if (lCommand == kSeal) return SendCurrentItem(cpItem, TRUE, TRUE, FALSE);
+      return SendCurrentItem(cpItem, TRUE, (ReadUserSetting(kEmailSecurity) & kEmailSecuritySeal) != 0, TRUE);
+    case kInvite:
+    case kBatchInvite:
+      // A message in the reading pane stays as it is: a new one becomes the invitation.
+      if (FAILED(hrItem) || bReadingPane) cpItem.Release();
+      return lCommand == kInvite ? SendInvitation(cpItem) : SendBatchInvitation(cpItem);
+    case kRequestCertificate:
+      return RunSuiteCommand(scope, SUCCEEDED(hrItem) ? cpItem.Get() : nullptr, UnkToHWnd(cpWindow),
+                             L"CustomMenuRequestCert");
+    default:
+      break;
+  }
+  if (lCommand >= kFirstSuiteCommand)
+    return RunSuiteCommand(scope, nullptr, nullptr, kSuiteCommandIds[lCommand - kFirstSuiteCommand]);
   scope.Error("command not available", E_NOTIMPL);
   return E_NOTIMPL;
 }

@@ -130,6 +130,9 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton);
   HRESULT SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
                       bool bBeginGroup, DWORD* pdwCookie);
+  // The menu commands that lead to the suite's tools rather than to a message, by the ribbon's
+  // control id; pItem: the message in front, or null; hwndOwner: the owner of the enrolment.
+  HRESULT RunSuiteCommand(CTraceScope& scope, IDispatch* pItem, HWND hwndOwner, const std::wstring& wsId);
   void DeleteCommandBarControls();
   void RebuildMenuItems();
 

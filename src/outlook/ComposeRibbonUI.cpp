@@ -43,36 +43,32 @@ constexpr SRibbonImage kMenuImages[] = {
     {L"BatchInviteImage", IDI_RIBBON_BATCH_INVITE},
 };
 
-// Enrols the user: for the account that sends the message of the control's window when it has one,
-// else without owner window, address or name.
-HRESULT RequestCertificate(CTraceScope& scope, IDispatch* pControl) {
-  CComPtr<IDispatch> cpContext, cpItem;
-  CComBSTR bsAddress, bsName;
-  HWND hwndMessage = nullptr;
-  if (SUCCEEDED(ReadControlContext(scope, pControl, cpContext)) &&
-      SUCCEEDED(GetCurrentMailItem(cpContext, &cpItem, nullptr))) {
-    const HRESULT hr = GetSendUsingAccount(cpItem, &bsAddress, &bsName);
-    if (FAILED(hr)) scope.Error("GetSendUsingAccount()", hr);
-    hwndMessage = GetMailItemWindow(cpItem);
-  }
-  CVmActCtx actCtx;
-  const HRESULT hr = CCertLibrary().CM_ObtainCert(hwndMessage, bsAddress.c_str() ? bsAddress.c_str() : L"",
-                                                  bsName.c_str() ? bsName.c_str() : L"", 0);
-  if (FAILED(hr)) scope.Error("CM_ObtainCert()", hr);
-  return hr;
-}
+}  // namespace
 
-// The menu commands that lead to the suite's tools rather than to a message.
-HRESULT RunSuiteCommand(CTraceScope& scope, IDispatch* pApplication, IDispatch* pControl, const std::wstring& wsId) {
+// Enrolment is for the account that sends the message when there is one, else without address
+// or name.
+HRESULT CComposeRibbon::RunSuiteCommand(CTraceScope& scope, IDispatch* pItem, HWND hwndOwner,
+                                        const std::wstring& wsId) {
   const wchar_t* wszId = wsId.c_str();
-  if (!_wcsicmp(wszId, kRequestCertItem)) return RequestCertificate(scope, pControl);
+  if (!_wcsicmp(wszId, kRequestCertItem)) {
+    CComBSTR bsAddress, bsName;
+    if (pItem) {
+      const HRESULT hr = GetSendUsingAccount(pItem, &bsAddress, &bsName);
+      if (FAILED(hr)) scope.Error("GetSendUsingAccount()", hr);
+    }
+    CVmActCtx actCtx;
+    const HRESULT hr = CCertLibrary().CM_ObtainCert(hwndOwner, bsAddress.c_str() ? bsAddress.c_str() : L"",
+                                                    bsName.c_str() ? bsName.c_str() : L"", 0);
+    if (FAILED(hr)) scope.Error("CM_ObtainCert()", hr);
+    return hr;
+  }
   if (!_wcsicmp(wszId, L"CustomMenuManage")) {
     LaunchCertificateManager();
   } else if (!_wcsicmp(wszId, L"CustomMenuBuddies")) {
     LaunchBuddyManager();
   } else if (!_wcsicmp(wszId, L"CustomMenuOptions")) {
     CVmActCtx actCtx;
-    CEmailOptionsDialog().DoModal(GetActiveWindowHandle(pApplication));
+    CEmailOptionsDialog().DoModal(GetActiveWindowHandle(m_spApplication));
   } else if (!_wcsicmp(wszId, L"CustomMenuHelp")) {
     CVmActCtx actCtx;
     const HRESULT hr = CCertLibrary().GC_HtmlHelp(L"1_1_3_3.html");
@@ -83,8 +79,6 @@ HRESULT RunSuiteCommand(CTraceScope& scope, IDispatch* pApplication, IDispatch* 
   }
   return S_OK;
 }
-
-}  // namespace
 
 HRESULT CComposeRibbon::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {
   CTraceScope scope("CComposeRibbon::GetCustomUI");
@@ -183,7 +177,12 @@ HRESULT CComposeRibbon::Ribbon_OnMenuItemClicked(IDispatch* pControl) {
       if (FAILED(GetCurrentMailItem(cpContext, &cpItem, &bReadingPane)) || bReadingPane) cpItem.Release();
       return bInvite ? SendInvitation(cpItem) : SendBatchInvitation(cpItem);
     }
-    return RunSuiteCommand(scope, m_spApplication, pControl, wsId);
+    // The request is owned by the message's window when it has one.
+    CComPtr<IDispatch> cpContext, cpItem;
+    if (FAILED(ReadControlContext(scope, pControl, cpContext)) ||
+        FAILED(GetCurrentMailItem(cpContext, &cpItem, nullptr)))
+      cpItem.Release();
+    return RunSuiteCommand(scope, cpItem, cpItem ? GetMailItemWindow(cpItem) : nullptr, wsId);
   });
 }
 
