@@ -131,7 +131,10 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, 
   AddMember(L"Height", kControlHeight, placement(&RECT::bottom, &RECT::top));
   AddMember(L"Execute", kControlExecute, [this](SCall&) { return Execute(); });
   AddMember(L"Delete", kControlDelete, [this](SCall&) {
-    if (!m_pOwner) return E_FAIL;
+    if (!IsLive()) {
+      if (m_pOwner) m_pOwner->m_fnClosed(L"Refused Delete: the window is closed");
+      return E_FAIL;
+    }
     std::vector<CComPtr<IDispatch>>& items = m_pOwner->m_items;
     for (auto it = items.begin(); it != items.end(); ++it) {
       if (it->Get() == static_cast<IDispatch*>(this)) {
@@ -143,6 +146,8 @@ CCommandBarControl::CCommandBarControl(CCommandBarControls* pOwner, LONG lType, 
     return E_UNEXPECTED;
   });
 }
+
+bool CCommandBarControl::IsLive() const { return m_pOwner && !m_pOwner->m_fnClosed; }
 
 bool CCommandBarControl::ScreenRect(RECT* prc) const {
   *prc = {};
@@ -169,7 +174,7 @@ HRESULT CCommandBarControl::Execute(bool bHandled) {
   // an add-in's menu among them; all hear of the clicked control and of one CancelDefault.
   for (const CComPtr<CCommandBarControl>& cpButton : AllButtons()) {
     if (FAILED(hr)) return hr;
-    if (cpButton.Get() == this || m_wsTag.empty() || cpButton->m_wsTag != m_wsTag || !cpButton->m_pOwner) continue;
+    if (cpButton.Get() == this || m_wsTag.empty() || cpButton->m_wsTag != m_wsTag || !cpButton->IsLive()) continue;
     hr = cpButton->Fire(Office::DIID__CommandBarButtonEvents, 1, {varControl, cancelDefault.Arg()});
   }
   if (FAILED(hr)) return hr;
@@ -194,14 +199,26 @@ std::wstring CCommandBarControl::Describe() const {
   return m_bTemporary ? ws : ws + L"+kept";
 }
 
+std::wstring CCommandBarControl::DescribeLook() const {
+  const std::wstring ws = m_wsCaption + L" | " + m_wsTooltip;
+  if (m_cpControls) return ws;
+  return ws + L" | style " + std::to_wstring(m_lStyle) + L" | face none";
+}
+
 CCommandBarControls::CCommandBarControls() : CCollection({Office::IID_CommandBarControls}) {
   // Add(Type, Id, Parameter, Before, Temporary): buttons and pop-ups.
   AddMember(L"Add", kControlsAdd, [this](SCall& call) {
-    LONG lType = msoControlButton, lId = kCustomId;
+    LONG lType = msoControlButton, lId = kCustomId, lBefore = 0;
     ArgLong(call, 0, &lType);
     ArgLong(call, 1, &lId);
+    ArgLong(call, 3, &lBefore);
+    if (lBefore < 0 || static_cast<size_t>(lBefore) > m_items.size() + 1) return DISP_E_BADINDEX;
     if (lType != msoControlButton && lType != msoControlPopup) return E_INVALIDARG;
-    return SetObject(call.pResult, static_cast<IDispatch*>(Add(lType, lId, ArgTrue(call, 4))));
+    if (m_fnClosed) {
+      m_fnClosed(L"Refused Controls.Add: the window is closed");
+      return E_FAIL;
+    }
+    return SetObject(call.pResult, static_cast<IDispatch*>(Add(lType, lId, ArgTrue(call, 4), lBefore)));
   });
 }
 
@@ -209,10 +226,20 @@ CCommandBarControls::~CCommandBarControls() {
   for (IDispatch* pItem : m_items) static_cast<CCommandBarControl*>(pItem)->m_pOwner = nullptr;
 }
 
-CCommandBarControl* CCommandBarControls::Add(LONG lType, LONG lId, bool bTemporary) {
+void CCommandBarControls::Close(const std::function<void(const std::wstring&)>& fnLog) {
+  m_fnClosed = fnLog;
+  for (IDispatch* pItem : m_items) {
+    auto* pControl = static_cast<CCommandBarControl*>(pItem);
+    pControl->CloseEvents(fnLog);
+    if (pControl->m_cpControls) pControl->m_cpControls->Close(fnLog);
+  }
+}
+
+CCommandBarControl* CCommandBarControls::Add(LONG lType, LONG lId, bool bTemporary, LONG lBefore) {
   auto cpControl = MakeObject<CCommandBarControl>(this, lType, lId);
   cpControl->m_bTemporary = bTemporary;
-  m_items.push_back(static_cast<IDispatch*>(cpControl));
+  const auto itAt = lBefore ? m_items.begin() + (lBefore - 1) : m_items.end();
+  m_items.insert(itAt, static_cast<IDispatch*>(cpControl));
   if (lType == msoControlButton) AllButtons().push_back(cpControl);
   return cpControl;
 }
@@ -347,6 +374,10 @@ std::wstring CCommandBars::DescribeBar(const std::wstring& wsName) const {
            (bar.cpControls->m_items.empty() ? L"" : L" " + bar.cpControls->Describe());
   }
   return L"absent";
+}
+
+void CCommandBars::Close(const std::function<void(const std::wstring&)>& fnLog) {
+  for (SBar& bar : m_bars) bar.cpControls->Close(fnLog);
 }
 
 CCommandBarControl* CCommandBars::Find(const std::wstring& wsTagOrCaption) const {

@@ -26,6 +26,10 @@ class CCommandBarControl final : public CDispatch {
   // "|" when it begins a group; a button as its tag (else caption) with a "*" per Click sink, a
   // pop-up as its caption and its controls in brackets; "+kept" when it is not temporary.
   std::wstring Describe() const;
+  // What the user sees of it: "CAPTION | TIP", and for a button " | style N | face F" (F: none).
+  std::wstring DescribeLook() const;
+  // On a bar or pop-up of a window that is still open.
+  bool IsLive() const;
   // Where the control is on screen: on its bar, after the visible controls before it; false when
   // it is not on a bar on screen.
   bool ScreenRect(RECT* prc) const;
@@ -52,15 +56,20 @@ class CCommandBarControls final : public CCollection {
   CCommandBarControls();
   // The controls of a closed window stay with whoever holds them, but can no longer be deleted.
   ~CCommandBarControls() override;
-  // A button or pop-up at the end; lId 1 is a custom control.
-  CCommandBarControl* Add(LONG lType, LONG lId, bool bTemporary = false);
+  // A button or pop-up before the control at lBefore (from 1), or at the end (0); lId 1 is a
+  // custom control.
+  CCommandBarControl* Add(LONG lType, LONG lId, bool bTemporary = false, LONG lBefore = 0);
   // The controls' descriptions, separated by spaces.
   std::wstring Describe() const;
   // The first control, here or in a pop-up below, whose tag or caption is the text.
   CCommandBarControl* Find(const std::wstring& wsTagOrCaption) const;
   // The first visible control of a built-in command, here or in a pop-up below.
   CCommandBarControl* FindId(LONG lId) const;
-  std::function<RECT()> m_fnBarRect;  // the bar's screen rectangle; none for a pop-up's controls
+  // The window has closed: Add, Delete and the controls' Unadvise are refused from now on, here and
+  // in the pop-ups below, each refusal told to fnLog.
+  void Close(const std::function<void(const std::wstring&)>& fnLog);
+  std::function<RECT()> m_fnBarRect;                    // the bar's screen rectangle; none for a pop-up's controls
+  std::function<void(const std::wstring&)> m_fnClosed;  // set once the window has closed
 };
 
 class CCommandBars final : public CDispatch {
@@ -81,6 +90,8 @@ class CCommandBars final : public CDispatch {
   // The bar's state ("row -1 enabled visible temporary:", missing words for false) and its
   // controls after a space, or "absent".
   std::wstring DescribeBar(const std::wstring& wsName) const;
+  // The window has closed (CCommandBarControls::Close on every bar).
+  void Close(const std::function<void(const std::wstring&)>& fnLog);
 
  private:
   struct SBar {

@@ -44,7 +44,14 @@ class CConnectionPoints::CPoint final : public IConnectionPoint {
     m_sinks[*pdwCookie] = cpSink;
     return S_OK;
   }
-  STDMETHOD(Unadvise)(DWORD dwCookie) override { return m_sinks.erase(dwCookie) ? S_OK : CONNECT_E_NOCONNECTION; }
+  STDMETHOD(Unadvise)(DWORD dwCookie) override {
+    // Office refuses it on the objects of a closed window: the sink stays and holds its owner.
+    if (m_pContainer->m_fnClosed) {
+      m_pContainer->m_fnClosed(L"Refused Unadvise: the window is closed");
+      return E_FAIL;
+    }
+    return m_sinks.erase(dwCookie) ? S_OK : CONNECT_E_NOCONNECTION;
+  }
   STDMETHOD(EnumConnections)(IEnumConnections** ppEnum) override {
     if (ppEnum) *ppEnum = nullptr;
     return E_NOTIMPL;

@@ -59,6 +59,8 @@ class CConnectionPoints final : public IConnectionPointContainer {
   HRESULT Fire(const IID& iid, DISPID dispid, std::vector<VARIANT> args);
   // How many sinks are advised for the interface.
   size_t SinkCount(const IID& iid) const;
+  // The object's window has closed: Unadvise is refused from now on, each refusal told to fnLog.
+  void Close(std::function<void(const std::wstring&)> fnLog) { m_fnClosed = std::move(fnLog); }
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override { return m_pOwner->QueryInterface(riid, ppv); }
   STDMETHOD_(ULONG, AddRef)() override { return m_pOwner->AddRef(); }
@@ -70,6 +72,7 @@ class CConnectionPoints final : public IConnectionPointContainer {
   class CPoint;
   IUnknown* m_pOwner;
   std::vector<std::unique_ptr<CPoint>> m_points;
+  std::function<void(const std::wstring&)> m_fnClosed;
 };
 
 // A by-reference VT_BOOL argument, as the events that can be cancelled pass it.
@@ -176,6 +179,10 @@ class CDispatchImpl : public CUnknownImpl<TBase> {
     return m_pEvents ? m_pEvents->Fire(iid, dispid, std::move(args)) : S_OK;
   }
   size_t SinkCount(const IID& iid) const { return m_pEvents ? m_pEvents->SinkCount(iid) : 0; }
+  // The object belongs to a closed window (see CConnectionPoints::Close).
+  void CloseEvents(const std::function<void(const std::wstring&)>& fnLog) {
+    if (m_pEvents) m_pEvents->Close(fnLog);
+  }
   // Declares an outgoing interface that sinks can advise.
   void AddEvents(const IID& iid) {
     if (m_pEvents) {

@@ -1637,6 +1637,8 @@ HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bM
     }
     if (m_cpWord && pInspector->WordDocument()) m_cpWord->WindowClosed(pInspector->WordDocument());
     pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose);
+    // Its own bars go with it; Word keeps those it shares with its other windows.
+    if (!pInspector->WordEditor()) pInspector->CommandBars()->Close([this](const std::wstring& ws) { Log(ws); });
     if (lSaveMode == Outlook::olSave) pInspector->Message()->SaveChanges(KEEP_OPEN_READWRITE);
     Log(L"Close window " + std::to_wstring(reinterpret_cast<UINT_PTR>(pInspector->Window())));
     ShowWindow(pInspector->Window(), SW_HIDE);

@@ -26,9 +26,9 @@ const std::map<std::wstring, size_t> kTextSteps = {
     {L"view", 1},    {L"save", 3},     {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1},
     {L"contact", 2}, {L"await", 1},    {L"drop", 2},       {L"pick", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},       {L"safesenders", 1},
-    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},  {L"signature", 2},
-    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}, {L"securitylabel", 1}};
+    {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},        {L"safesenders", 1},
+    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},   {L"signature", 2},
+    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}, {L"securitylabel", 1}, {L"control", 3}};
 
 // A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
 std::wstring PropValueText(const SProp& prop) {
@@ -614,6 +614,15 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     const bool bPublished = pAddIn->m_cpObject.Get() != nullptr;
     *pwsDetail = bPublished ? L"yes" : L"no";
     return bPublished == bExpected ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"control" && cArgs == 3) {
+    CWindowObject* pWindow = Window(words[2], pwsDetail);
+    const CCommandBarControl* pControl = pWindow ? pWindow->CommandBars()->Find(words[3]) : nullptr;
+    if (!pControl)
+      return pWindow ? (*pwsDetail = L"no command bar control of that tag or caption", E_FAIL) : E_INVALIDARG;
+    const std::wstring wsActual = pControl->DescribeLook();
+    *pwsDetail = L"\"" + wsActual + L"\"";
+    return wsActual == words[4] ? S_OK : E_FAIL;
   }
   if (wsWhat == L"bar" && cArgs == 2) {
     CWindowObject* pWindow = Window(words[2], pwsDetail);

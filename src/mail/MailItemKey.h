@@ -15,6 +15,9 @@ class CMailItemKey {
   CMailItemKey() = default;
   // pMailItem: an Outlook _MailItem. A message without a search key gets one.
   explicit CMailItemKey(IDispatch* pMailItem);
+  // A key of two texts that name something else than a message (such as a control).
+  CMailItemKey(const wchar_t* wszSearchKey, const wchar_t* wszRecordKey)
+      : m_bsSearchKey(wszSearchKey), m_bsRecordKey(wszRecordKey) {}
 
   bool IsValid() const { return m_bsSearchKey.Length() != 0; }
   bool operator==(const CMailItemKey& other) const;

@@ -3,11 +3,14 @@
 // windows a toolbar of the product's own with the secure-send button and the same menu.
 // Windows get their sinks here (WindowSinks.h): their closing lets go of their controls' click
 // sinks, and Word's shared toolbar follows the window in front.
-// Not part of this build: button faces, and the button for received messages in their windows
-// and the reading pane with its commands 1 to 3 (message actions).
+// A received message that the add-in can act on gets the button in its window and in the reading
+// pane; what its analysis found is kept under the message's key (m_mapMessageActions) until the
+// button is clicked, the window closes or the reading pane shows another message.
+// Not part of this build: button faces.
 #include <cwchar>
 #include <type_traits>
 
+#include "com/CriticalSection.h"
 #include "com/LateBound.h"
 #include "com/Variant.h"
 #include "hosts/Outlook.h"
@@ -17,6 +20,7 @@
 #include "module/Settings.h"
 #include "outlook/ComposeRibbon.h"
 #include "outlook/DispEventHandler.h"
+#include "outlook/MessageActions.h"
 #include "outlook/WindowSinks.h"
 #include "res/StringIds.h"
 
@@ -54,6 +58,7 @@ constexpr LONG kCommandCount = static_cast<LONG>(sizeof kCommandTexts / sizeof k
 // The commands that act on the message in front; the others lead to the suite's tools, as the
 // ribbon's items of these ids do.
 enum : LONG { kSecureSend = 0, kRequestCertificate = 4, kSign = 5, kSeal = 6, kInvite = 7, kBatchInvite = 8 };
+constexpr LONG kNoButton = -1;
 constexpr const wchar_t* kSuiteCommandIds[] = {L"CustomMenuManage", L"CustomMenuBuddies", L"CustomMenuOptions",
                                                L"CustomMenuHelp"};
 constexpr LONG kFirstSuiteCommand = 9;
@@ -86,14 +91,15 @@ VARIANT MissingArg() {
   return var;
 }
 
-// Controls.Add(Type, , , , Temporary:=True).
+// Controls.Add(Type, , , Before, Temporary:=True); lBefore 0: at the end.
 HRESULT AddTemporaryControl(CTraceScope& scope, IDispatch* pControls, LONG lType, const char* szCall,
-                            IDispatch** ppControl) {
+                            IDispatch** ppControl, LONG lBefore = 0) {
   *ppControl = nullptr;
   CComVariant varControl;
-  HRESULT hr =
-      LateBound::Call(pControls, L"Add",
-                      {CComVariant(lType), MissingArg(), MissingArg(), MissingArg(), CComVariant(true)}, &varControl);
+  HRESULT hr = LateBound::Call(pControls, L"Add",
+                               {CComVariant(lType), MissingArg(), MissingArg(),
+                                lBefore ? CComVariant(lBefore) : MissingArg(), CComVariant(true)},
+                               &varControl);
   if (SUCCEEDED(hr)) hr = varControl.ChangeType(VT_DISPATCH);
   if (SUCCEEDED(hr) && !varControl.pdispVal) hr = E_FAIL;
   if (FAILED(hr)) {
@@ -149,6 +155,12 @@ HRESULT ForEachItem(IDispatch* pCollection, Fn fn) {
   return hr;
 }
 
+LONG CountItems(IDispatch* pCollection) {
+  CComVariant varCount;
+  if (FAILED(LateBound::GetProperty(pCollection, L"Count", &varCount)) || FAILED(varCount.ChangeType(VT_I4))) return 0;
+  return varCount.lVal;
+}
+
 std::wstring ControlParameter(IDispatch* pControl) {
   CComVariant varParameter;
   if (FAILED(LateBound::GetProperty(pControl, L"Parameter", &varParameter)) || varParameter.vt != VT_BSTR ||
@@ -172,6 +184,38 @@ bool ReleaseControl(std::vector<std::pair<CComPtr<IDispatch>, DWORD>>& controls,
   CDispEventHandler::Unadvise(it->first, Office::DIID__CommandBarButtonEvents, it->second);
   controls.erase(it);
   return true;
+}
+
+// Analyses a received message: whether it gets the button (kinds 1, 3 and 4, which the user can
+// act on), with what was found.
+bool AnalyzeForButton(CTraceScope& scope, IDispatch* pItem, SMessageAction* pAction) {
+  DWORD dwKind = kKindNone;
+  CComBSTR bsText;
+  PCCERT_CONTEXT pCertificate = nullptr;
+  const HRESULT hr = AnalyzeMessage(pItem, &dwKind, &bsText, &pCertificate);
+  if (pCertificate) pAction->spCertificate.reset(pCertificate, CertFreeCertificateContext);
+  if (FAILED(hr)) {
+    scope.Error("AnalyzeMessage()", hr);
+    return false;
+  }
+  scope.Message("Message type: %d", static_cast<int>(dwKind));
+  pAction->dwKind = dwKind;
+  pAction->wsText = bsText.c_str();
+  return dwKind == kKindNewSigner || dwKind == kKindAuthorityAnswer || dwKind == kKindEnterpriseRequest;
+}
+
+// The button's command for a message kind: 1 to 3 act on the message, 0 sends securely.
+LONG ButtonCommand(DWORD dwKind) {
+  switch (dwKind) {
+    case kKindNewSigner:
+      return 1;
+    case kKindAuthorityAnswer:
+      return 2;
+    case kKindEnterpriseRequest:
+      return 3;
+    default:
+      return kSecureSend;
+  }
 }
 
 // The add-in's own bar among the command bars: it carries the product's name.
@@ -223,7 +267,7 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
       return hr;
     }
     if (GetOutlookVersion(nullptr) < kFirstWithoutWindowSinks) CExplorerEventHandler::Install(this, cpExplorer);
-    return AddCommandBarControls(scope, cpBar, false, false);
+    return AddCommandBarControls(scope, cpBar, false, kNoButton);
   }
   CComPtr<IDispatch> cpInspector;
   hr = pWindow->QueryInterface(Outlook::IID__Inspector, reinterpret_cast<void**>(&cpInspector));
@@ -238,10 +282,9 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
   const bool bSent = GetBoolProperty(cpItem, L"Sent");
   scope.Message("This is the %hs editor", bWordMail ? "Word" : "Outlook");
   scope.Message("The message is %hs", bSent ? "sent" : "not sent");
-  // A received message would show the button when the suite can act on it; telling that is not
-  // part of this build, so its analysis fails and the toolbar stays away.
-  const bool bShow = !bSent;
-  if (bSent) scope.Error("AnalyzeMessage() not available", E_NOTIMPL);
+  // A received message shows the toolbar only when the user can act on it.
+  SMessageAction action;
+  const bool bShow = !bSent || AnalyzeForButton(scope, cpItem, &action);
   hr = GetInspectorCommandBars(cpInspector, &cpCommandBars);
   if (FAILED(hr)) {
     scope.Error("Unable to get inspector's command bars!", hr);
@@ -250,38 +293,45 @@ HRESULT CComposeRibbon::AddCommandBarButton(IDispatch* pWindow) {
   const std::wstring wsName = GetBrandString(IDS_BRAND_SHORT_PRODUCT);
   hr = GetProductBar(cpCommandBars, &cpBar);
   scope.Message("cpCommandBars->get_Item(%ls) = 0x%08lX", wsName.c_str(), static_cast<unsigned long>(hr));
-  if (SUCCEEDED(hr)) {
+  const bool bExists = SUCCEEDED(hr);
+  if (bExists) {
     if (!bWordMail) {
       scope.Error("Command bar already exists", E_UNEXPECTED);
       return E_UNEXPECTED;
     }
+    // Word shares the bar between its windows: this one decides whether it shows.
     scope.Message("Command bar already exists!");
     hr = PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bShow)}, {L"Visible", CComVariant(bShow)}});
-    if (SUCCEEDED(hr)) hr = CInspectorEventHandler::Install(this, cpInspector);
-    return hr;
+  } else if (bShow) {
+    CComVariant varBar;
+    hr = LateBound::Call(cpCommandBars, L"Add",
+                         {CComVariant(wsName.c_str()), CComVariant(LONG{msoBarTop}), MissingArg(), CComVariant(true)},
+                         &varBar);
+    if (SUCCEEDED(hr)) hr = varBar.ChangeType(VT_DISPATCH);
+    if (SUCCEEDED(hr) && !varBar.pdispVal) hr = E_FAIL;
+    if (FAILED(hr)) {
+      scope.Error("cpCommandBars->Add()", hr);
+      return hr;
+    }
+    cpBar = varBar.pdispVal;
+    hr = PutProperties(
+        scope, cpBar,
+        {{L"RowIndex", CComVariant(msoBarRowLast)}, {L"Enabled", CComVariant(true)}, {L"Visible", CComVariant(true)}});
+  } else {
+    hr = S_OK;
   }
-  if (!bShow) return CInspectorEventHandler::Install(this, cpInspector);
-  CComVariant varBar;
-  hr = LateBound::Call(cpCommandBars, L"Add",
-                       {CComVariant(wsName.c_str()), CComVariant(LONG{msoBarTop}), MissingArg(), CComVariant(true)},
-                       &varBar);
-  if (SUCCEEDED(hr)) hr = varBar.ChangeType(VT_DISPATCH);
-  if (SUCCEEDED(hr) && !varBar.pdispVal) hr = E_FAIL;
-  if (FAILED(hr)) {
-    scope.Error("cpCommandBars->Add()", hr);
-    return hr;
-  }
-  cpBar = varBar.pdispVal;
-  hr = PutProperties(
-      scope, cpBar,
-      {{L"RowIndex", CComVariant(msoBarRowLast)}, {L"Enabled", CComVariant(true)}, {L"Visible", CComVariant(true)}});
   if (SUCCEEDED(hr)) hr = CInspectorEventHandler::Install(this, cpInspector);
   if (FAILED(hr)) return hr;
+  if (bSent && bShow) {
+    const CMailItemKey key(cpItem);
+    if (key.IsValid()) SetMessageAction(key, action);
+  }
+  if (bExists || !bShow) return S_OK;
   if (bWordMail) CWordAppEventHandler::Install(cpInspector, wsName);
-  return AddCommandBarControls(scope, cpBar, true, true);
+  return AddCommandBarControls(scope, cpBar, !bSent, ButtonCommand(action.dwKind));
 }
 
-HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton) {
+HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, LONG lButtonCommand) {
   CComPtr<IDispatch> cpControls;
   HRESULT hr = LateBound::GetObjectProperty(pBar, L"Controls", &cpControls);
   if (FAILED(hr)) {
@@ -289,12 +339,12 @@ HRESULT CComposeRibbon::AddCommandBarControls(CTraceScope& scope, IDispatch* pBa
     return hr;
   }
   const std::wstring wsTip = LoadResourceString(IDS_CAPTION);
-  if (bButton) {
+  if (lButtonCommand != kNoButton) {
     CComPtr<IDispatch> cpButton;
     hr = AddTemporaryControl(scope, cpControls, msoControlButton, "cpControls->Add(Office::msoControlButton)",
                              &cpButton);
     DWORD dwCookie = 0;
-    if (SUCCEEDED(hr)) hr = SetUpButton(scope, cpButton, 0, wsTip, false, &dwCookie);
+    if (SUCCEEDED(hr)) hr = SetUpButton(scope, cpButton, lButtonCommand, wsTip, false, &dwCookie);
     if (FAILED(hr)) return hr;
     m_mapButtons.emplace_back(cpButton, dwCookie);
   }
@@ -433,17 +483,78 @@ HRESULT CComposeRibbon::OnButtonClick(IDispatch* pButton) {
   }
   if (lCommand >= kFirstSuiteCommand)
     return RunSuiteCommand(scope, nullptr, nullptr, kSuiteCommandIds[lCommand - kFirstSuiteCommand]);
-  scope.Error("command not available", E_NOTIMPL);
-  return E_NOTIMPL;
+  // A received message's command: what its analysis found, kept under the message's key, or in
+  // the reading pane under the button's.
+  if (FAILED(hrItem)) return hrItem;
+  const CMailItemKey key = bReadingPane ? CMailItemKey(ControlParameter(pButton).c_str(), L"") : CMailItemKey(cpItem);
+  const SMessageAction action = GetMessageAction(key, false);
+  const BOOL bIsReply = action.dwKind == kKindNewSigner && IsInvitationReply(cpItem);
+  return ProcessMessage(cpItem, action.dwKind, action.wsText.c_str(), action.spCertificate.get(), bIsReply, nullptr);
 }
 
-// The reading-pane button is for received messages that the add-in can act on; telling which
-// those are (message analysis) is not part of this build, so no message gets one.
+// The reading pane's message gets the button before the add-in's menu on the Standard bar when
+// the user can act on it; its record is kept under the button's Parameter.
 HRESULT CComposeRibbon::OnPreviewItem(IDispatch* pExplorer, IDispatch* pItem) {
   CTraceScope scope("CComposeRibbon::OnPreviewItem()");
   if (!pExplorer) return E_POINTER;
-  scope.Message("Previewed item: %hs", pItem ? "one" : "none");
-  return S_OK;
+  SMessageAction action;
+  const bool bShow = pItem && GetBoolProperty(pItem, L"Sent") && AnalyzeForButton(scope, pItem, &action);
+  CComPtr<IDispatch> cpCommandBars, cpBar, cpControls;
+  HRESULT hr = LateBound::GetObjectProperty(pExplorer, L"CommandBars", &cpCommandBars);
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpCommandBars, L"Item", &cpBar, {CComVariant(L"Standard")});
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpBar, L"Controls", &cpControls);
+  if (FAILED(hr)) {
+    scope.Error("cpCommandBars->get_Item(Standard)", hr);
+    return hr;
+  }
+  // The menu begins a group unless the button stands right before it.
+  const std::wstring wsMenu = LoadResourceString(IDS_GROUP_LABEL);
+  CComPtr<IDispatch> cpPopup;
+  LONG lPopup = 0;
+  hr = ForEachItem(cpControls, [&](LONG lIndex, IDispatch* pControl) {
+    CComVariant varCaption;
+    if (FAILED(LateBound::GetProperty(pControl, L"Caption", &varCaption)) || varCaption.vt != VT_BSTR ||
+        wsMenu != (varCaption.bstrVal ? varCaption.bstrVal : L""))
+      return true;
+    cpPopup = pControl;
+    lPopup = lIndex;
+    return false;
+  });
+  if (SUCCEEDED(hr) && !cpPopup) hr = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  if (FAILED(hr)) {
+    scope.Error("The add-in's menu is not on the Standard bar", hr);
+    return hr;
+  }
+  CComPtr<IDispatch> cpButton;
+  if (!GetBoolProperty(cpPopup, L"BeginGroup") && lPopup > 1)
+    LateBound::GetObjectProperty(cpControls, L"Item", &cpButton, {CComVariant(lPopup - 1)});
+  if (bShow && !cpButton) {
+    DWORD dwCookie = 0;
+    hr = AddTemporaryControl(scope, cpControls, msoControlButton, "cpControls->Add(Office::msoControlButton)",
+                             &cpButton, lPopup);
+    if (SUCCEEDED(hr)) {
+      hr = SetUpButton(scope, cpButton, ButtonCommand(action.dwKind), LoadResourceString(IDS_CAPTION), true, &dwCookie);
+    }
+    if (FAILED(hr)) return hr;
+    m_mapButtons.emplace_back(cpButton, dwCookie);
+  } else if (bShow) {
+    const LONG lCommand = ButtonCommand(action.dwKind);
+    hr = PutProperties(scope, cpButton,
+                       {{L"Tag", CComVariant(std::to_wstring(lCommand).c_str())},
+                        {L"Caption", CComVariant(LoadResourceString(kCommandTexts[lCommand].nCaption).c_str())}});
+    if (FAILED(hr)) return hr;
+  }
+  const std::wstring wsParameter = cpButton ? ControlParameter(cpButton) : L"";
+  const CMailItemKey key(wsParameter.c_str(), L"");
+  if (bShow) {
+    SetMessageAction(key, action);
+  } else if (cpButton) {
+    GetMessageAction(key, true);
+    ReleaseControl(m_mapButtons, wsParameter);
+    hr = LateBound::Call(cpButton, L"Delete");
+    if (FAILED(hr)) scope.Error("cpButton->Delete()", hr);
+  }
+  return PutProperties(scope, cpPopup, {{L"BeginGroup", CComVariant(!bShow)}});
 }
 
 // Word shares the add-in's toolbar between its windows: the one in front decides whether it shows.
@@ -462,10 +573,28 @@ HRESULT CComposeRibbon::OnInspectorActivate(IDispatch* pInspector) {
   if (FAILED(hr)) return hr;
   const bool bSent = GetBoolProperty(cpItem, L"Sent");
   scope.Message("Message is %hs", bSent ? "sent" : "not sent");
-  // As in AddCommandBarButton, a received message shows no toolbar in this build.
-  const bool bVisible = !bSent;
+  // A received message shows the toolbar when its analysis offered an action.
+  DWORD dwKind = kKindNone;
+  if (bSent) {
+    dwKind = GetMessageAction(CMailItemKey(cpItem), false).dwKind;
+    scope.Message("Message type: %d", static_cast<int>(dwKind));
+  }
+  const LONG lCommand = ButtonCommand(dwKind);
+  const bool bVisible = !bSent || lCommand != kSecureSend;
   scope.Message("Making the command bar %hs", bVisible ? "visible" : "invisible");
-  return PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bVisible)}, {L"Visible", CComVariant(bVisible)}});
+  hr = PutProperties(scope, cpBar, {{L"Enabled", CComVariant(bVisible)}, {L"Visible", CComVariant(bVisible)}});
+  CComPtr<IDispatch> cpControls;
+  if (SUCCEEDED(hr)) hr = LateBound::GetObjectProperty(cpBar, L"Controls", &cpControls);
+  if (FAILED(hr)) return hr;
+  return ForEachItem(cpControls, [&](LONG lIndex, IDispatch* pControl) {
+    if (lIndex == 1) scope.Message("Number of command bar controls: %d", static_cast<int>(CountItems(cpControls)));
+    if (FindControl(m_mapButtons, ControlParameter(pControl)) == m_mapButtons.end()) return true;
+    scope.Message("  This is our button!");
+    PutProperties(scope, pControl,
+                  {{L"Tag", CComVariant(std::to_wstring(lCommand).c_str())},
+                   {L"Caption", CComVariant(LoadResourceString(kCommandTexts[lCommand].nCaption).c_str())}});
+    return true;
+  });
 }
 
 HRESULT CComposeRibbon::OnInspectorDeactivate(IDispatch* pInspector) {
@@ -478,6 +607,11 @@ HRESULT CComposeRibbon::OnInspectorDeactivate(IDispatch* pInspector) {
 // the certificate signal no longer rebuilds the window's menu.
 HRESULT CComposeRibbon::OnInspectorClose(IDispatch* pInspector) {
   CTraceScope scope("CComposeRibbon::OnInspectorClose()");
+  CComPtr<IDispatch> cpItem;
+  if (SUCCEEDED(GetCurrentMailItem(pInspector, &cpItem, nullptr))) {
+    const CMailItemKey key(cpItem);
+    if (key.IsValid()) GetMessageAction(key, true);
+  }
   if (IsWordMail(pInspector)) {
     // Word keeps the toolbar for its other windows.
     scope.Message("This is the Word Mail editor. Don't touch command bars...");
@@ -528,4 +662,25 @@ void CComposeRibbon::RebuildMenuItems() {
   DeleteControls(m_mapMenuItems);
   for (const auto& [cpPopup, bCompose] : m_mapPopups)
     AddCommandBarButtonItems(cpPopup, bCompose ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
+void CComposeRibbon::SetMessageAction(const CMailItemKey& key, const SMessageAction& action) {
+  CCriticalSectionLock lock(&m_csMessageActions);
+  GetMessageActionLocked(key, true);
+  m_mapMessageActions.emplace_back(key, action);
+}
+
+SMessageAction CComposeRibbon::GetMessageAction(const CMailItemKey& key, bool bRemove) {
+  CCriticalSectionLock lock(&m_csMessageActions);
+  return GetMessageActionLocked(key, bRemove);
+}
+
+SMessageAction CComposeRibbon::GetMessageActionLocked(const CMailItemKey& key, bool bRemove) {
+  for (auto it = m_mapMessageActions.begin(); it != m_mapMessageActions.end(); ++it) {
+    if (!(it->first == key)) continue;
+    SMessageAction action = it->second;
+    if (bRemove) m_mapMessageActions.erase(it);
+    return action;
+  }
+  return {};
 }

@@ -50,6 +50,7 @@ int GetOutlookVersion(IDispatch* pApplication) {
 
 CComposeRibbon::CComposeRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {
   InitializeCriticalSection(&m_csProfile);
+  InitializeCriticalSection(&m_csMessageActions);
   CRegistryKey key;
   if (key.Open(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\Applications\\Tessaly", KEY_READ) == ERROR_SUCCESS) {
     m_nBalloonCount = static_cast<int>(key.ReadDword(kEmailBalloon.wszName, m_nBalloonCount));
@@ -59,6 +60,7 @@ CComposeRibbon::CComposeRibbon(IUnknown* pOuter) : COfficeAddIn(pOuter) {
 CComposeRibbon::~CComposeRibbon() {
   FinalRelease();
   DeleteCriticalSection(&m_csProfile);
+  DeleteCriticalSection(&m_csMessageActions);
 }
 
 HRESULT CComposeRibbon::FinalConstruct() {

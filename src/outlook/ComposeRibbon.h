@@ -32,6 +32,13 @@ inline constexpr wchar_t kAuthorityMailDomain[] = L"@ca.tessaly.example";
 constexpr DWORD kEmailSecuritySeal = 0x1;
 constexpr DWORD kEmailSecurityNoAdvertisement = 0x4;
 
+// What the analysis of a received message found (AnalyzeMessage), kept for the add-in's button.
+struct SMessageAction {
+  DWORD dwKind = 0;
+  std::wstring wsText;
+  std::shared_ptr<const CERT_CONTEXT> spCertificate;  // freed with the record's last copy
+};
+
 // A property read as a boolean; false when it cannot be read.
 bool GetBoolProperty(IDispatch* pDisp, const wchar_t* wszName);
 // Whether Word edits the inspector's message (Outlook 11 only).
@@ -127,7 +134,8 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   void RefreshRibbons();
   void BalloonTick();
   void FinalRelease();
-  HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, bool bButton);
+  // lButtonCommand: the command of the button before the menu; kNoButton (-1): none.
+  HRESULT AddCommandBarControls(CTraceScope& scope, IDispatch* pBar, bool bCompose, LONG lButtonCommand);
   HRESULT SetUpButton(CTraceScope& scope, IDispatch* pButton, LONG lCommand, const std::wstring& wsTip,
                       bool bBeginGroup, DWORD* pdwCookie);
   // The menu commands that lead to the suite's tools rather than to a message, by the ribbon's
@@ -135,11 +143,20 @@ class CComposeRibbon final : public COfficeAddIn, public Office::IRibbonExtensib
   HRESULT RunSuiteCommand(CTraceScope& scope, IDispatch* pItem, HWND hwndOwner, const std::wstring& wsId);
   void DeleteCommandBarControls();
   void RebuildMenuItems();
+  // The records of received messages' actions, under m_csMessageActions. Set replaces the key's
+  // record; Get answers an empty record (kind 0) for a key without one, bRemove drops it.
+  void SetMessageAction(const CMailItemKey& key, const SMessageAction& action);
+  SMessageAction GetMessageAction(const CMailItemKey& key, bool bRemove);
+  SMessageAction GetMessageActionLocked(const CMailItemKey& key, bool bRemove);
 
   // Controls in the order they were added, with their click-sink cookies or compose flags.
   std::vector<std::pair<CComPtr<IDispatch>, DWORD>> m_mapMenuItems;
   std::vector<std::pair<CComPtr<IDispatch>, bool>> m_mapPopups;
   std::vector<std::pair<CComPtr<IDispatch>, DWORD>> m_mapButtons;
+  // Received messages' records: a message window's under its message's key, the reading pane's
+  // under (its button's Parameter, empty).
+  std::vector<std::pair<CMailItemKey, SMessageAction>> m_mapMessageActions;
+  CRITICAL_SECTION m_csMessageActions;
 
   CComPtr<Office::IRibbonUI> m_spComposeRibbonUI;
   CComPtr<Office::IRibbonUI> m_spExplorerRibbonUI;
