@@ -40,24 +40,43 @@ struct SSigned {
   std::vector<BYTE> signature;
 };
 
+// Signed as Outlook signs: SHA-1, with signed attributes (content type, message digest, signing
+// time) and the certificate chain, so that the analysis finds the end certificate by its issuer.
 bool Sign(PCCERT_CONTEXT pCert, size_t cbText, SSigned* pSigned) {
   std::string& s = pSigned->sEntity;
   s = "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
   while (s.size() < cbText) s += std::string(74, static_cast<char>('a' + s.size() % 26)) + "\r\n";
+  PCCERT_CHAIN_CONTEXT pChain = nullptr;
+  CERT_CHAIN_PARA chainPara = {sizeof chainPara, {}};
+  if (!CertGetCertificateChain(nullptr, pCert, nullptr, nullptr, &chainPara, 0, nullptr, &pChain)) return false;
+  std::vector<PCCERT_CONTEXT> chain;
+  for (DWORD i = 0; i < pChain->rgpChain[0]->cElement; ++i)
+    chain.push_back(pChain->rgpChain[0]->rgpElement[i]->pCertContext);
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  BYTE rgbTime[32] = {};
+  CRYPT_ATTR_BLOB time = {sizeof rgbTime, rgbTime};
+  const bool bTime = CryptEncodeObject(kEncoding, szOID_RSA_signingTime, &now, rgbTime, &time.cbData);
+  CRYPT_ATTRIBUTE signingTime = {const_cast<char*>(szOID_RSA_signingTime), 1, &time};
   CRYPT_SIGN_MESSAGE_PARA para = {};
   para.cbSize = sizeof para;
   para.dwMsgEncodingType = kEncoding;
   para.pSigningCert = pCert;
-  para.HashAlgorithm.pszObjId = const_cast<char*>(szOID_NIST_sha256);
-  para.cMsgCert = 1;
-  para.rgpMsgCert = &pCert;
+  para.HashAlgorithm.pszObjId = const_cast<char*>(szOID_OIWSEC_sha1);
+  para.cMsgCert = static_cast<DWORD>(chain.size());
+  para.rgpMsgCert = chain.data();
+  para.cAuthAttr = 1;
+  para.rgAuthAttr = &signingTime;
   const BYTE* pb = reinterpret_cast<const BYTE*>(s.data());
   DWORD cb = static_cast<DWORD>(s.size()), cbSigned = 0;
-  if (!CryptSignMessage(&para, TRUE, 1, &pb, &cb, nullptr, &cbSigned)) return false;
-  pSigned->signature.resize(cbSigned);
-  if (!CryptSignMessage(&para, TRUE, 1, &pb, &cb, pSigned->signature.data(), &cbSigned)) return false;
-  pSigned->signature.resize(cbSigned);
-  return true;
+  bool bDone = bTime && CryptSignMessage(&para, TRUE, 1, &pb, &cb, nullptr, &cbSigned);
+  if (bDone) {
+    pSigned->signature.resize(cbSigned);
+    bDone = CryptSignMessage(&para, TRUE, 1, &pb, &cb, pSigned->signature.data(), &cbSigned);
+    pSigned->signature.resize(cbSigned);
+  }
+  CertFreeCertificateChain(pChain);
+  return bDone;
 }
 
 std::string Mail(const SSigned& signedEntity, const char* szSubject) {
@@ -69,7 +88,7 @@ std::string Mail(const SSigned& signedEntity, const char* szSubject) {
   sBase64.resize(cch);
   return std::string("From: Bench Signer <bench@tessaly.test>\r\nTo: bench@example.org\r\nSubject: ") + szSubject +
          "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; "
-         "micalg=sha-256; boundary=\"b1\"\r\n\r\n--b1\r\n" +
+         "micalg=sha1; boundary=\"b1\"\r\n\r\n--b1\r\n" +
          signedEntity.sEntity + "\r\n--b1\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n" +
          "Content-Transfer-Encoding: base64\r\n\r\n" + sBase64 + "\r\n--b1--\r\n";
 }

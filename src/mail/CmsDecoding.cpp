@@ -256,8 +256,7 @@ HRESULT CVerifiedSignature::Verify(const BYTE* pbSignature, size_t cbSignature, 
                                                const_cast<CERT_CONTEXT*>(static_cast<PCCERT_CONTEXT>(pSigner))};
     if (!CryptMsgControl(m_hMsg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para)) return LastErrorResult();
     // With signed attributes the signature covers them; the content is covered by their message digest.
-    DWORD cbAttributes = 0;
-    if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, i, nullptr, &cbAttributes)) continue;
+    if (SignedAttributes(i).empty()) continue;
     const CByteVector digest = SignedAttribute(i, szOID_RSA_messageDigest);
     DWORD cbHash = 0;
     if (!CryptMsgGetParam(m_hMsg, CMSG_COMPUTED_HASH_PARAM, i, nullptr, &cbHash)) return LastErrorResult();
@@ -283,13 +282,23 @@ PCCERT_CONTEXT CVerifiedSignature::SignerCertificate(DWORD dwSigner) const {
                                             reinterpret_cast<PCERT_INFO>(info.data()));
 }
 
-CByteVector CVerifiedSignature::SignedAttribute(DWORD dwSigner, const char* szOid) const {
+// Windows reports a signer without signed attributes with CRYPT_E_ATTRIBUTES_MISSING, Wine with
+// success and no bytes.
+CByteVector CVerifiedSignature::SignedAttributes(DWORD dwSigner) const {
   DWORD cbAttributes = 0;
-  if (!m_hMsg || !CryptMsgGetParam(m_hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, dwSigner, nullptr, &cbAttributes))
+  if (!m_hMsg || !CryptMsgGetParam(m_hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, dwSigner, nullptr, &cbAttributes) ||
+      cbAttributes < sizeof(CRYPT_ATTRIBUTES))
     return CByteVector();
   CByteVector attributes(cbAttributes);
-  if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, dwSigner, attributes.data(), &cbAttributes))
+  if (!CryptMsgGetParam(m_hMsg, CMSG_SIGNER_AUTH_ATTR_PARAM, dwSigner, attributes.data(), &cbAttributes) ||
+      !reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data())->cAttr)
     return CByteVector();
+  return attributes;
+}
+
+CByteVector CVerifiedSignature::SignedAttribute(DWORD dwSigner, const char* szOid) const {
+  const CByteVector attributes = SignedAttributes(dwSigner);
+  if (attributes.empty()) return CByteVector();
   const auto* pAttributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
   for (DWORD i = 0; i < pAttributes->cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = pAttributes->rgAttr[i];

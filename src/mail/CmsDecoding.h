@@ -43,6 +43,9 @@ class CVerifiedSignature {
   CByteVector SignedAttribute(DWORD dwSigner, const char* szOid) const;
 
  private:
+  // The signer's CRYPT_ATTRIBUTES; empty when it has no signed attribute.
+  CByteVector SignedAttributes(DWORD dwSigner) const;
+
   CCryptMsgHandle m_hMsg;
   CCertStoreHandle m_hStore;
 };

@@ -38,6 +38,8 @@ HRESULT LoadVerifiedMessage(IStream* pStream, IMimeMessage** ppMessage, CVerifie
 // Whether the signer of the message in the stream is a trusted contact already:
 // HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when not. Both out arguments may be null.
 HRESULT FindExistingBuddy(IStream* pStream, BSTR* pbsDisplayName, PCCERT_CONTEXT* ppCertificate);
+// The same for a message that LoadVerifiedMessage has decoded.
+HRESULT FindExistingBuddy(const CVerifiedSignature& signature, BSTR* pbsDisplayName, PCCERT_CONTEXT* ppCertificate);
 
 // A contact's display text, "name [address]" or the one of the two that exists: E_ACCESSDENIED
 // for a certificate of a kind not accepted for contacts, E_INVALIDARG when it has neither.
@@ -60,3 +62,5 @@ HRESULT ReadWholeProperty(IMAPIProp* pProp, ULONG ulPropTag, BYTE** ppb, ULONG* 
 // A read-only memory stream over a copy of the bytes, made by shlwapi.dll's ordinal 12; the
 // library stays loaded while the stream lives.
 HRESULT CreateMemoryStream(const BYTE* pb, UINT cb, IStream** ppStream);
+// An empty memory stream to write into, growing by doubling (the platform's grow by each write).
+HRESULT CreateGrowingStream(IStream** ppStream);

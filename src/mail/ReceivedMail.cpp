@@ -138,22 +138,26 @@ HRESULT GetMessageClass(IMessage* pMessage, std::wstring* pwsClass) {
 }  // namespace
 
 HRESULT AddNewBuddy(IStream* pMime, BSTR* pbsText, PCCERT_CONTEXT* ppCertificate) {
-  CTraceScope trace("AddNewBuddy()");
   if (ppCertificate) *ppCertificate = nullptr;
   if (!pMime || !pbsText) return E_POINTER;
   *pbsText = nullptr;
   CComPtr<IMimeMessage> cpMessage;
   CVerifiedSignature signature;
-  HRESULT hr = LoadVerifiedMessage(pMime, &cpMessage, &signature);
-  if (FAILED(hr)) return hr;
+  const HRESULT hr = LoadVerifiedMessage(pMime, &cpMessage, &signature);
+  return SUCCEEDED(hr) ? AddNewBuddy(cpMessage, signature, pbsText, ppCertificate) : hr;
+}
+
+HRESULT AddNewBuddy(IMimeMessage* pMessage, const CVerifiedSignature& signature, BSTR* pbsText,
+                    PCCERT_CONTEXT* ppCertificate) {
+  CTraceScope trace("AddNewBuddy()");
   DWORD dwFlags = 0;
-  CMimeMessage::GetFlags(cpMessage, &dwFlags);
+  CMimeMessage::GetFlags(pMessage, &dwFlags);
   trace.Message("dwFlags = 0x%08X", dwFlags);
-  if (hr == S_FALSE) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  if (!(dwFlags & IMF_SIGNED)) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
   CCertContextHandle pSigner(signature.SignerCertificate(0));
   HBODY hRoot = nullptr;
-  const bool bDetached = SUCCEEDED(cpMessage->GetBody(IBL_ROOT, nullptr, &hRoot)) &&
-                         cpMessage->IsContentType(hRoot, "multipart", "signed") == S_OK;
+  const bool bDetached = SUCCEEDED(pMessage->GetBody(IBL_ROOT, nullptr, &hRoot)) &&
+                         pMessage->IsContentType(hRoot, "multipart", "signed") == S_OK;
   // A detached signature names its signer by the chain it carries, which must end in the signer.
   CCertContextHandle pCert(bDetached ? ChooseEndCertificate(signature.Certificates())
                                      : CertDuplicateCertificateContext(pSigner));
@@ -172,7 +176,7 @@ HRESULT AddNewBuddy(IStream* pMime, BSTR* pbsText, PCCERT_CONTEXT* ppCertificate
         CertFindCertificateInStore(personalStore.Store(), kEncoding, 0, CERT_FIND_EXISTING, pCert, nullptr));
     if (pOwn) return HRESULT_FROM_WIN32(ERROR_USER_EXISTS);
   }
-  hr = GetContactText(certLib, pCert, pbsText);
+  const HRESULT hr = GetContactText(certLib, pCert, pbsText);
   if (FAILED(hr)) {
     trace.Error("GetContactText()", hr);
     return hr;
@@ -292,20 +296,24 @@ HRESULT AnalyzeMessage(IDispatch* pMailItem, DWORD* pdwKind, BSTR* pbsText, PCCE
     return hr;
   }
   CComPtr<IStream> cpMime;
-  cpMime.Attach(SHCreateMemStream(nullptr, 0));
-  if (!cpMime) return E_OUTOFMEMORY;
-  hr = cpConverter->MAPIToMIMEStm(cpMessage, cpMime, Olk::CCSF_SMTP);
+  hr = CreateGrowingStream(&cpMime);
+  if (SUCCEEDED(hr)) hr = cpConverter->MAPIToMIMEStm(cpMessage, cpMime, Olk::CCSF_SMTP);
   if (FAILED(hr)) {
     trace.Error("MAPIToMIMEStm()", hr);
     return hr;
   }
+  // Decoded once for both questions: a large message costs its loading and verification once.
+  CComPtr<IMimeMessage> cpDecoded;
+  CVerifiedSignature signature;
+  hr = LoadVerifiedMessage(cpMime, &cpDecoded, &signature);
+  if (FAILED(hr)) return hr;
   CComBSTR bsContact;
   CCertContextHandle pCert;
-  hr = FindExistingBuddy(cpMime, &bsContact, &pCert);
+  hr = FindExistingBuddy(signature, &bsContact, &pCert);
   if (SUCCEEDED(hr)) {
     dwKind = AttachmentExists(pMailItem, L".vmcer") ? kKindNewSigner : kKindTrustedContact;
   } else {
-    hr = AddNewBuddy(cpMime, &bsContact, &pCert);
+    hr = AddNewBuddy(cpDecoded, signature, &bsContact, &pCert);
     if (FAILED(hr)) return hr;
     dwKind = kKindNewSigner;
   }

@@ -6,6 +6,9 @@
 
 #include <string>
 
+struct IMimeMessage;
+class CVerifiedSignature;
+
 // Message kinds of received mail.
 constexpr DWORD kKindNone = 0;
 constexpr DWORD kKindNewSigner = 1;  // a signer who is not yet a trusted contact, or an invitation
@@ -34,6 +37,9 @@ BOOL IsInvitationReply(IDispatch* pMailItem);
 // ERROR_NOT_FOUND when the message is not signed or names no end certificate of the signer;
 // ERROR_USER_EXISTS for the user's own certificate.
 HRESULT AddNewBuddy(IStream* pMime, BSTR* pbsText, PCCERT_CONTEXT* ppCertificate);
+// The same for a message that LoadVerifiedMessage has decoded.
+HRESULT AddNewBuddy(IMimeMessage* pMessage, const CVerifiedSignature& signature, BSTR* pbsText,
+                    PCCERT_CONTEXT* ppCertificate);
 
 // An enterprise request "address, full name": both trimmed; both empty without a comma.
 void ParseEnterpriseRequest(LPCWSTR wszRequest, std::wstring& wsAddress, std::wstring& wsFullName);

@@ -270,6 +270,9 @@ class ReceivedMessages(unittest.TestCase):
         m["bob-detached-no-issuer"] = cls.sign("bob")
         m["bob-opaque"] = cls.sign("bob", "-nodetach", "-certfile", "ca.pem")
         m["bob-opaque-no-issuer"] = cls.sign("bob", "-nodetach")
+        # Without signed attributes the signature covers the content itself.
+        m["bob-detached-noattr"] = cls.sign("bob", "-certfile", "ca.pem", "-noattr")
+        m["bob-opaque-noattr"] = cls.sign("bob", "-nodetach", "-certfile", "ca.pem", "-noattr")
         m["bob-3des"] = cls.encrypt(m["bob-detached"], "des3")
         m["bob-aes128"] = cls.encrypt(m["bob-detached"], "aes128")
         m["bob-aes256"] = cls.encrypt(m["bob-opaque"], "aes256")
@@ -289,6 +292,7 @@ class ReceivedMessages(unittest.TestCase):
         m["dave-names-another"] = multipart_signed(CONTENT, foreign, "application/pkcs7-signature")
         # One byte changed: in the content, in the signed attributes, in the signature.
         m["tampered-content-detached"] = flip(m["bob-detached"], b"harbour")
+        m["tampered-content-noattr"] = flip(m["bob-detached-noattr"], b"harbour")
         m["tampered-content-preference"] = multipart_signed(flip(CONTENT, b"harbour"), with_preference)
         m["tampered-attributes"] = multipart_signed(CONTENT, flip(with_preference, b"261206080000Z"))
         m["tampered-signature"] = multipart_signed(CONTENT, flip(with_preference, bytes(with_preference[-8:])))
@@ -308,7 +312,9 @@ class ReceivedMessages(unittest.TestCase):
         m = cls.messages
         bob, dave = b"Bob Sender <bob@received.test>", b"Dave Contact <dave@received.test>"
         r = cls.received = {}
-        for name in ("bob-detached", "bob-3des", "dave-preference", "own", "plain", "tampered-content-preference"):
+        for name in ("bob-detached", "bob-detached-no-issuer", "bob-detached-noattr", "bob-opaque", "bob-3des",
+                     "bob-aes128", "dave-preference", "dave-without-preference", "own", "plain",
+                     "tampered-content-preference", "tampered-content-opaque", "tampered-content-noattr"):
             r[name] = mail(dave if name.startswith("dave") else bob, m[name])
         dave_cert, dave_key = cls.dave
         invitation = mixed(b"Please make me a trusted contact.", [(b"Dave Contact.vmcer", dave_cert.public_bytes(serialization.Encoding.DER))])
@@ -329,7 +335,8 @@ class ReceivedMessages(unittest.TestCase):
         return self.results[name]
 
     def test_a_new_signer_of_the_authority_is_offered_with_name_and_address(self):
-        for name in ("bob-detached", "bob-detached-cms", "bob-opaque", "bob-opaque-no-issuer"):
+        for name in ("bob-detached", "bob-detached-cms", "bob-opaque", "bob-opaque-no-issuer", "bob-detached-noattr",
+                     "bob-opaque-noattr"):
             with self.subTest(name):
                 (existing, _), (new, text) = self.result(name)
                 self.assertEqual(NOT_FOUND, existing)
@@ -359,6 +366,7 @@ class ReceivedMessages(unittest.TestCase):
     def test_a_message_changed_by_one_byte_is_never_accepted(self):
         for name in (
             "tampered-content-detached",
+            "tampered-content-noattr",
             "tampered-content-preference",
             "tampered-attributes",
             "tampered-signature",
@@ -372,15 +380,21 @@ class ReceivedMessages(unittest.TestCase):
 
     def test_outlook_items_are_analysed_by_kind(self):
         bob_text, dave_text = "Bob Sender [bob@received.test]", "Dave Contact [dave@received.test]"
-        self.assertEqual((1, 0, bob_text), self.analysed["bob-detached"])
-        self.assertEqual((1, 0, bob_text), self.analysed["bob-3des"])
+        for name in ("bob-detached", "bob-detached-noattr", "bob-opaque", "bob-3des", "bob-aes128"):
+            with self.subTest(name):
+                self.assertEqual((1, 0, bob_text), self.analysed[name])
+        self.assertEqual((0, NOT_FOUND, ""), self.analysed["bob-detached-no-issuer"])
         self.assertEqual((2, 0, dave_text), self.analysed["dave-preference"])
+        # Without the preference a trusted contact's signature is taken for a new signer's.
+        self.assertEqual((1, 0, dave_text), self.analysed["dave-without-preference"])
         # A trusted contact's invitation still offers its action.
         self.assertEqual((1, 0, dave_text), self.analysed["dave-invitation"])
         self.assertEqual((0, 0x800CCEE2, ""), self.analysed["plain"])
         self.assertEqual((0, USER_EXISTS, ""), self.analysed["own"])
-        kind, code, _ = self.analysed["tampered-content-preference"]
-        self.assertTrue(kind == 0 and code & 0x80000000 and code != NOT_FOUND, hex(code))
+        for name in ("tampered-content-preference", "tampered-content-opaque", "tampered-content-noattr"):
+            with self.subTest(name):
+                kind, code, _ = self.analysed[name]
+                self.assertTrue(kind == 0 and code & 0x80000000 and code != NOT_FOUND, hex(code))
 
     def test_authority_answers_and_requests_for_the_receiver_are_recognised(self):
         self.assertEqual((3, 0, base64.b64encode(self.issued_der).decode()), self.analysed["answer-der"])

@@ -3,6 +3,7 @@
 // programs are checked outside Windows (tests/interop/test_received_messages.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,21 @@ TEST_F(MimeDecodingTest, StreamsAreReadWholeFromTheirStartAndMemoryStreamsRefuse
     EXPECT_EQ(STG_E_ACCESSDENIED, cpCopy->Write("x", 1, &cbWritten));
     STATSTG stat = {};
     EXPECT_EQ(S_OK, cpCopy->Stat(&stat, STATFLAG_NONAME));
+    EXPECT_EQ(static_cast<ULONGLONG>(cb), stat.cbSize.QuadPart);
+
+    // The converter's target: written in pieces, one written over, read back whole.
+    CComPtr<IStream> cpGrowing;
+    ASSERT_EQ(S_OK, CreateGrowingStream(&cpGrowing));
+    for (size_t pos = 0, cbPiece = 1; pos < cb; pos += cbPiece, cbPiece = cbPiece * 3 + 1)
+      ASSERT_EQ(S_OK, cpGrowing->Write(bytes.data() + pos, static_cast<ULONG>(std::min(cbPiece, cb - pos)), nullptr));
+    if (cb > 1) {
+      LARGE_INTEGER second = {};
+      second.QuadPart = 1;
+      ASSERT_EQ(S_OK, cpGrowing->Seek(second, STREAM_SEEK_SET, nullptr));
+      ASSERT_EQ(S_OK, cpGrowing->Write(bytes.data() + 1, 1, &cbWritten));
+    }
+    EXPECT_EQ(bytes, ReadAll(cpGrowing)) << cb;
+    EXPECT_EQ(S_OK, cpGrowing->Stat(&stat, STATFLAG_NONAME));
     EXPECT_EQ(static_cast<ULONGLONG>(cb), stat.cbSize.QuadPart);
   }
 }
