@@ -454,9 +454,14 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
   if (wsVerb == L"type" && cArgs == 2) {
     IDispatch* pItem = Target(L"item", pwsDetail);
     VARIANT varValue = {};
-    varValue.vt = VT_BSTR;
-    varValue.bstrVal = SysAllocString(words[2].c_str());
-    HRESULT hr = pItem ? LateBound::PutProperty(pItem, words[1].c_str(), varValue) : E_INVALIDARG;
+    HRESULT hr = pItem ? S_OK : E_INVALIDARG;
+    if (SUCCEEDED(hr) && words[1] == L"SendUsingAccount") {
+      hr = AccountOf(pOutlook, words[2], &varValue, pwsDetail);
+    } else {
+      varValue.vt = VT_BSTR;
+      varValue.bstrVal = SysAllocString(words[2].c_str());
+    }
+    if (SUCCEEDED(hr)) hr = LateBound::PutProperty(pItem, words[1].c_str(), varValue);
     VariantClear(&varValue);
     return hr;
   }
@@ -507,6 +512,29 @@ HRESULT CScenario::Start(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail += (pwsDetail->empty() ? L"" : L", ") + pAddIn->m_wsProgId + (pAddIn->m_bConnect ? L"" : L" (failed)");
   }
   *pwsDetail = L"Outlook " + options.wsVersion + L", add-ins: " + (pwsDetail->empty() ? L"none" : *pwsDetail);
+  return hr;
+}
+
+// The object model's account of that SMTP address (Outlook 2007 on), for SendUsingAccount.
+HRESULT CScenario::AccountOf(COutlook* pOutlook, const std::wstring& wsAddress, VARIANT* pAccount,
+                             std::wstring* pwsDetail) {
+  VARIANT varSession = {}, varAccounts = {}, varCount = {};
+  HRESULT hr = LateBound::GetProperty(pOutlook, L"Session", &varSession);
+  if (SUCCEEDED(hr)) hr = LateBound::GetProperty(varSession.pdispVal, L"Accounts", &varAccounts);
+  if (SUCCEEDED(hr)) hr = LateBound::GetProperty(varAccounts.pdispVal, L"Count", &varCount);
+  for (LONG i = 1; SUCCEEDED(hr) && pAccount->vt == VT_EMPTY && i <= varCount.lVal; ++i) {
+    VARIANT varIndex = {}, varAddress = {};
+    varIndex.vt = VT_I4;
+    varIndex.lVal = i;
+    hr = LateBound::GetProperty(varAccounts.pdispVal, L"Item", pAccount, {varIndex});
+    if (SUCCEEDED(hr)) hr = LateBound::GetProperty(pAccount->pdispVal, L"SmtpAddress", &varAddress);
+    if (SUCCEEDED(hr) && lstrcmpiW(varAddress.bstrVal, wsAddress.c_str())) VariantClear(pAccount);
+    VariantClear(&varAddress);
+  }
+  VariantClear(&varCount);
+  VariantClear(&varAccounts);
+  VariantClear(&varSession);
+  if (SUCCEEDED(hr) && pAccount->vt == VT_EMPTY) *pwsDetail = L"no account " + wsAddress, hr = E_INVALIDARG;
   return hr;
 }
 

@@ -63,6 +63,7 @@ class CScenario {
   HRESULT Expect(const Words& words, std::wstring* pwsDetail);
   HRESULT Start(const Words& words, std::wstring* pwsDetail);
   HRESULT Account(const Words& words, std::wstring* pwsDetail);
+  HRESULT AccountOf(COutlook* pOutlook, const std::wstring& wsAddress, VARIANT* pAccount, std::wstring* pwsDetail);
   HRESULT Show(std::wstring* pwsDetail);
   // The process's handle count and private bytes.
   HRESULT Measure(std::wstring* pwsDetail);

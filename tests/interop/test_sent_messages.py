@@ -5,7 +5,10 @@ Usage: test_sent_messages.py BUILD_DIR, inside a Wine session whose prefix has t
 module installed. Alice (key classification 3, Bob and Dave trusted contacts, Carol only in
 Outlook's contacts) plays sim/scenarios/demo-send.scn through the registered add-in; the simulated Outlook's S/MIME
 engine signs, seals and drops the messages. OpenSSL verifies and decrypts them; the signed
-attributes and the invitation's certificate are taken apart here.
+attributes and the invitation's certificate are taken apart here. Then, with a second account and
+certificate, she plays sent-again.scn beside the simulator's test add-in, which keeps back her
+invitation once; the key provider's record of its private parameters tells which key container
+each sealed message unlocked and locked again.
 """
 import email
 import email.policy
@@ -25,6 +28,7 @@ BUILD = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
 OUT = BUILD / "sent-messages"
 DROP = OUT / "drop"
 SCENARIO = pathlib.Path(__file__).resolve().parents[2] / "sim/scenarios/demo-send.scn"
+SENT_AGAIN = pathlib.Path(__file__).resolve().parent / "sent-again.scn"
 CLASSIFICATION = 3
 
 
@@ -65,6 +69,19 @@ class SentMessages(unittest.TestCase):
         env = dict(os.environ, OUT=winpath(OUT))
         cls.played = wine(BUILD / "sim/ofcsim.exe", "--only", "VmOfcX.ComposeRibbon", SCENARIO, env=env,
                           cwd=BUILD / "sim")
+        vmpki("user", "alice@work.example", "Alice Example")
+        keys = wine("reg", "query", r"HKCU\Software\Velmora\Solvane\Keys")
+        work = [line.strip() for line in keys.stdout.splitlines() if "\\Keys\\" in line and line.strip() != containers[0]]
+        assert len(work) == 1, keys.stdout
+        cls.containers = {address: key.rsplit("\\", 1)[1]
+                          for address, key in (("alice@example.org", containers[0]), ("alice@work.example", work[0]))}
+        log = next(pathlib.Path(os.environ["WINEPREFIX"]).glob("drive_c/users/*/AppData/Local/Velmora/Solvane"))
+        log = log / "Parameters.log"
+        before = log.stat().st_size
+        cls.played_again = wine(BUILD / "sim/ofcsim.exe", "--register", BUILD / "sim/SimTestAddIn.dll", "--only",
+                                "VmOfcX.ComposeRibbon", "--only", "OfficeSim.TestAddIn", SENT_AGAIN, env=env,
+                                cwd=BUILD / "sim")
+        cls.parameters = [line.split() for line in log.read_bytes()[before:].decode().splitlines()]
         cls.alice = x509.load_der_x509_certificate((OUT / "alice.cer").read_bytes())
         (OUT / "alice.pem").write_bytes(cls.alice.public_bytes(serialization.Encoding.PEM))
         key = private_key_from_blob((OUT / "alice.key").read_bytes())
@@ -74,8 +91,9 @@ class SentMessages(unittest.TestCase):
         authority = x509.load_der_x509_certificate((BUILD / "pki/authority.cer").read_bytes())
         (OUT / "ca.pem").write_bytes(authority.public_bytes(serialization.Encoding.PEM))
 
-    def test_the_scenario_ran_to_its_end(self):
-        self.assertEqual(0, self.played.returncode, self.played.stdout + self.played.stderr)
+    def test_the_scenarios_ran_to_their_end(self):
+        for played in (self.played, self.played_again):
+            self.assertEqual(0, played.returncode, played.stdout + played.stderr)
 
     def message(self, subject, recipient="bob@example.org"):
         found = [p.read_bytes() for p in (DROP / recipient).glob("*.eml")
@@ -166,6 +184,20 @@ class SentMessages(unittest.TestCase):
         read = subprocess.run(["openssl", "x509", "-inform", "DER", "-noout", "-email"], input=der,
                               capture_output=True, check=False)
         self.assertEqual(b"alice@example.org", read.stdout.strip())
+
+
+    def test_an_invitation_sent_again_from_its_window_carries_one_certificate(self):
+        self.assertFalse([p for p in (DROP / "bob@example.org").glob("*.eml") if b"[hold]" in p.read_bytes()])
+        content, _ = self.verify(self.message("Invitation sent again"))
+        attachments = list(email.message_from_bytes(content, policy=email.policy.default).iter_attachments())
+        self.assertEqual([".vmcer"], [pathlib.PurePath(a.get_filename()).suffix for a in attachments])
+        self.assertEqual(self.alice.public_bytes(serialization.Encoding.DER), attachments[0].get_payload(decode=True))
+
+    def test_each_sealed_message_unlocks_and_locks_again_its_own_accounts_key(self):
+        # Each line: time, process, operation, parameter, value, result, container.
+        for address, container in self.containers.items():
+            calls = [(line[2], line[4], line[5]) for line in self.parameters if line[3] == "4995" and line[6] == container]
+            self.assertEqual([("set", "60000", "0x00000000"), ("set", "-1", "0x00000000")], calls, address)
 
 
 if __name__ == "__main__":
