@@ -1102,13 +1102,15 @@ HRESULT CScenario::Shot(const Words& words, std::wstring* pwsDetail) {
   CRibbonWindow* pRibbon = nullptr;
   const HWND hwndWindow = StepWindow(words[1], &pRibbon, pwsDetail);
   if (!hwndWindow) return E_INVALIDARG;
-  std::vector<HWND> windows = {hwndWindow};
   // Drawn as Office draws it: with the add-ins' controls as they are now, or as they were when
   // the menu dropped (asking for them again closes it).
   if (pRibbon && !pRibbon->MenuWindow()) pRibbon->Refresh();
+  // The window is drawn last: a balloon drawn again may move and bare what lies under it.
+  std::vector<HWND> windows;
   if (pRibbon && pRibbon->MenuWindow()) windows.push_back(pRibbon->MenuWindow());
   for (const auto& [hwndTip, balloon] : m_cpOffice ? m_cpOffice->Balloons() : m_cpOutlook->Balloons())
     windows.push_back(hwndTip);
+  windows.push_back(hwndWindow);
   *pwsDetail = ExpandedPath(words[2]);
   return UiDriver::SavePngOf(windows, *pwsDetail) ? S_OK : E_FAIL;
 }

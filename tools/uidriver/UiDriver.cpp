@@ -336,6 +336,9 @@ namespace {
 
 // Writes what the screen shows in rc as a PNG file.
 bool SaveScreenPng(const RECT& rc, const std::wstring& wsPath) {
+  // What the process's windows painted reaches the screen when their surfaces are flushed, which
+  // Wine does later: a picture taken before could show a window half drawn.
+  GdiFlush();
   const int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
   HDC hScreen = GetDC(nullptr);
   HDC hMemory = CreateCompatibleDC(hScreen);
