@@ -29,6 +29,7 @@ reg_show 'HKLM\SOFTWARE\Velmora' /v VelmoraPath /reg:64
 "$tools/demo-documents.sh" "$build"
 "$tools/demo-signatures.sh" "$build"
 "$tools/demo-ui.sh" "$build"
+"$tools/demo-regions.sh" "$build"
 
 say "Registered classes (ProgID, class id, server, threading model)"
 for name in "${progids[@]}"; do

@@ -156,19 +156,6 @@ std::vector<BYTE> EncryptionInfo(const SEncryptedContainer& container) {
   return info.m_bytes;
 }
 
-HRESULT ReadStream(IStorage* pStorage, const wchar_t* wszName, std::vector<BYTE>* pBytes) {
-  CComPtr<IStream> cpStream;
-  HRESULT hr = pStorage->OpenStream(wszName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &cpStream);
-  STATSTG stat = {};
-  if (SUCCEEDED(hr)) hr = cpStream->Stat(&stat, STATFLAG_NONAME);
-  if (FAILED(hr)) return hr;
-  if (stat.cbSize.QuadPart > 0x40000000) return E_OUTOFMEMORY;
-  pBytes->resize(static_cast<size_t>(stat.cbSize.QuadPart));
-  ULONG cbRead = 0;
-  if (!pBytes->empty()) hr = cpStream->Read(pBytes->data(), static_cast<ULONG>(pBytes->size()), &cbRead);
-  return SUCCEEDED(hr) && cbRead != pBytes->size() ? STG_E_READFAULT : hr;
-}
-
 HRESULT OpenStorage(IStorage* pParent, const wchar_t* wszName, IStorage** ppStorage) {
   return pParent->OpenStorage(wszName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, ppStorage);
 }
@@ -236,6 +223,19 @@ HRESULT ParseEncryptionInfo(const std::vector<BYTE>& info, SEncryptedContainer* 
 }
 
 }  // namespace
+
+HRESULT ReadStream(IStorage* pStorage, const wchar_t* wszName, std::vector<BYTE>* pBytes) {
+  CComPtr<IStream> cpStream;
+  HRESULT hr = pStorage->OpenStream(wszName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &cpStream);
+  STATSTG stat = {};
+  if (SUCCEEDED(hr)) hr = cpStream->Stat(&stat, STATFLAG_NONAME);
+  if (FAILED(hr)) return hr;
+  if (stat.cbSize.QuadPart > 0x40000000) return E_OUTOFMEMORY;
+  pBytes->resize(static_cast<size_t>(stat.cbSize.QuadPart));
+  ULONG cbRead = 0;
+  if (!pBytes->empty()) hr = cpStream->Read(pBytes->data(), static_cast<ULONG>(pBytes->size()), &cbRead);
+  return SUCCEEDED(hr) && cbRead != pBytes->size() ? STG_E_READFAULT : hr;
+}
 
 HRESULT WriteEncryptedContainer(const std::wstring& wsPath, const SEncryptedContainer& container) {
   CComPtr<IStorage> cpRoot;

@@ -23,6 +23,8 @@ HRESULT WriteEncryptedContainer(const std::wstring& wsPath, const SEncryptedCont
 // encrypted document, or a damaged one, gives a failure at once and *pwsWhy says what is wrong.
 HRESULT ReadEncryptedContainer(const std::wstring& wsPath, SEncryptedContainer* pContainer, std::wstring* pwsWhy);
 
+// A stream of a storage, whole.
+HRESULT ReadStream(IStorage* pStorage, const wchar_t* wszName, std::vector<BYTE>* pBytes);
 // The whole file.
 HRESULT ReadFileBytes(const std::wstring& wsPath, std::vector<BYTE>* pBytes);
 

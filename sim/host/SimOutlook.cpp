@@ -14,6 +14,7 @@
 #include "SimMime.h"
 #include "SimRibbon.h"
 #include "com/Bstr.h"
+#include "hosts/FormRegion.h"
 #include "hosts/OfficeAddIn.h"
 #include "hosts/OfficeDocuments.h"
 #include "hosts/Outlook.h"
@@ -565,7 +566,11 @@ CExplorer::CExplorer(COutlook* pOutlook)
     if (SUCCEEDED(hr)) hr = ArgLong(call, 1, &lVisible);
     if (SUCCEEDED(hr) && lPane == Outlook::olPreview) {
       m_bPreviewPane = lVisible != 0;
-      if (m_bPreviewPane) m_pOutlook->ReadInPane();
+      if (m_bPreviewPane) {
+        m_pOutlook->ReadInPane();
+      } else {
+        m_pOutlook->ClosePreviewRegions();
+      }
     }
     return hr;
   });
@@ -839,6 +844,7 @@ HRESULT COutlook::Quit() {
   while (!m_cpInspectors->m_items.empty()) {
     CloseInspector(static_cast<CInspector*>(m_cpInspectors->m_items.back().Get()), Outlook::olDiscard, false);
   }
+  ClosePreviewRegions();
   if (m_cpWord) m_cpWord->Quit();
   for (HWND hwnd : m_wordWindows) DestroyWindow(hwnd);
   m_wordWindows.clear();
@@ -854,6 +860,7 @@ HRESULT COutlook::Quit() {
     return pAddIn->OnDisconnection(Office::ext_dm_HostShutdown, ppsaCustom);
   });
   for (SAddIn& addIn : m_addIns) ReleaseAddIn(addIn);
+  m_formRegions.Clear();
   m_cpExplorers->m_items.clear();
   m_pActiveWindow = nullptr;
   m_mailItems.clear();
@@ -950,6 +957,8 @@ size_t COutlook::SinkCount(const std::wstring& wsSource) const {
   if (wsSource == L"buttons") return CCommandBarControl::ClickSinks();
   if (wsSource == L"explorer") return CWindowObject::LiveSinkCount(Outlook::DIID_ExplorerEvents_10);
   if (wsSource == L"inspector") return CWindowObject::LiveSinkCount(Outlook::DIID_InspectorEvents_10);
+  if (wsSource == L"regions") return m_formRegions.RegionSinks();
+  if (wsSource == L"regionbuttons") return m_formRegions.ButtonSinks();
   if (wsSource == L"word") return m_cpWord ? m_cpWord->SinkCount(Word::DIID_ApplicationEvents4) : 0;
   if (wsSource == L"items") {
     size_t cSinks = 0;
@@ -958,6 +967,13 @@ size_t COutlook::SinkCount(const std::wstring& wsSource) const {
     return cSinks;
   }
   return 0;
+}
+
+IUnknown* COutlook::AddInObject(const std::wstring& wsProgId) const {
+  for (const SAddIn& addIn : m_addIns) {
+    if (!lstrcmpiW(addIn.cpComAddIn->m_wsProgId.c_str(), wsProgId.c_str())) return addIn.cpObject;
+  }
+  return nullptr;
 }
 
 bool COutlook::StartupCost(const std::wstring& wsProgId, SStartupCost* pCost) const {
@@ -1397,6 +1413,10 @@ CInspector* COutlook::NewInspector(IMessage* pMessage, bool bCompose) {
   // Meetings and tasks have ribbons of their own.
   if (bCompose && MajorVersion() >= 12 && KindOf(pMessage).lClass == Outlook::olMail)
     ShowRibbons(L"Microsoft.Outlook.Mail.Compose", cpInspector);
+  if (!bCompose && MajorVersion() >= 12) {
+    cpInspector->m_regions = m_formRegions.Show(MailItem(pMessage), TextProp(pMessage, PR_MESSAGE_CLASS_W),
+                                                Outlook::olFormRegionRead, cpInspector);
+  }
   return cpInspector;
 }
 
@@ -1418,6 +1438,7 @@ HRESULT COutlook::SwitchFolder(const std::wstring& wsFolder) {
   if (!pExplorer) return E_FAIL;
   m_bSentFolder = wsFolder == L"Sent Items";
   m_selection.clear();
+  ClosePreviewRegions();
   Log(L"Folder " + wsFolder);
   pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_FolderSwitch);
   pExplorer->Fire(Outlook::DIID_ExplorerEvents_10, Outlook::DISPID_SelectionChange);
@@ -1432,6 +1453,7 @@ CDispatch* COutlook::SelectionItem(IMessage* pMessage) {
 }
 
 void COutlook::ReadInPane() {
+  ClosePreviewRegions();
   CExplorer* pExplorer = Explorer();
   if (!pExplorer || !pExplorer->m_bPreviewPane || m_selection.size() != 1) return;
   IMessage* pMessage = CurrentFolder()[m_selection.front() - 1];
@@ -1450,6 +1472,10 @@ void COutlook::ReadInPane() {
   }
   Log(L"Event Read \"" + TextProp(pMessage, PR_SUBJECT_W) + L"\" to " + std::to_wstring(cSinks) + L" sinks " +
       HresultText(hr));
+  if (MajorVersion() >= 12) {
+    m_previewRegions = m_formRegions.Show(MailItem(pMessage), TextProp(pMessage, PR_MESSAGE_CLASS_W),
+                                          Outlook::olFormRegionPreview, nullptr);
+  }
 }
 
 void COutlook::EmptySentItems() {
@@ -1636,6 +1662,7 @@ HRESULT COutlook::CloseInspector(CInspector* pInspector, LONG lSaveMode, bool bM
       pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowDeactivate);
     }
     if (m_cpWord && pInspector->WordDocument()) m_cpWord->WindowClosed(pInspector->WordDocument());
+    m_formRegions.Close(pInspector->m_regions);
     pInspector->Fire(Outlook::DIID_InspectorEvents_10, Outlook::DISPID_WindowClose);
     // Its own bars go with it; Word keeps those it shares with its other windows.
     if (!pInspector->WordEditor()) pInspector->CommandBars()->Close([this](const std::wstring& ws) { Log(ws); });

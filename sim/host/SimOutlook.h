@@ -11,6 +11,7 @@
 #include "SimBalloons.h"
 #include "SimCommandBars.h"
 #include "SimDispatch.h"
+#include "SimFormRegion.h"
 #include "SimMapi.h"
 #include "SimRibbon.h"
 #include "SimRibbonWindow.h"
@@ -157,8 +158,12 @@ class COutlook final : public CDispatch {
   const std::vector<CComPtr<IMessage>>& Folder() const { return m_folder; }
   // The folder the main window shows.
   const std::vector<CComPtr<IMessage>>& CurrentFolder() const { return m_bSentFolder ? m_sentItems : m_folder; }
-  // Outlook raises Read on the item objects of the one message the reading pane shows.
+  // Outlook raises Read on the item objects of the one message the reading pane shows, and shows
+  // its form regions there (from 12).
   void ReadInPane();
+  // The form regions that the reading pane shows; those it shows no more are closed.
+  const std::vector<CComPtr<CDispatch>>& PreviewRegions() const { return m_previewRegions; }
+  void ClosePreviewRegions() { m_formRegions.Close(m_previewRegions); }
   // A new item object for a message of the selection, as Outlook hands out one per call.
   CDispatch* SelectionItem(IMessage* pMessage);
   const std::vector<CComPtr<IMessage>>& SentItems() const { return m_sentItems; }
@@ -189,6 +194,8 @@ class COutlook final : public CDispatch {
   HRESULT ConnectAddIn(const std::wstring& wsProgId, const std::wstring& wsDescription,
                        Office::ext_ConnectMode connectMode);
   void ReleaseAddIn(SAddIn& addIn);
+  // The connected add-in of that ProgID, or null.
+  IUnknown* AddInObject(const std::wstring& wsProgId) const;
   using AddInCall = std::function<HRESULT(Office::IDTExtensibility2*, SAFEARRAY**)>;
   void ForEachAddIn(const char* szMethod, const AddInCall& fn, double SStartupCost::*pCost = nullptr);
   void ShowRibbons(const std::wstring& wsRibbonId, CWindowObject* pWindow);
@@ -234,6 +241,9 @@ class COutlook final : public CDispatch {
   DWORD m_dwConverterCookie = 0;
   CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;
+  CFormRegionHost m_formRegions{[this](const std::wstring& ws) { return AddInObject(ws); },
+                                 [this](const std::wstring& ws) { Log(ws); }};
+  std::vector<CComPtr<CDispatch>> m_previewRegions;
   CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
   bool m_bStarted = false;
   bool m_bQuitRequested = false;
@@ -289,6 +299,8 @@ class CInspector final : public CWindowObject {
   // Word's mail envelope (Outlook 2003): its account menu lists these names, the first checked.
   void AddEnvelope(const std::vector<std::wstring>& accountNames);
   bool m_bCompose = false;
+  // The form regions shown in the window (a received message's, from 12).
+  std::vector<CComPtr<CDispatch>> m_regions;
   // The security label shown in a received message's window, or empty.
   std::wstring m_wsSecurityLabel;
 

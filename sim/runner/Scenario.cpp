@@ -26,9 +26,9 @@ const std::map<std::wstring, size_t> kTextSteps = {
     {L"view", 1},    {L"save", 3},     {L"lineimage", 2},  {L"saveformat", 2}, {L"dump", 2},   {L"maildrop", 1},
     {L"contact", 2}, {L"await", 1},    {L"drop", 2},       {L"pick", 2}};
 const std::map<std::wstring, size_t> kTextExpectations = {
-    {L"property", 3}, {L"label", 3}, {L"seen", 1},    {L"absent", 1},        {L"safesenders", 1},
-    {L"bar", 2},      {L"text", 1},  {L"mapi", 2},    {L"attachments", 1},   {L"signature", 2},
-    {L"tip", 3},      {L"image", 3}, {L"balloon", 3}, {L"securitylabel", 1}, {L"control", 3}};
+    {L"property", 3}, {L"label", 3},         {L"seen", 1},        {L"absent", 1},    {L"safesenders", 1}, {L"bar", 2},
+    {L"text", 1},     {L"mapi", 2},          {L"attachments", 1}, {L"signature", 2}, {L"tip", 3},         {L"image", 3},
+    {L"balloon", 3},  {L"securitylabel", 1}, {L"control", 3},     {L"region", 2}};
 
 // A property as "expect mapi" shows it: a 32-bit value in decimal, anything else in hexadecimal.
 std::wstring PropValueText(const SProp& prop) {
@@ -410,6 +410,12 @@ HRESULT CScenario::Step(const Words& words, std::wstring* pwsDetail) {
     *pwsDetail = std::to_wstring(bytes.size()) + L" bytes";
     return bWritten ? S_OK : E_FAIL;
   }
+  if (wsVerb == L"accept" && cArgs == 1) {
+    const std::vector<CComPtr<CDispatch>>* pRegions = RegionsOf(words[1], pwsDetail);
+    if (!pRegions) return E_INVALIDARG;
+    if (pRegions->empty()) return *pwsDetail = L"no form region", E_FAIL;
+    return PressRegionButton(pRegions->front(), pwsDetail);
+  }
   if (wsVerb == L"select" && cArgs) {
     std::vector<size_t> positions;
     for (size_t i = 1; i < words.size(); ++i) positions.push_back(_wtoi(words[i].c_str()));
@@ -578,6 +584,12 @@ HRESULT CScenario::Expect(const Words& words, std::wstring* pwsDetail) {
     if (!pInspector) return *pwsDetail = L"no message window", E_FAIL;
     *pwsDetail = pInspector->m_wsSecurityLabel.empty() ? L"(none)" : pInspector->m_wsSecurityLabel;
     return *pwsDetail == words[2] ? S_OK : E_FAIL;
+  }
+  if (wsWhat == L"region" && cArgs == 2) {
+    const std::vector<CComPtr<CDispatch>>* pRegions = RegionsOf(words[2], pwsDetail);
+    if (!pRegions) return E_INVALIDARG;
+    *pwsDetail = pRegions->empty() ? L"none" : RegionState(pRegions->front());
+    return *pwsDetail == words[3] ? S_OK : E_FAIL;
   }
   if (wsWhat == L"mapi" && cArgs == 2) {
     std::wstring wsIgnored;
@@ -889,6 +901,14 @@ CWindowObject* CScenario::Window(const std::wstring& wsWhere, std::wstring* pwsD
   if (wsWhere == L"inspector") pWindow = m_cpOutlook->ActiveInspector();
   if (!pWindow) *pwsDetail = L"no " + wsWhere + L" window";
   return pWindow;
+}
+
+const std::vector<CComPtr<CDispatch>>* CScenario::RegionsOf(const std::wstring& wsWhere, std::wstring* pwsDetail) {
+  if (wsWhere == L"explorer") return &m_cpOutlook->PreviewRegions();
+  if (wsWhere != L"inspector") return *pwsDetail = L"explorer or inspector?", nullptr;
+  CInspector* pInspector = m_cpOutlook->ActiveInspector();
+  if (!pInspector) *pwsDetail = L"no message window";
+  return pInspector ? &pInspector->m_regions : nullptr;
 }
 
 // The object a property step reads: the application, a window, or the current item.

@@ -92,6 +92,8 @@ class CScenario {
   CWindowObject* Window(const std::wstring& wsWhere, std::wstring* pwsDetail);
   HWND StepWindow(const std::wstring& wsWindow, CRibbonWindow** ppRibbon, std::wstring* pwsDetail);
   IDispatch* Target(const std::wstring& wsWhat, std::wstring* pwsDetail);
+  // The form regions shown in the reading pane ("explorer") or in the message window in front ("inspector").
+  const std::vector<CComPtr<CDispatch>>* RegionsOf(const std::wstring& wsWhere, std::wstring* pwsDetail);
   IMessage* Item();
   // A MAPI property of the current item by its tag in hexadecimal, or null (with the reason).
   const SProp* ItemProp(const std::wstring& wsTag, std::wstring* pwsDetail);

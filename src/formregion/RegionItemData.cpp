@@ -18,8 +18,8 @@
 namespace {
 
 // The control of that name on the form, queried for iid.
-HRESULT GetControl(CTraceScope& trace, IDispatch* pControls, const wchar_t* wszName, REFIID iid,
-                   const char* szQuery, IDispatch** ppControl) {
+HRESULT GetControl(CTraceScope& trace, IDispatch* pControls, const wchar_t* wszName, REFIID iid, const char* szQuery,
+                   IDispatch** ppControl) {
   CComPtr<IDispatch> cpControl;
   HRESULT hr = LateBound::GetObjectProperty(pControls, L"Item", &cpControl, {CComVariant(wszName)});
   if (FAILED(hr)) {
@@ -35,7 +35,7 @@ HRESULT GetControl(CTraceScope& trace, IDispatch* pControls, const wchar_t* wszN
 HRESULT LoadRegionPicture(CTraceScope& trace, CComPtr<IDispatch>& cpPicture) {
   const HMODULE hBranding = CBranding::LoadResourceDLL();
   const HBITMAP hBitmap = hBranding ? static_cast<HBITMAP>(LoadImageW(hBranding, MAKEINTRESOURCEW(IDB_BRAND_REGION),
-                                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))
+                                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))
                                     : nullptr;
   if (!hBitmap) {
     const HRESULT hr = hBranding ? HRESULT_FROM_WIN32(GetLastError()) : HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
@@ -119,8 +119,8 @@ HRESULT CRegionItemData::Connect() {
   switch (m_info.dwKind) {
     case kKindNewSigner:
       m_bIsReply = IsInvitationReply(m_info.cpMailItem);
-      wsLabel = FormatResourceString(m_bIsReply ? IDS_REGION_INVITATION_REPLY : IDS_REGION_NEW_SIGNER,
-                                     m_info.bsText.c_str());
+      wsLabel =
+          FormatResourceString(m_bIsReply ? IDS_REGION_INVITATION_REPLY : IDS_REGION_NEW_SIGNER, m_info.bsText.c_str());
       nCaption = IDS_REGION_ACCEPT;
       break;
     case kKindTrustedContact: {
@@ -161,15 +161,16 @@ HRESULT CRegionItemData::OnRegionEvent(DISPID dispIdMember) {
   if (m_dwButtonCookie)
     CDispEventHandler::Unadvise(m_cpButton, Outlook::DIID_OlkCommandButtonEvents, std::exchange(m_dwButtonCookie, 0));
   if (m_dwRegionCookie)
-    CDispEventHandler::Unadvise(m_info.cpFormRegion, Outlook::DIID_FormRegionEvents, std::exchange(m_dwRegionCookie, 0));
+    CDispEventHandler::Unadvise(m_info.cpFormRegion, Outlook::DIID_FormRegionEvents,
+                                std::exchange(m_dwRegionCookie, 0));
   return S_OK;
 }
 
 HRESULT CRegionItemData::OnRegionButtonClicked() {
   CTraceScope trace("CRegionItemData::OnRegionButtonClicked()");
   DWORD dwDone = 0;
-  const HRESULT hr = ProcessMessage(m_info.cpMailItem, m_info.dwKind, m_info.bsText.c_str(), m_info.hCertificate,
-                                    m_bIsReply, &dwDone);
+  const HRESULT hr =
+      ProcessMessage(m_info.cpMailItem, m_info.dwKind, m_info.bsText.c_str(), m_info.hCertificate, m_bIsReply, &dwDone);
   trace.Message("hr = 0x%08X, done = %lu", static_cast<unsigned>(hr), dwDone);
   if (dwDone) {
     const HRESULT hrPut = LateBound::PutProperty(m_cpButton, L"Enabled", CComVariant(false));

@@ -1,0 +1,44 @@
+#!/bin/bash
+# Usage: round-trip.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
+# An invitation between two users on machines of their own, through the form region of the
+# simulated Outlook 2010: Alice (this prefix) invites Bob (a prefix made afresh); Bob's region, in
+# the reading pane and in the message's window, offers to add her, and its button installs her.
+# The script calls itself in Bob's prefix: round-trip.sh BUILD_DIR --machine|--play ...
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shift
+self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
+here=$(dirname "$self")
+tools=$(cd "$here/../../../tools" && pwd)
+out="$build/regions"
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+export DROP
+DROP=$(winpath "$out/drop")
+# The user of this prefix: a new own certificate, no other certificate, no contact, no key.
+new_user() {
+  for store in MY VelmoraBuddies; do
+    wine reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store\\Certificates" /f >/dev/null 2>&1 || true
+  done
+  wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
+  wine "$build/tools/vmpki.exe" user "$1" "$2"
+}
+play() { wine "$build/sim/ofcsim.exe" --only VmOfcX.ComposeRibbon --only VmOfcX.FormRegionAddIn "$here/$1"; }
+
+case "${1:-}" in
+  --machine) "$tools/install-prefix.sh" "$build" && new_user "$2" "$3" && exit 0 ;;
+  --play) play "$2" && exit 0 ;;
+  "") ;;
+  *) echo "usage: $0 BUILD_DIR" >&2 && exit 2 ;;
+esac
+bob() { "$tools/wine-session.sh" "$build/prefix-bob" "$self" "$build" "$@"; }
+
+rm -rf "$out" "$build/prefix-bob"
+mkdir -p "$out/drop"
+echo "== Bob's machine"
+bob --machine bob@tessaly.test "Bob Example"
+echo "== Alice invites Bob"
+new_user alice@tessaly.test "Alice Example"
+play alice-invites.scn
+echo "== Bob's region offers to add Alice; he accepts"
+bob --play bob-accepts.scn
+rm -rf "$build/prefix-bob"
