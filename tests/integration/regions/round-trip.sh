@@ -1,8 +1,11 @@
 #!/bin/bash
 # Usage: round-trip.sh BUILD_DIR  (inside wine-session.sh, after install-prefix.sh)
-# An invitation between two users on machines of their own, through the form region of the
-# simulated Outlook 2010: Alice (this prefix) invites Bob (a prefix made afresh); Bob's region, in
-# the reading pane and in the message's window, offers to add her, and its button installs her.
+# The invitation round trip between two users on machines of their own, through the form region
+# of the simulated Outlook 2010: Alice (this prefix) invites Bob (a prefix made afresh); Bob's
+# region offers to add her, which installs her and shows the signed reply with his certificate
+# (".vmcrr"), which he sends; Alice's region offers to add him; from then on each reads the other's
+# signed mail as a trusted contact's. The reply stays in BUILD_DIR/regions for OpenSSL
+# (tests/interop/test_invitation_reply.py).
 # The script calls itself in Bob's prefix: round-trip.sh BUILD_DIR --machine|--play ...
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -39,6 +42,13 @@ bob --machine bob@tessaly.test "Bob Example"
 echo "== Alice invites Bob"
 new_user alice@tessaly.test "Alice Example"
 play alice-invites.scn
-echo "== Bob's region offers to add Alice; he accepts"
+echo "== Bob's region offers to add Alice; he accepts and replies"
 bob --play bob-accepts.scn
+cp "$out"/drop/alice@tessaly.test/*.eml "$out/reply.eml"
+echo "== Alice's region offers to add Bob; she accepts and writes to him"
+play alice-accepts.scn
+echo "== Bob reads Alice's signed mail as a trusted contact's and writes back"
+bob --play bob-reads.scn
+echo "== Alice reads Bob's"
+play alice-reads.scn
 rm -rf "$build/prefix-bob"
