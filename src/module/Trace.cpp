@@ -6,24 +6,30 @@
 
 namespace VmTraceNS {
 
+std::atomic<DWORD> g_dwNextRefresh{MAXDWORD};
+std::atomic<bool> g_bTracing{false};
+
 void SetModuleHandle(HMODULE hModule) {
-  delete g_pTraceFacility;
+  Shutdown();
   g_pTraceFacility = new (std::nothrow) CTraceFacility(hModule);
+  if (g_pTraceFacility) g_dwNextRefresh = 0;
 }
 
 void Shutdown() {
+  g_dwNextRefresh = MAXDWORD;
+  g_bTracing = false;
   delete g_pTraceFacility;
   g_pTraceFacility = nullptr;
 }
 
-CTraceScope::CTraceScope(const char* szName, int iLevel) : m_iLevel(iLevel) {
+void CTraceScope::Open(const char* szName) {
   if (CTraceFacility* pFacility = g_pTraceFacility) {
     pFacility->Refresh(GetTickCount());
     pFacility->Enter(*this, szName);
   }
 }
 
-CTraceScope::~CTraceScope() {
+void CTraceScope::Close() {
   if (CTraceFacility* pFacility = g_pTraceFacility) pFacility->Leave(*this);
 }
 

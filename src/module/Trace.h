@@ -3,9 +3,17 @@
 // "trace3" file when an administrator switches tracing on in the registry.
 #include <windows.h>
 
+#include <atomic>
+
 namespace VmTraceNS {
 
 class CTraceFacility;
+
+// What every scope reads first, kept apart from the facility so that a scope costs a tick-count read
+// and two loads while tracing is off: the tick after which the settings are read again (none while no
+// facility runs), and whether tracing is on.
+extern std::atomic<DWORD> g_dwNextRefresh;
+extern std::atomic<bool> g_bTracing;
 
 // Starts the facility for a module, at process attach; a second call starts it afresh, as a new process would.
 void SetModuleHandle(HMODULE hModule);
@@ -15,8 +23,13 @@ void Shutdown();
 // Kept on the stack of every traced function. Tracing never throws and leaves the thread's last error as it was.
 class CTraceScope {
  public:
-  explicit CTraceScope(const char* szName, int iLevel = 0);
-  ~CTraceScope();
+  explicit CTraceScope(const char* szName, int iLevel = 0) : m_iLevel(iLevel) {
+    if (GetTickCount() > g_dwNextRefresh.load(std::memory_order_relaxed) || g_bTracing.load(std::memory_order_relaxed))
+      Open(szName);
+  }
+  ~CTraceScope() {
+    if (g_bTracing.load(std::memory_order_relaxed)) Close();
+  }
   CTraceScope(const CTraceScope&) = delete;
   CTraceScope& operator=(const CTraceScope&) = delete;
 
@@ -27,6 +40,9 @@ class CTraceScope {
 
  private:
   friend class CTraceFacility;
+  // The settings refresh and the entry record; the exit record.
+  void Open(const char* szName);
+  void Close();
   char m_szName[100];
   int m_iLevel;
 };

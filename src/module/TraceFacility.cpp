@@ -84,21 +84,22 @@ CTraceFacility::~CTraceFacility() {
 }
 
 void CTraceFacility::Refresh(DWORD dwTick) {
-  if (dwTick <= m_dwNextRefresh) return;
+  if (dwTick <= g_dwNextRefresh) return;
   const CTracingKey key;
   const DWORD dwFlags = key.ReadFlags();
   if (dwFlags != m_dwFlags) {
     const CLock lock(m_cs);
-    m_dwNextRefresh = 0;
+    g_dwNextRefresh = 0;
     Initialise(dwFlags);
   }
-  m_dwNextRefresh.exchange(dwTick + kRefreshInterval);
+  g_dwNextRefresh.exchange(dwTick + kRefreshInterval);
 }
 
 void CTraceFacility::Initialise(DWORD dwFlags) {
   CModuleFileName module;
   if (!SplitModuleFileName(m_hModule, module)) module.wszName[0] = L'\0';
   m_dwFlags = dwFlags;
+  g_bTracing = (dwFlags & TRACE_FLAG_ON) != 0;
   const CTracingKey key;
   if (key.IsOpen()) m_lVerbosity = static_cast<LONG>(key.ReadDword(L"Verbosity", 0));
   m_bComponentTraced = key.IsComponentTraced(module.wszName);

@@ -45,7 +45,6 @@ class CTraceFacility {
   HANDLE m_hProcessMutex = nullptr;
   CRITICAL_SECTION m_cs;
   std::atomic<DWORD> m_dwFlags{0};
-  std::atomic<DWORD> m_dwNextRefresh{0};
   LONG m_lVerbosity = 0;
   bool m_bComponentTraced = true;
   SYSTEMTIME m_stLast = {};
