@@ -147,17 +147,18 @@ class CConverterSession final : public CUnknownImpl<Olk::IConverterSession> {
   // Written in pieces of varying size, as Outlook's converter writes.
   STDMETHOD(MAPIToMIMEStm)(LPMESSAGE pmsg, LPSTREAM pstm, ULONG ulFlags) override {
     if (!pmsg || !pstm || !(ulFlags & Olk::CCSF_SMTP)) return E_INVALIDARG;
-    std::string sMime;
-    HRESULT hr = m_writer(pmsg, &sMime);
-    static const size_t kPieces[] = {1, 4096, 77, 65536, 513};
-    for (size_t pos = 0, i = 0; SUCCEEDED(hr) && pos < sMime.size(); ++i) {
-      const ULONG cb = static_cast<ULONG>(std::min(kPieces[i % ARRAYSIZE(kPieces)], sMime.size() - pos));
-      ULONG cbWritten = 0;
-      hr = pstm->Write(sMime.data() + pos, cb, &cbWritten);
-      if (SUCCEEDED(hr) && cbWritten != cb) hr = STG_E_MEDIUMFULL;
-      pos += cb;
-    }
-    return hr;
+    return m_writer(pmsg, [pstm](const char* pch, size_t cch) {
+      static const size_t kPieces[] = {1, 4096, 77, 65536, 513};
+      HRESULT hr = S_OK;
+      for (size_t pos = 0, i = 0; SUCCEEDED(hr) && pos < cch; ++i) {
+        const ULONG cb = static_cast<ULONG>(std::min(kPieces[i % ARRAYSIZE(kPieces)], cch - pos));
+        ULONG cbWritten = 0;
+        hr = pstm->Write(pch + pos, cb, &cbWritten);
+        if (SUCCEEDED(hr) && cbWritten != cb) hr = STG_E_MEDIUMFULL;
+        pos += cb;
+      }
+      return hr;
+    });
   }
   STDMETHOD(PlaceHolder2)() override { return E_NOTIMPL; }
   STDMETHOD(PlaceHolder3)() override { return E_NOTIMPL; }

@@ -21,8 +21,11 @@ HRESULT MimeToMessage(const std::string& sMime, IMessage* pMessage);
 // S_FALSE when the message is no S/MIME or carries no label.
 HRESULT ReceivedSecurityLabel(const std::string& sMime, std::vector<BYTE>* pLabel);
 
-// Writes a message as MIME: a received one as it came, another as Outlook would send it.
-using MessageWriter = std::function<HRESULT(IMessage* pMessage, std::string* psMime)>;
+// Takes a message's MIME form, whole.
+using MimeSink = std::function<HRESULT(const char* pch, size_t cch)>;
+// Writes a message as MIME: a received one as it came (without a copy), another as Outlook would
+// send it.
+using MessageWriter = std::function<HRESULT(IMessage* pMessage, const MimeSink& sink)>;
 // Serves the converter class in this process until revoked (CoRevokeClassObject).
 HRESULT RegisterConverter(MessageWriter writer, DWORD* pdwCookie);
 

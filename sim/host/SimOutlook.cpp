@@ -808,7 +808,7 @@ HRESULT COutlook::Start() {
   Log(L"Start Outlook " + m_options.wsVersion);
   HRESULT hr = RegisterAccountManager(m_spAccounts, &m_dwAccountManagerCookie);
   if (FAILED(hr)) Log(L"Account manager not registered " + HresultText(hr));
-  hr = RegisterConverter([this](IMessage* pMessage, std::string* psMime) { return WriteMime(pMessage, psMime); },
+  hr = RegisterConverter([this](IMessage* pMessage, const MimeSink& sink) { return WriteMime(pMessage, sink); },
                          &m_dwConverterCookie);
   if (FAILED(hr)) Log(L"Converter not registered " + HresultText(hr));
   LoadAddIns();
@@ -1575,18 +1575,17 @@ SOutgoingMail COutlook::OutgoingMail(IMessage* pMessage) {
   return mail;
 }
 
-HRESULT COutlook::WriteMime(IMessage* pMessage, std::string* psMime) {
+HRESULT COutlook::WriteMime(IMessage* pMessage, const MimeSink& sink) {
   const PropMap& props = MessageStore(pMessage).m_props;
   auto it = props.find(PROP_ID(kInternetMessageTag));
-  if (it != props.end()) {
-    psMime->assign(it->second.data.begin(), it->second.data.end());
-    return S_OK;
-  }
+  if (it != props.end()) return sink(reinterpret_cast<const char*>(it->second.data.data()), it->second.data.size());
   SOutgoingMail mail = OutgoingMail(pMessage);
   mail.lSecurityFlags = 0;
   mail.profiles.clear();
   std::vector<std::wstring> log;
-  return ComposeMime(mail, nullptr, psMime, &log);
+  std::string sMime;
+  const HRESULT hr = ComposeMime(mail, nullptr, &sMime, &log);
+  return SUCCEEDED(hr) ? sink(sMime.data(), sMime.size()) : hr;
 }
 
 HRESULT COutlook::SecurityLabelText(IMessage* pMessage, std::wstring* pwsText) {

@@ -13,6 +13,7 @@
 #include "SimDispatch.h"
 #include "SimFormRegion.h"
 #include "SimMapi.h"
+#include "SimMime.h"
 #include "SimRibbon.h"
 #include "SimRibbonWindow.h"
 #include "SimSmime.h"
@@ -209,7 +210,7 @@ class COutlook final : public CDispatch {
   // What the S/MIME engine takes of a message, sent from the account the item names.
   SOutgoingMail OutgoingMail(IMessage* pMessage);
   // The message as MIME, as Outlook's converter writes it.
-  HRESULT WriteMime(IMessage* pMessage, std::string* psMime);
+  HRESULT WriteMime(IMessage* pMessage, const MimeSink& sink);
   // A received S/MIME message's security label as its policy module words it (empty without
   // one); E_ACCESSDENIED when the module denies the user the message.
   HRESULT SecurityLabelText(IMessage* pMessage, std::wstring* pwsText);

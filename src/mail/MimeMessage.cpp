@@ -248,19 +248,36 @@ HRESULT FindBody(IMimeMessage* pMessage, const std::string& sType, CTraceScope& 
 }
 
 // The signed part of a multipart/signed message as it stands in the message: from its first
-// header to the end of its body (the line break before the boundary is the boundary's).
-HRESULT ReadSignedPart(IMimeMessage* pMessage, HBODY hRoot, CTaskMemory* pSource, BODYOFFSETS* pOffsets) {
+// header to the end of its body (the line break before the boundary is the boundary's). Only that
+// part is read, at its size, so that a large message is not copied whole and grown piece by piece.
+HRESULT ReadSignedPart(IMimeMessage* pMessage, HBODY hRoot, CByteVector* pContent) {
   HBODY hFirst = nullptr;
   CComPtr<IMimeBody> cpBody;
   CComPtr<IStream> cpSource;
+  BODYOFFSETS offsets = {};
   HRESULT hr = pMessage->GetBody(IBL_FIRST, hRoot, &hFirst);
   if (SUCCEEDED(hr)) hr = pMessage->BindToObject(hFirst, IID_IMimeBody, reinterpret_cast<void**>(&cpBody));
-  if (SUCCEEDED(hr)) hr = cpBody->GetOffsets(pOffsets);
+  if (SUCCEEDED(hr)) hr = cpBody->GetOffsets(&offsets);
   if (SUCCEEDED(hr)) hr = pMessage->GetMessageSource(&cpSource, 0);
-  if (SUCCEEDED(hr)) hr = ReadWholeStream(cpSource, &pSource->pb, &pSource->cb);
-  if (SUCCEEDED(hr) && (pOffsets->cbHeaderStart > pOffsets->cbBodyEnd || pOffsets->cbBodyEnd > pSource->cb))
-    hr = CRYPT_E_BAD_ENCODE;
-  return hr;
+  if (SUCCEEDED(hr) && offsets.cbHeaderStart > offsets.cbBodyEnd) hr = CRYPT_E_BAD_ENCODE;
+  LARGE_INTEGER start = {};
+  start.QuadPart = offsets.cbHeaderStart;
+  if (SUCCEEDED(hr)) hr = cpSource->Seek(start, STREAM_SEEK_SET, nullptr);
+  if (FAILED(hr)) return hr;
+  try {
+    pContent->resize(offsets.cbBodyEnd - offsets.cbHeaderStart);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  for (size_t cbDone = 0; cbDone < pContent->size();) {
+    ULONG cbRead = 0;
+    hr = cpSource->Read(pContent->data() + cbDone, static_cast<ULONG>(pContent->size() - cbDone), &cbRead);
+    if (FAILED(hr)) return hr;
+    // The source ends before the body does.
+    if (!cbRead) return CRYPT_E_BAD_ENCODE;
+    cbDone += cbRead;
+  }
+  return S_OK;
 }
 
 }  // namespace
@@ -331,9 +348,10 @@ HRESULT CMimeMessage::Decode(IMimeMessage* pMessage, CVerifiedSignature* pSignat
     return hr;
   }
   if (!(dwFlags & IMF_SIGNED)) return S_FALSE;
-  CTaskMemory signature, source;
-  BODYOFFSETS offsets = {};
-  if (IsPkcs7Mime(pMessage, hRoot)) {
+  CTaskMemory signature;
+  CByteVector content;
+  const bool bDetached = !IsPkcs7Mime(pMessage, hRoot);
+  if (!bDetached) {
     hr = ReadBody(pMessage, hRoot, &signature);
   } else {
     const std::string sProtocol = ContentTypeParameter(pMessage, hRoot, "protocol");
@@ -341,11 +359,13 @@ HRESULT CMimeMessage::Decode(IMimeMessage* pMessage, CVerifiedSignature* pSignat
     HBODY hSignature = nullptr;
     hr = FindBody(pMessage, sProtocol, trace, &hSignature);
     if (SUCCEEDED(hr)) hr = ReadBody(pMessage, hSignature, &signature);
-    if (SUCCEEDED(hr)) hr = ReadSignedPart(pMessage, hRoot, &source, &offsets);
+    if (SUCCEEDED(hr)) hr = ReadSignedPart(pMessage, hRoot, &content);
   }
   if (SUCCEEDED(hr)) {
-    const BYTE* pbContent = source.pb ? source.pb + offsets.cbHeaderStart : nullptr;
-    hr = pSignature->Verify(signature.pb, signature.cb, pbContent, offsets.cbBodyEnd - offsets.cbHeaderStart);
+    // A detached signature is verified over its content even when that is empty.
+    static const BYTE kEmpty = 0;
+    const BYTE* pbContent = !bDetached ? nullptr : content.empty() ? &kEmpty : content.data();
+    hr = pSignature->Verify(signature.pb, signature.cb, pbContent, content.size());
   }
   if (FAILED(hr)) trace.Error("DecodeMessage()", hr);
   return hr;

@@ -111,10 +111,14 @@ class SentMessages(unittest.TestCase):
         signature = email.message_from_bytes(entity, policy=email.policy.default).get_payload()[1]
         return (OUT / "content").read_bytes(), signed_attributes(signature.get_payload(decode=True))
 
-    def test_a_signed_message_verifies_with_alices_certificate_and_the_capabilities(self):
+    def test_a_signed_message_verifies_with_alices_certificate_the_capabilities_and_her_key_preference(self):
         content, attrs = self.verify(self.message("Signed"))
         self.assertIn(b"Meet me at the harbour at six.", content)
         self.assertEqual([CAPABILITIES], attrs[der_oid("1.2.840.113549.1.9.15")])
+        serial = self.alice.serial_number
+        issuer_and_serial = self.alice.issuer.public_bytes() + tlv(0x02, serial.to_bytes((serial.bit_length() + 8) // 8, "big"))
+        self.assertEqual([tlv(0xA0, issuer_and_serial)], attrs[der_oid("1.2.840.113549.1.9.16.2.11")])
+        self.assertEqual([tlv(0x30, issuer_and_serial)], attrs[der_oid("1.3.6.1.4.1.311.16.4")])
         self.assertNotIn(der_oid("1.2.840.113549.1.9.16.2.2"), attrs, "no label on a message that is not sealed")
 
     def test_a_sealed_message_opens_with_alices_key_and_carries_her_keys_classification(self):
