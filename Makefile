@@ -1,10 +1,10 @@
 # make test: build everything and run the tests; make demo: the main job; make bench: benchmarks;
 # make soak: 500 secure sends in one simulated Outlook; make package: the signed installer package;
-# make demo-stress: make demo three times in a row beside a parallel compile.
+# make demo-stress: make demo three times in a row beside a parallel compile; make faults: a fault sweep.
 BUILD ?= build
 CMAKE_FLAGS := -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all deps build test demo demo-stress bench soak screenshots package clean
+.PHONY: all deps build test demo demo-stress bench soak screenshots package faults clean
 
 all: build
 
@@ -46,6 +46,13 @@ screenshots: build
 # certificate, in $(BUILD)/package (docs/administration.md).
 package: build
 	@tools/wine-session.sh $(BUILD)/prefix-package-build tools/package.sh $(BUILD)
+
+# A fault sweep: Outlook's calls from the add-in failed one by one (docs/fault-injection.md);
+# STEP=n fails every n-th call only.
+faults: build
+	@rm -rf $(BUILD)/prefix-faults
+	@tools/wine-session.sh $(BUILD)/prefix-faults bash -c 'tools/install-prefix.sh $(BUILD) >/dev/null && \
+	  tools/fault-sweep.sh $(BUILD) $(or $(STEP),1)'
 
 clean:
 	rm -rf $(BUILD)

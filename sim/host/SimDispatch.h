@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SimFaults.h"
 #include "com/ComPtr.h"
 
 namespace Sim {
@@ -99,6 +100,8 @@ class CUnknownImpl : public TBase {
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     *ppv = FindInterface(riid);
     if (!*ppv) return E_NOINTERFACE;
     static_cast<IUnknown*>(*ppv)->AddRef();
@@ -142,6 +145,7 @@ class CDispatchImpl : public CUnknownImpl<TBase> {
   STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
     if (!rgszNames || !rgDispId || !cNames) return E_POINTER;
     for (UINT i = 0; i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     for (const SMember& member : m_members) {
       if (!lstrcmpiW(member.wsName.c_str(), rgszNames[0])) {
         rgDispId[0] = member.dispid;
@@ -153,6 +157,10 @@ class CDispatchImpl : public CUnknownImpl<TBase> {
   STDMETHOD(Invoke)
   (DISPID dispid, REFIID, LCID, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO* pExcepInfo,
    UINT*) override {
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) {
+      if (pResult) VariantInit(pResult);
+      return RaiseError(hr, pExcepInfo);
+    }
     for (const SMember& member : m_members) {
       if (member.dispid != dispid) continue;
       SCall call{wFlags, {}, pResult};

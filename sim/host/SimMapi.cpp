@@ -308,12 +308,14 @@ class CPropObject : public CUnknownImpl<TBase> {
 
   STDMETHOD(GetLastError)(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
   STDMETHOD(SaveChanges)(ULONG) override {
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     ++m_ulSaves;
     OnChanged();
     return S_OK;
   }
   STDMETHOD(GetProps)(LPSPropTagArray pTags, ULONG, ULONG* pcValues, LPSPropValue* ppValues) override {
     if (!pcValues || !ppValues) return MAPI_E_INVALID_PARAMETER;
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     return GetValues(m_spStore->m_props, pTags, pcValues, ppValues);
   }
   STDMETHOD(GetPropList)(ULONG, LPSPropTagArray* ppTags) override {
@@ -328,6 +330,7 @@ class CPropObject : public CUnknownImpl<TBase> {
   STDMETHOD(OpenProperty)(ULONG ulTag, LPCIID piid, ULONG, ULONG ulFlags, LPUNKNOWN* ppUnk) override {
     if (!piid || !ppUnk) return MAPI_E_INVALID_PARAMETER;
     *ppUnk = nullptr;
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     if (!IsEqualIID(*piid, IID_IStream)) return MAPI_E_NO_SUPPORT;
     // MAPI_CREATE starts the value afresh; otherwise the stream starts with the value.
     const bool bCreate = ulFlags & MAPI_CREATE;
@@ -352,6 +355,7 @@ class CPropObject : public CUnknownImpl<TBase> {
   STDMETHOD(SetProps)(ULONG cValues, LPSPropValue pValues, LPSPropProblemArray* ppProblems) override {
     if (!pValues) return MAPI_E_INVALID_PARAMETER;
     if (ppProblems) *ppProblems = nullptr;
+    if (HRESULT hr; FailCall(__builtin_return_address(0), &hr)) return hr;
     if (m_spStore->m_bReadOnly) return MAPI_E_NO_ACCESS;
     for (ULONG i = 0; i < cValues; ++i) m_spStore->m_props[kPropId(pValues[i].ulPropTag)] = FromValue(pValues[i]);
     OnChanged();

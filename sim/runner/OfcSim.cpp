@@ -1,9 +1,12 @@
 // ofcsim: plays a scenario script against the simulated Outlook.
-// Usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] [/SWITCH]... SCRIPT
+// Usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] [--fault K[:HRESULT]]
+//              [/SWITCH]... SCRIPT
 //   --register  registers an add-in DLL for the run (DllRegisterServer) and removes it afterwards
 //   --only      loads only the add-ins of these ProgIDs
 //   --profile   keeps the MAPI profile in FILE (kept afterwards) instead of a temporary file
 //   --log       appends what the run prints to FILE
+//   --fault     the K-th call an add-in makes into Office fails with HRESULT (default E_FAIL); K 0 only
+//               counts them. Failed steps no longer end the play; the count is printed at the end.
 //   /SWITCH     Office's own switches, such as the launch point "/P12", are accepted and not acted on
 // Started without arguments, as Outlook is started again after a restart, it takes the arguments
 // that a scenario's "relaunch" step left in HKCU\Software\OfficeSim (once). Started by COM for
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "Scenario.h"
+#include "SimFaults.h"
 
 namespace {
 
@@ -99,6 +103,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring wsScript;
   int iResult = 0;
   bool bLog = false;
+  bool bFaults = false;
   for (int i = 1; i < argc && !iResult; ++i) {
     const std::wstring wsArg = args[i];
     if (wsArg == L"--only" && i + 1 < argc) {
@@ -114,6 +119,13 @@ int wmain(int argc, wchar_t** argv) {
       const HRESULT hr = hModule ? CallExport(hModule, "DllRegisterServer") : HRESULT_FROM_WIN32(GetLastError());
       if (hModule) registered.push_back(hModule);
       if (FAILED(hr)) fwprintf(stderr, L"ofcsim: cannot register %ls: 0x%08lX\n", wsDll.c_str(), hr), iResult = 2;
+    } else if (wsArg == L"--fault" && i + 1 < argc) {
+      wchar_t* pwszEnd = nullptr;
+      const LONG lFailAt = wcstol(args[++i].c_str(), &pwszEnd, 10);
+      const HRESULT hr = *pwszEnd == L':' ? static_cast<HRESULT>(wcstoul(pwszEnd + 1, &pwszEnd, 0)) : E_FAIL;
+      if (lFailAt < 0 || *pwszEnd) iResult = 2;
+      Sim::PlanFault(lFailAt, hr);
+      bFaults = true;
     } else if (IsOfficeSwitch(wsArg)) {
       // Office's own switches ("/P12", the launch point of the suite's programs) are not acted on.
     } else if (wsScript.empty() && wsArg[0] != L'-') {
@@ -123,14 +135,20 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (wsScript.empty() || iResult) {
-    fwprintf(
-        stderr,
-        L"usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] [/SWITCH]... SCRIPT\n");
+    fwprintf(stderr,
+             L"usage: ofcsim [--register DLL]... [--only PROGID]... [--profile FILE] [--log FILE] "
+             L"[--fault K[:HRESULT]] [/SWITCH]... SCRIPT\n");
     iResult = 2;
   }
   if (!iResult && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-    iResult = Sim::CScenario(wsScript, options, bLog ? L"ofcsim: exit code 1\n" : L"").Run();
+    Sim::CScenario scenario(wsScript, options, bLog ? L"ofcsim: exit code 1\n" : L"");
+    if (bFaults) scenario.KeepGoing();
+    iResult = scenario.Run();
     CoUninitialize();
+  }
+  if (bFaults) {
+    printf("ofcsim: add-in calls into Office: %ld; fault injected: %s\n", Sim::AddInCalls(),
+           Sim::FaultInjected() ? "yes" : "no");
   }
   for (HMODULE hModule : registered) {
     CallExport(hModule, "DllUnregisterServer");

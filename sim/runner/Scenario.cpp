@@ -248,8 +248,10 @@ int CScenario::Run() {
     }
     if (SUCCEEDED(hr) && bUnexpected && !m_bBoxesAllowed) hr = E_UNEXPECTED, wsDetail += L" (no answer was set)";
     if (FAILED(hr)) {
-      Print(wsWhere + L"FAILED: " + wsLine + L": " + (wsDetail.empty() ? HresultText(hr) : wsDetail));
-      return 1;
+      Print(wsWhere + (m_bKeepGoing ? L"failed, going on: " : L"FAILED: ") + wsLine + L": " +
+            (wsDetail.empty() ? HresultText(hr) : wsDetail));
+      if (!m_bKeepGoing) return 1;
+      continue;
     }
     Print(wsWhere + wsLine + (wsDetail.empty() ? L"" : L"  -> " + wsDetail));
     // Outlook quits when asked by the object model once the call has returned, and the run ends.
@@ -259,7 +261,7 @@ int CScenario::Run() {
       return 0;
     }
   }
-  if (m_pAnswerer->Armed()) {
+  if (m_pAnswerer->Armed() && !m_bKeepGoing) {
     Print(m_wsFile + L": FAILED: a message box was to be answered but none appeared");
     return 1;
   }

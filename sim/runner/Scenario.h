@@ -55,6 +55,9 @@ class CScenario {
   CScenario& operator=(const CScenario&) = delete;
   // Runs every step; prints each one; stops at the first that fails. Returns the exit code.
   int Run();
+  // A failed step is reported and the play goes on, as a fault sweep needs: what the add-in does
+  // after Office failed it is the point.
+  void KeepGoing() { m_bKeepGoing = true; }
 
  private:
   // One step's words; the last word of a step that takes text is the rest of the line.
@@ -106,6 +109,7 @@ class CScenario {
   std::wstring m_wsFile;
   SOutlookOptions m_options;
   bool m_bTemporaryProfile = false;
+  bool m_bKeepGoing = false;
   CComPtr<COutlook> m_cpOutlook;
   CComPtr<COfficeApp> m_cpOffice;  // Word, Excel or PowerPoint, when one of them was started
   CComPtr<IMessage> m_cpItem;      // the item last in front, composed or opened
