@@ -7,14 +7,9 @@
 # button, which the contact opens and checks. The files, the contact's certificate and key stay in
 # BUILD_DIR/documents for the checks outside Windows (tests/interop/test_encrypted_document.py).
 # The script calls itself in the other prefix: two-users.sh BUILD_DIR --machine|--user|--export|--play ...
-set -euo pipefail
-build=$(cd "$1" && pwd)
+. "$(dirname "$0")/../machines.sh" "$1"
 shift
-self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
-here=$(dirname "$self")
-tools=$(cd "$here/../../../tools" && pwd)
 out="$build/documents"
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DOCS
 DOCS=$(winpath "$out")
 vmpki() { wine "$build/tools/vmpki.exe" "$@"; }
@@ -24,14 +19,6 @@ play() {
   shift
   for addin in "$@"; do only+=(--only "$addin"); done
   wine "$build/sim/ofcsim.exe" "${only[@]}" "$scenario"
-}
-# The user of this prefix: a new own certificate, no other certificate and no contact.
-new_user() {
-  for store in MY VelmoraBuddies; do
-    wine reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store\\Certificates" /f >/dev/null 2>&1 || true
-  done
-  wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
-  vmpki user "$1" "$2"
 }
 in_prefix() {
   local prefix="$build/prefix-$1"

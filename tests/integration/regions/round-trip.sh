@@ -7,24 +7,11 @@
 # signed mail as a trusted contact's. The reply stays in BUILD_DIR/regions for OpenSSL
 # (tests/interop/test_invitation_reply.py).
 # The script calls itself in Bob's prefix: round-trip.sh BUILD_DIR --machine|--play ...
-set -euo pipefail
-build=$(cd "$1" && pwd)
+. "$(dirname "$0")/../machines.sh" "$1"
 shift
-self="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
-here=$(dirname "$self")
-tools=$(cd "$here/../../../tools" && pwd)
 out="$build/regions"
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 export DROP
 DROP=$(winpath "$out/drop")
-# The user of this prefix: a new own certificate, no other certificate, no contact, no key.
-new_user() {
-  for store in MY VelmoraBuddies; do
-    wine reg delete "HKCU\\Software\\Microsoft\\SystemCertificates\\$store\\Certificates" /f >/dev/null 2>&1 || true
-  done
-  wine reg delete 'HKCU\Software\Velmora\CertWorks' /f >/dev/null 2>&1 || true
-  wine "$build/tools/vmpki.exe" user "$1" "$2"
-}
 play() { wine "$build/sim/ofcsim.exe" --only VmOfcX.ComposeRibbon --only VmOfcX.FormRegionAddIn "$here/$1"; }
 
 case "${1:-}" in
