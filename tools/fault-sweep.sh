@@ -3,7 +3,8 @@
 # Plays sim/scenarios/faults-outlook.scn once to count the calls the add-in makes into Outlook, then
 # once for every STEP-th call (default every call) with that call failing. Each run must end by
 # itself (no crash, no hang) and the injected error must be in the module's trace. Prints the
-# sweep's size and result; exits 1 when any run crashed, hung or left its fault untraced.
+# sweep's size and result, and for each failing run the place in the module that made the failed
+# call; exits 1 when any run crashed, hung or left its fault untraced.
 set -u
 build=$(cd "$1" && pwd)
 step=${2:-1}
@@ -26,9 +27,21 @@ calls=$(sed -n 's/^ofcsim: add-in calls into Office: \([0-9]*\);.*/\1/p' "$work/
 [ -n "$calls" ] && [ "$calls" -gt 0 ] || { echo "fault-sweep: the counting run counted nothing"; cat "$work/count.log"; exit 1; }
 grep -q "failed, going on" "$work/count.log" && { echo "fault-sweep: the run without a fault failed a step"; cat "$work/count.log"; exit 1; }
 
-# The trace writes codes in signed decimal: E_FAIL itself, or DISP_E_EXCEPTION, as which Office's
-# automation reports its errors.
-traced_codes='(-2147467259|-2147352567) '
+# E_FAIL itself, or DISP_E_EXCEPTION as which Office's automation reports its errors: error records
+# write codes in signed decimal, messages in hexadecimal.
+traced_codes='(-2147467259|-2147352567) |0x8000400[5]|0x80020009'
+image_base=$(x86_64-w64-mingw32-objdump -p "$build/VmOfcX.dll" | awk '/^ImageBase/ { print $2 }')
+# The source line of the failed call, from the caller's "VmOfcX.dll+0xRVA" (the return address).
+caller_line() {
+  local caller rva
+  caller=$(sed -n 's/.*fault injected: yes, called from \(.*\)$/\1/p' "$1" | tr -d '\r')
+  case "$caller" in
+    VmOfcX.dll+*) rva=${caller#VmOfcX.dll+}
+      x86_64-w64-mingw32-addr2line -f -C -e "$build/VmOfcX.dll" "$(printf '0x%x' $((0x$image_base + rva - 1)))" |
+        paste -sd' ' ;;
+    *) echo "$caller" ;;
+  esac
+}
 runs=0 injected=0 crashed=0 hung=0 untraced=0
 for ((k = 1; k <= calls; k += step)); do
   log="$work/fault-$k.log"
@@ -38,12 +51,12 @@ for ((k = 1; k <= calls; k += step)); do
   runs=$((runs + 1))
   grep -q "fault injected: yes" "$log" && injected=$((injected + 1))
   if [ $status -ge 124 ] || grep -q "did not end within" "$log"; then
-    hung=$((hung + 1)); echo "fault-sweep: call $k: the run hung ($log)"
+    hung=$((hung + 1)); echo "fault-sweep: call $k: the run hung ($log; $(caller_line "$log"))"
   elif [ $status -gt 1 ] || ! grep -q "^ofcsim: add-in calls into Office" "$log"; then
-    crashed=$((crashed + 1)); echo "fault-sweep: call $k: the run crashed with $status ($log)"
+    crashed=$((crashed + 1)); echo "fault-sweep: call $k: the run crashed with $status ($log; $(caller_line "$log"))"
   elif grep -q "fault injected: yes" "$log" &&
        ! wine "$build/tools/trc3dump.exe" "$trace_win" 2>/dev/null | grep -qE -- "$traced_codes"; then
-    untraced=$((untraced + 1)); echo "fault-sweep: call $k: the failure is not in the trace ($log)"
+    untraced=$((untraced + 1)); echo "fault-sweep: call $k: the failure is not in the trace ($(caller_line "$log"))"
   fi
 done
 wine reg delete 'HKLM\SOFTWARE\Velmora\Tracing' /f /reg:64 >/dev/null 2>&1

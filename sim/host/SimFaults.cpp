@@ -12,6 +12,7 @@ std::atomic<bool> g_bCounting{false};
 std::atomic<LONG> g_lCalls{0};
 std::atomic<bool> g_bInjected{false};
 LONG g_lFailAt = 0;
+std::wstring g_wsCaller;
 HRESULT g_hrFault = E_FAIL;
 
 // Whether code of this module is an add-in's: not the program, not the system's, not the
@@ -45,6 +46,8 @@ LONG AddInCalls() { return g_lCalls; }
 
 bool FaultInjected() { return g_bInjected; }
 
+std::wstring FaultCaller() { return g_wsCaller; }
+
 bool FailCall(void* pvCaller, HRESULT* phr) {
   if (!g_bCounting) return false;
   HMODULE hModule = nullptr;
@@ -54,6 +57,13 @@ bool FailCall(void* pvCaller, HRESULT* phr) {
     return false;
   }
   if (++g_lCalls != g_lFailAt) return false;
+  wchar_t wszPath[MAX_PATH] = {};
+  GetModuleFileNameW(hModule, wszPath, MAX_PATH);
+  const wchar_t* pwszName = wcsrchr(wszPath, L'\\');
+  wchar_t wszOffset[24];
+  wsprintfW(wszOffset, L"+0x%lx",
+            static_cast<unsigned long>(static_cast<BYTE*>(pvCaller) - reinterpret_cast<BYTE*>(hModule)));
+  g_wsCaller = std::wstring(pwszName ? pwszName + 1 : wszPath) + wszOffset;
   g_bInjected = true;
   *phr = g_hrFault;
   return true;

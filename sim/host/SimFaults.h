@@ -6,6 +6,8 @@
 // simulator library.
 #include <windows.h>
 
+#include <string>
+
 namespace Sim {
 
 // From now on calls are counted, and the lFailAt-th fails with hr (lFailAt 0: only counted).
@@ -13,6 +15,8 @@ void PlanFault(LONG lFailAt, HRESULT hr);
 // Calls counted so far, and whether the planned one has failed.
 LONG AddInCalls();
 bool FaultInjected();
+// Where the failed call came from, as "MODULE+0xRVA" (its return address); empty before it failed.
+std::wstring FaultCaller();
 // True, with the planned error in *phr, when this call is the one to fail; pvCaller is the call's
 // return address.
 bool FailCall(void* pvCaller, HRESULT* phr);

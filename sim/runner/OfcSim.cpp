@@ -147,8 +147,8 @@ int wmain(int argc, wchar_t** argv) {
     CoUninitialize();
   }
   if (bFaults) {
-    printf("ofcsim: add-in calls into Office: %ld; fault injected: %s\n", Sim::AddInCalls(),
-           Sim::FaultInjected() ? "yes" : "no");
+    printf("ofcsim: add-in calls into Office: %ld; fault injected: %ls\n", Sim::AddInCalls(),
+           Sim::FaultInjected() ? (L"yes, called from " + Sim::FaultCaller()).c_str() : L"no");
   }
   for (HMODULE hModule : registered) {
     CallExport(hModule, "DllUnregisterServer");

@@ -41,6 +41,8 @@ HRESULT GetBinaryProp(IMAPIProp* pProp, ULONG ulTag, BYTE** ppb, ULONG* pcb) {
   ULONG cValues = 0;
   SPropValue* pValue = nullptr;
   HRESULT hr = pProp->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &cValues, &pValue);
+  // A missing property is an answer; the call itself failing is not.
+  if (FAILED(hr)) trace.Error("pProp->GetProps()", hr);
   if (SUCCEEDED(hr) && (cValues != 1 || PROP_TYPE(pValue->ulPropTag) == PT_ERROR)) {
     hr = cValues == 1 ? pValue->Value.err : MAPI_E_NOT_FOUND;
     MapiApi::FreeBuffer(pValue);
