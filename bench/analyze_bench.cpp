@@ -155,14 +155,6 @@ PCCERT_CONTEXT FindUserCertificate() {
   return pCert;
 }
 
-std::wstring TempName(const wchar_t* wszPrefix) {
-  wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, wszFolder);
-  GetTempFileNameW(wszFolder, wszPrefix, 0, wszFile);
-  DeleteFileW(wszFile);
-  return wszFile;
-}
-
 }  // namespace
 
 int main() {
@@ -178,8 +170,8 @@ int main() {
     Sim::SOutlookOptions options;
     options.onlyAddIns = {L"NoAddIn"};
     options.accounts = {{kUser, kUser, L"Bench User", L""}};
-    options.wsProfilePath = TempName(L"olb");
-    options.wsMailDrop = TempName(L"drb");
+    options.wsProfilePath = Sim::TempFileName(L"olb");
+    options.wsMailDrop = Sim::TempFileName(L"drb");
     const std::wstring wsFolder = options.wsMailDrop + L"\\" + kUser;
     SHCreateDirectoryExW(nullptr, wsFolder.c_str(), nullptr);
     bool bFailed = !WriteFileBytes(wsFolder + L"\\1.eml", Mail(large, "Large")) ||

@@ -56,22 +56,14 @@ HRESULT ReadFileData(const wchar_t* wszPath, std::vector<BYTE>* pData) {
   return S_OK;
 }
 
-std::wstring TempName(const wchar_t* wszPrefix) {
-  wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, wszFolder);
-  GetTempFileNameW(wszFolder, wszPrefix, 0, wszFile);
-  DeleteFileW(wszFile);
-  return wszFile;
-}
-
 // Delivers the files to the address in a simulated Outlook of its own and analyses each item.
 int AnalyzeInOutlook(const std::wstring& wsAddress, std::vector<std::wstring> files) {
   std::sort(files.begin(), files.end(), [](const std::wstring& a, const std::wstring& b) {
     return lstrcmpiW(a.substr(a.rfind(L'\\') + 1).c_str(), b.substr(b.rfind(L'\\') + 1).c_str()) < 0;
   });
   Sim::SOutlookOptions options;
-  options.wsProfilePath = TempName(L"olp");
-  options.wsMailDrop = TempName(L"drp");
+  options.wsProfilePath = Sim::TempFileName(L"olp");
+  options.wsMailDrop = Sim::TempFileName(L"drp");
   options.accounts = {{wsAddress, wsAddress, L"Receiver", L""}};
   options.onlyAddIns = {L"-"};
   const std::wstring wsFolder = options.wsMailDrop + L"\\" + wsAddress;

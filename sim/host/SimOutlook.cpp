@@ -20,6 +20,14 @@
 #include "hosts/Outlook.h"
 
 namespace Sim {
+
+std::wstring TempFileName(const wchar_t* wszPrefix) {
+  wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, wszFolder);
+  GetTempFileNameW(wszFolder, wszPrefix, 0, wszFile);
+  DeleteFileW(wszFile);
+  return wszFile;
+}
 namespace {
 
 constexpr wchar_t kExplorerClass[] = L"SimOutlookExplorer";

@@ -23,6 +23,9 @@ namespace Sim {
 
 std::wstring HresultText(HRESULT hr);
 
+// A new name in the temporary folder, no file made: for a run's profile or mail drop.
+std::wstring TempFileName(const wchar_t* wszPrefix);
+
 struct SOutlookOptions {
   std::wstring wsVersion = L"14.0.0.7015";
   bool bWordMail = false;      // compose windows edited by Word
@@ -243,7 +246,7 @@ class COutlook final : public CDispatch {
   CWindowObject* m_pActiveWindow = nullptr;
   std::vector<SAddIn> m_addIns;
   CFormRegionHost m_formRegions{[this](const std::wstring& ws) { return AddInObject(ws); },
-                                 [this](const std::wstring& ws) { Log(ws); }};
+                                [this](const std::wstring& ws) { Log(ws); }};
   std::vector<CComPtr<CDispatch>> m_previewRegions;
   CRibbonHost m_ribbons{[this](const std::wstring& ws) { Log(ws); }};
   bool m_bStarted = false;

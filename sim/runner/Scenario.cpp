@@ -196,13 +196,9 @@ CScenario::CScenario(std::wstring wsFile, SOutlookOptions options, std::wstring 
       m_options(std::move(options)),
       m_pAnswerer(std::make_unique<CDialogAnswerer>()),
       m_watchdog(std::move(wsEndLine)) {
-  wchar_t wszFolder[MAX_PATH] = {}, wszFile[MAX_PATH] = {};
   if (!m_options.wsProfilePath.empty()) return;
-  GetTempPathW(MAX_PATH, wszFolder);
-  GetTempFileNameW(wszFolder, L"olp", 0, wszFile);
-  m_options.wsProfilePath = wszFile;
+  m_options.wsProfilePath = TempFileName(L"olp");
   m_bTemporaryProfile = true;
-  DeleteFileW(wszFile);
 }
 
 CScenario::~CScenario() {
